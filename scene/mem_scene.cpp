@@ -1,0 +1,115 @@
+#include "scene/mem_scene.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace tsm {
+
+int MemObject::ConvertibleTo(Class_ID id) {
+  if (id == triObjectClassID) return convertibleToMesh ? 1 : 0;
+  return id == classId ? 1 : 0;
+}
+
+ObjectState MemNode::EvaluateAtTime(TimeValue /*t*/, int /*mode*/) {
+  ObjectState state;
+  state.obj = object;
+  return state;
+}
+
+void MemNode::EnumerateDependents(DependentVisitor& visitor) {
+  if (visitor.VisitDependent(this) == 1) return;
+  for (HostDependent* d : extraDependents)
+    if (visitor.VisitDependent(d) == 1) return;
+}
+
+Matrix3 MemNode::NodeTransform(TimeValue t) {
+  if (parent == nullptr) return local;
+  return local * parent->NodeTransform(t);
+}
+
+MemScene::MemScene() : root_(new MemNode) { root_->name = "Scene Root"; }
+
+MemNode* MemScene::AddNode(const std::string& name, MemNode* parent) {
+  if (parent == nullptr) parent = root_.get();
+  nodes_.emplace_back(new MemNode);
+  MemNode* node = nodes_.back().get();
+  node->name = name;
+  node->parent = parent;
+  parent->children.push_back(node);
+  return node;
+}
+
+MemObject* MemScene::AddObject(int family, Class_ID classId, bool convertibleToMesh) {
+  objects_.emplace_back(new MemObject);
+  MemObject* object = objects_.back().get();
+  object->family = family;
+  object->classId = classId;
+  object->convertibleToMesh = convertibleToMesh;
+  return object;
+}
+
+void MemScene::SetLookAt(MemNode* owner, MemNode* target) {
+  owner->lookAt = target;
+  if (target != nullptr) {
+    target->isTarget = true;
+    target->owner = owner;
+  }
+}
+
+MemNode* MemScene::FindNode(const std::string& name) const {
+  for (const auto& n : nodes_)
+    if (n->name == name) return n.get();
+  return nullptr;
+}
+
+void MemScene::EnumerateNodes(SceneVisitor& visitor) {
+  // An explicit stack keeps deep hierarchies off the call stack.
+  std::vector<MemNode*> stack(root_->children.rbegin(), root_->children.rend());
+  while (!stack.empty()) {
+    MemNode* node = stack.back();
+    stack.pop_back();
+    if (visitor.Visit(node) != 0) return;
+    stack.insert(stack.end(), node->children.rbegin(), node->children.rend());
+  }
+}
+
+std::string CheckScene(const MemScene& scene) {
+  std::unordered_set<const MemNode*> known;
+  known.insert(scene.Root());
+  for (const auto& n : scene.Nodes()) known.insert(n.get());
+
+  auto where = [](const MemNode* n) { return "node \"" + n->name + "\""; };
+  size_t index = 0;
+  for (const auto& up : scene.Nodes()) {
+    const MemNode* n = up.get();
+    std::string at = "node " + std::to_string(index++);
+    if (n->name.empty()) return at + ": the node has no name";
+    if (n->parent == nullptr || known.count(n->parent) == 0)
+      return where(n) + ": its parent is not a node of this scene";
+    const auto& siblings = n->parent->children;
+    if (std::count(siblings.begin(), siblings.end(), n) != 1)
+      return where(n) + ": its parent does not list it exactly once as a child";
+    for (const MemNode* c : n->children)
+      if (known.count(c) == 0 || c->parent != n)
+        return where(n) + ": a child does not name it as its parent";
+    if (n->lookAt != nullptr && (known.count(n->lookAt) == 0 || n->lookAt == scene.Root()))
+      return where(n) + ": its look-at target is not a node of this scene";
+    if (n->lookAt != nullptr && !n->lookAt->isTarget)
+      return where(n) + ": its look-at target is not marked as a target";
+    if (n->owner != nullptr && (known.count(n->owner) == 0 || n->owner->lookAt != n))
+      return where(n) + ": its target owner does not look at it";
+    // Walking up must reach the root within as many steps as there are nodes.
+    const MemNode* p = n;
+    for (size_t steps = 0; p != scene.Root(); ++steps) {
+      if (p == nullptr || steps > scene.Nodes().size())
+        return where(n) + ": its parents form a cycle";
+      p = p->parent;
+    }
+  }
+  for (const MemNode* c : scene.Root()->children)
+    if (known.count(c) == 0 || c->parent != scene.Root())
+      return "scene root: a child does not name the root as its parent";
+  return std::string();
+}
+
+}  // namespace tsm

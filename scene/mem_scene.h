@@ -1,0 +1,124 @@
+// The in-memory scene: the host scene interface implemented over plain data. Tests build
+// scenes in code; the loaders fill them from files. The scene owns every node, object,
+// material and map it holds; the pointers between them are non-owning.
+#ifndef TSM_SCENE_MEM_SCENE_H
+#define TSM_SCENE_MEM_SCENE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "run/host_scene.h"
+
+namespace tsm {
+
+class MemScene;
+
+// Any object a node can hold. Its family and class decide how the exporter sees it.
+class MemObject : public SceneObject {
+ public:
+  int family = kFamilyHelper;      // family code; a helper unless set
+  Class_ID classId{0, 0};          // class identity
+  bool convertibleToMesh = false;  // answer of ConvertibleTo(triObjectClassID)
+
+  int FamilyCode() override { return family; }
+  Class_ID ClassIdentity() override { return classId; }
+  int ConvertibleTo(Class_ID id) override;
+};
+
+// A dependent of a node that is not itself a node (a modifier, a controller, ...).
+class MemDependent : public HostDependent {
+ public:
+  int family = 0;                   // family code the host reports for it
+  SceneNode* lookAt = nullptr;      // what it answers as look-at target
+  int FamilyCode() override { return family; }
+  SceneNode* LookAtTarget() override { return lookAt; }
+};
+
+class MemNode : public SceneNode {
+ public:
+  std::string name;
+  MemNode* parent = nullptr;          // null only for the root
+  std::vector<MemNode*> children;     // in the host's visit order
+  MemObject* object = nullptr;        // what the node evaluates to; null: none
+  HostMaterial* material = nullptr;   // null: no material
+  MemNode* lookAt = nullptr;          // the node's look-at target
+  bool isTarget = false;              // the node is some node's look-at target
+  MemNode* owner = nullptr;           // the node that looks at this one, if known
+  bool meshAccepted = true;           // answer of MeshNodeAccepted
+  Matrix3 local;                      // transform relative to the parent; identity
+  std::vector<HostDependent*> extraDependents;  // visited after the node itself
+
+  // HostDependent
+  int FamilyCode() override { return kFamilyNode; }
+  SceneNode* LookAtTarget() override { return lookAt; }
+  // SceneNode
+  ObjectState EvaluateAtTime(TimeValue t, int mode) override;
+  int MeshNodeAccepted() override { return meshAccepted ? 1 : 0; }
+  int IsLookAtTarget() override { return isTarget ? 1 : 0; }
+  SceneNode* TargetOwner() override { return owner; }
+  const char* NodeName() override { return name.c_str(); }
+  HostMaterial* NodeMaterial() override { return material; }
+  // The node itself first, then its extra dependents, until the visitor answers 1.
+  void EnumerateDependents(DependentVisitor& visitor) override;
+  SceneNode* ParentNode() override { return parent; }
+  int IsSceneRoot() override { return parent == nullptr ? 1 : 0; }
+  Matrix3 NodeTransform(TimeValue t) override;
+};
+
+class MemScene : public HostScene, public HostInterface {
+ public:
+  MemScene();
+  MemScene(const MemScene&) = delete;
+  MemScene& operator=(const MemScene&) = delete;
+
+  // The root node, parent of every top-level node; never visited.
+  MemNode* Root() { return root_.get(); }
+  const MemNode* Root() const { return root_.get(); }
+
+  // Adds a node named name below parent (the root when null) and answers it.
+  MemNode* AddNode(const std::string& name, MemNode* parent = nullptr);
+  // Adds an object of the given family and class and answers it.
+  MemObject* AddObject(int family, Class_ID classId, bool convertibleToMesh = false);
+  // Takes ownership of any host object (a material, a map, a dependent, an object of a
+  // derived type) and answers it.
+  template <class T>
+  T* Own(std::unique_ptr<T> item) {
+    T* raw = item.get();
+    owned_.push_back(std::shared_ptr<void>(std::move(item)));
+    return raw;
+  }
+  // Makes target the look-at target of owner.
+  static void SetLookAt(MemNode* owner, MemNode* target);
+
+  // Every node except the root, in the order they were added.
+  const std::vector<std::unique_ptr<MemNode>>& Nodes() const { return nodes_; }
+  // First node with the given name, or null.
+  MemNode* FindNode(const std::string& name) const;
+
+  // HostScene: visits the nodes depth first from the root's children, parents before
+  // children, siblings in order.
+  void EnumerateNodes(SceneVisitor& visitor) override;
+  // HostInterface
+  TimeValue CurrentTime() override { return currentTime; }
+  Interval AnimationRange() override { return animationRange; }
+
+  TimeValue currentTime = 0;                  // ticks
+  Interval animationRange{0, 100 * 160};      // ticks; frames 0 to 100 at 160 ticks a frame
+
+ private:
+  std::unique_ptr<MemNode> root_;
+  std::vector<std::unique_ptr<MemNode>> nodes_;
+  std::vector<std::unique_ptr<MemObject>> objects_;
+  std::vector<std::shared_ptr<void>> owned_;
+};
+
+// Checks a scene before it is exported: every node has a name, parents and children
+// agree, the hierarchy has no cycle, look-at links point at nodes of this scene and agree
+// with their owners. Answers an empty text when the scene is sound, else what is wrong
+// and where.
+std::string CheckScene(const MemScene& scene);
+
+}  // namespace tsm
+
+#endif  // TSM_SCENE_MEM_SCENE_H
