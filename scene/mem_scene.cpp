@@ -62,6 +62,13 @@ MemNode* MemScene::FindNode(const std::string& name) const {
   return nullptr;
 }
 
+void MemScene::ApplyHostSettings() const {
+  SetTicksPerFrame(ticksPerFrame);
+  SetMasterUnit(masterUnitType, masterUnitScale);
+  gammaMgr.enable = gammaEnabled;
+  gammaMgr.dispGamma = gamma;
+}
+
 void MemScene::EnumerateNodes(SceneVisitor& visitor) {
   // An explicit stack keeps deep hierarchies off the call stack.
   std::vector<MemNode*> stack(root_->children.rbegin(), root_->children.rend());

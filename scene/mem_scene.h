@@ -106,6 +106,16 @@ class MemScene : public HostScene, public HostInterface {
   TimeValue currentTime = 0;                  // ticks
   Interval animationRange{0, 100 * 160};      // ticks; frames 0 to 100 at 160 ticks a frame
 
+  // Scene-wide host settings; ApplyHostSettings puts them into the host's globals.
+  int ticksPerFrame = 160;
+  int masterUnitType = 0;        // inches
+  double masterUnitScale = 1.0;  // master units per scene unit
+  bool gammaEnabled = false;     // gamma correction of output colours off
+  float gamma = 2.2f;            // display gamma when on
+  // Makes this scene's settings the host's current ones (ticks per frame, master unit,
+  // gamma manager). Called once a scene is loaded and checked, before it is exported.
+  void ApplyHostSettings() const;
+
  private:
   std::unique_ptr<MemNode> root_;
   std::vector<std::unique_ptr<MemNode>> nodes_;
