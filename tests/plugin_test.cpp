@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -105,10 +103,6 @@ TEST(FormatClassDesc, KeepsTheBaseAnswers) {
   EXPECT_EQ(desc.GetRsrcString(IDS_CLASS_NAME), nullptr);
   EXPECT_EQ(desc.NumInterfaces(), 0);
   EXPECT_EQ(desc.Interfaces().Header(), nullptr);
-  BaseInterface extra(Interface_ID(0x51, 0x52), "extra");
-  desc.AddInterface(&extra);
-  EXPECT_EQ(desc.GetInterface("extra"), &extra);
-  EXPECT_EQ(desc.GetInterface(Interface_ID(0x51, 0x52)), &extra);
 }
 
 TEST(FormatClassDesc, CreatesANewExporterEachTime) {
@@ -198,24 +192,6 @@ TEST(FormatExporter, ExportWritesTheFile) {
   for (const CapturedBox& box : sink.boxes) EXPECT_NE(box.caption, "TSMEXP4") << box.text;
 }
 
-TEST(FormatExporter, ExportTruncatesAnExistingFile) {
-  ModuleHandleScope module;
-  CaptureSink sink;
-  MemScene scene;
-  AddDummy(scene, "Dummy01");
-  ExportInterface ei;
-  ei.scene = &scene;
-  std::string path = TestOutputPath("plugin_truncate.tsm");
-  {
-    std::ofstream junk(path, std::ios::binary);
-    junk << std::string(100000, 'x');
-  }
-  FormatExporter exporter;
-  EXPECT_EQ(exporter.Export(path.c_str(), &ei, &scene, 0, 0), 1);
-  ExpectExportedFile(path);
-  EXPECT_LT(std::filesystem::file_size(path), 100000u);
-}
-
 TEST(FormatExporter, FailedExportStillAnswersOneAndSaysSo) {
   ModuleHandleScope module;
   CaptureSink sink;
@@ -235,20 +211,6 @@ TEST(FormatExporter, FailedExportStillAnswersOneAndSaysSo) {
   EXPECT_FALSE(std::filesystem::exists(folder));
 }
 
-TEST(FormatExporter, FailedExportIsReportedInQuietModeToo) {
-  ModuleHandleScope module;
-  CaptureSink sink;
-  MemScene scene;
-  AddDummy(scene, "Dummy01");
-  ExportInterface ei;
-  ei.scene = &scene;
-  std::string path = std::string(TSM_BINARY_DIR) + "/no_such_folder_quiet/out.tsm";
-  FormatExporter exporter;
-  EXPECT_EQ(exporter.Export(path.c_str(), &ei, &scene, 1, 0), 1);
-  ASSERT_EQ(sink.boxes.size(), 1u);
-  EXPECT_EQ(sink.boxes[0].text, "Can't create output file");
-}
-
 TEST(FormatExporter, ExportSetsQuietModeFromTheQuietFlag) {
   ModuleHandleScope module;
   CaptureSink sink;
@@ -266,21 +228,6 @@ TEST(FormatExporter, ExportSetsQuietModeFromTheQuietFlag) {
   exporter.Export(path.c_str(), &ei, &scene, -1, 0);
   EXPECT_EQ(QuietMode, 1);
   QuietMode = saved;
-  ExpectExportedFile(path);
-}
-
-TEST(FormatExporter, ExportThroughTheDescriptorsExporter) {
-  ModuleHandleScope module;
-  CaptureSink sink;
-  MemScene scene;
-  AddDummy(scene, "Dummy01");
-  AddDummy(scene, "Dummy02");
-  ExportInterface ei;
-  ei.scene = &scene;
-  std::string path = TestOutputPath("plugin_via_desc.tsm");
-  std::unique_ptr<SceneExport> exporter = CreateExporter(*ModuleClassDesc(0));
-  ASSERT_NE(exporter, nullptr);
-  EXPECT_EQ(exporter->Export(path.c_str(), &ei, &scene, 0, 0), 1);
   ExpectExportedFile(path);
 }
 
