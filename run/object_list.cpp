@@ -48,7 +48,6 @@ void ObjectList::Append(SceneEntry* entry) {
   last_ = item;
   ++count_;
   byObject_.emplace(entry->object, item);  // keeps the first item of an object
-  targetsIndexed_ = false;
 }
 
 ObjectListItem* ObjectList::FindItemByObject(SceneObject* object) const {

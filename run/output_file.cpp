@@ -151,7 +151,7 @@ OutputFile::~OutputFile() {
 bool OutputFile::Open(const char* path) {
   CloseIfOpen();
   Discard();
-  if (path == nullptr || path[0] == '\0') return false;
+  if (path == nullptr) return false;
   target_ = ResolveTarget(path);
 
   int fd;

@@ -238,6 +238,8 @@ TEST_F(SceneEnumerationTest, BothClassWordsMustMatch) {
 TEST_F(SceneEnumerationTest, OtherClassesOfKnownFamiliesGiveNothing) {
   Node("family 48 with a camera class", scene.AddObject(kFamilyLight, kCameraClass));
   Node("family 32 with a light class", scene.AddObject(kFamilyCamera, kPointLightClass));
+  Node("family 32 with a spot class", scene.AddObject(kFamilyCamera, kSpotLightClass));
+  Node("family 80 with a camera class", scene.AddObject(kFamilyHelper, kCameraClass));
   Node("family 80 with another class", scene.AddObject(kFamilyHelper, Class_ID(0x876235, 0)));
   Node("family 64 with another class", scene.AddObject(kFamilyShape, kDummyClass));
   Node("unknown family", scene.AddObject(99, kCameraClass));
