@@ -19,7 +19,7 @@ namespace tsm {
 namespace {
 
 constexpr int kFamilyGeometry = 16;
-constexpr int kMaterials = 8;        // few materials: the table is not what is measured
+constexpr int kMaterials = 8;  // few materials: the table is not what is measured
 constexpr int kInstancesPerMesh = 4;
 
 class SilentSink : public MessageSink {

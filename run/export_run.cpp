@@ -12,7 +12,9 @@ namespace {
 
 // The run's own boxes: a string-table text, caption "TSMEXP4", OK only, shown whatever
 // QuietMode says.
-void ShowRunMessage(unsigned textId) { ShowResourceMessage(textId, IDS_RUN_CAPTION, MB_OK); }
+void ShowRunMessage(unsigned textId) {
+  ShowResourceMessage(textId, IDS_RUN_CAPTION, MB_OK);
+}
 
 // Releases what a run built, in this order: the object list, the entries, the material
 // table. The same on every path; the run-wide pointers go too, since what they point at

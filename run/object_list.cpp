@@ -26,7 +26,9 @@ class TargetVisitor : public DependentVisitor {
 
 }  // namespace
 
-ObjectList::~ObjectList() { Release(); }
+ObjectList::~ObjectList() {
+  Release();
+}
 
 void ObjectList::Build(const SceneEnumerator& entries) {
   Release();

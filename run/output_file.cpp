@@ -76,8 +76,7 @@ constexpr int kTemporaryAttempts = 100;
 
 // Six characters for a temporary name, different on every call.
 std::string RandomSuffix() {
-  static const char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static std::mt19937_64 generator(
       std::random_device{}() ^
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^

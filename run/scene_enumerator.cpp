@@ -40,7 +40,9 @@ SceneEnumerator::SceneEnumerator(HostScene* scene, TimeValue time, HostInterface
   if (scene_ != nullptr) scene_->EnumerateNodes(*this);
 }
 
-SceneEnumerator::~SceneEnumerator() { ReleaseEntries(); }
+SceneEnumerator::~SceneEnumerator() {
+  ReleaseEntries();
+}
 
 int SceneEnumerator::Visit(SceneNode* node) {
   SceneObject* object = ObjectAt(node, time_);

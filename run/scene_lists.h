@@ -19,11 +19,11 @@ namespace tsm {
 class MaterialTable;
 
 // Class identities that decide a node's kind, together with the object's family code.
-const Class_ID kShapeClass(10, 0);               // family 64: a spline shape
-const Class_ID kCameraClass(0x1002, 0);          // family 32: a target camera
-const Class_ID kPointLightClass(0x1011, 0);      // family 48: an omni light
-const Class_ID kSpotLightClass(0x1012, 0);       // family 48: a target spot
-const Class_ID kDummyClass(0x876234, 0);         // family 80: a dummy helper
+const Class_ID kShapeClass(10, 0);           // family 64: a spline shape
+const Class_ID kCameraClass(0x1002, 0);      // family 32: a target camera
+const Class_ID kPointLightClass(0x1011, 0);  // family 48: an omni light
+const Class_ID kSpotLightClass(0x1012, 0);   // family 48: a target spot
+const Class_ID kDummyClass(0x876234, 0);     // family 80: a dummy helper
 
 // What an accepted node is exported as. Value 4 is never produced.
 enum EntryKind : int32_t {
@@ -44,13 +44,13 @@ constexpr int32_t kNoNodeNumber = -1;
 
 // One accepted scene node. Made and owned by the SceneEnumerator.
 struct SceneEntry {
-  CStr name;                       // empty until the name pass sets the node's name
-  SceneNode* node = nullptr;       // the visited node
-  SceneNode* target = nullptr;     // the node's LookAtTarget when the entry was made; may be null
-  SceneObject* object = nullptr;   // the node's object at the run's time (a target's own object)
+  CStr name;                      // empty until the name pass sets the node's name
+  SceneNode* node = nullptr;      // the visited node
+  SceneNode* target = nullptr;    // the node's LookAtTarget when the entry was made; may be null
+  SceneObject* object = nullptr;  // the node's object at the run's time (a target's own object)
   EntryKind kind = ENTRY_MESH;
   int32_t NodeNumber = kNoNodeNumber;  // running number of its keyframer node chunk
-  SceneEntry* next = nullptr;      // list link in visit order; maintained by the list only
+  SceneEntry* next = nullptr;          // list link in visit order; maintained by the list only
 };
 
 // Visits a scene once and keeps its accepted nodes as SceneEntry records in visit order.

@@ -1,8 +1,9 @@
+#include "run/export_run.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +17,6 @@
 #include <vector>
 
 #include "material/material_table.h"
-#include "run/export_run.h"
 #include "run/scene_lists.h"
 #include "scene/mem_material.h"
 #include "scene/mem_scene.h"
@@ -45,7 +45,9 @@ void WriteFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
-Bytes AsBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes AsBytes(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
 
 // Names in a folder, hidden ones included.
 std::vector<std::string> Listing(const std::string& folder) {
@@ -391,8 +393,8 @@ TEST_F(ExportRunTest, QuietModeLeavesTheRunsMessagesOn) {
     EXPECT_EQ(ExportToFile(path.c_str(), &ei, &scene, 1, 0), 1);
   }
   EXPECT_EQ(QuietMode, 1);
-  EXPECT_EQ(Texts(), (TextList{kNoData, kDuplicateNames, kCantCreate, kDuplicateNames,
-                               kWriteError}));
+  EXPECT_EQ(Texts(),
+            (TextList{kNoData, kDuplicateNames, kCantCreate, kDuplicateNames, kWriteError}));
 }
 
 TEST_F(ExportRunTest, QuietFlagOfEachExportDecidesWriterWarnings) {

@@ -18,7 +18,7 @@ static_assert(ENTRY_MESH == 0 && ENTRY_CAMERA == 1 && ENTRY_POINT_LIGHT == 2 &&
                   ENTRY_LIGHT_TARGET == 7 && ENTRY_SHAPE == 8,
               "entry kinds keep their values");
 
-constexpr int kFamilyGeometry = 16;          // any family that isn't one of the exporter's
+constexpr int kFamilyGeometry = 16;            // any family that isn't one of the exporter's
 const Class_ID kTargetObjectClass(0x1020, 0);  // what a look-at target's own object is
 const char kDuplicateText[] =
     "Two or more object names are the same in file being exported.  All object names must "
@@ -113,9 +113,8 @@ TEST_F(SceneEnumerationTest, EveryKindIsRecognisedInVisitOrder) {
   MemNode* shape = Node("shape", Shape());
 
   auto e = Enumerate();
-  EXPECT_EQ(Kinds(*e), (KindList{ENTRY_MESH, ENTRY_CAMERA, ENTRY_CAMERA_TARGET,
-                                 ENTRY_POINT_LIGHT, ENTRY_SPOT_LIGHT, ENTRY_LIGHT_TARGET,
-                                 ENTRY_DUMMY, ENTRY_SHAPE}));
+  EXPECT_EQ(Kinds(*e), (KindList{ENTRY_MESH, ENTRY_CAMERA, ENTRY_CAMERA_TARGET, ENTRY_POINT_LIGHT,
+                                 ENTRY_SPOT_LIGHT, ENTRY_LIGHT_TARGET, ENTRY_DUMMY, ENTRY_SHAPE}));
   ASSERT_EQ(e->Count(), 8);
   EXPECT_EQ(e->First()->node, mesh);
   EXPECT_EQ(e->Last()->node, shape);
@@ -348,10 +347,10 @@ TEST_F(NamePassTest, OneWarningForEveryNameSeenBefore) {
   };
   // Nodes take turns being a mesh, a light and a dummy: names of all kinds take part.
   const Case cases[] = {
-      {{"Box", "Other", "Box", "Box"}, 2},                // three alike
-      {{"", ""}, 1},                                      // two empty names
-      {{"Thing", "Thing"}, 1},                            // a mesh and a light
-      {{"box", "Box", "box ", "Node", "No", "Nod"}, 0},   // byte for byte
+      {{"Box", "Other", "Box", "Box"}, 2},               // three alike
+      {{"", ""}, 1},                                     // two empty names
+      {{"Thing", "Thing"}, 1},                           // a mesh and a light
+      {{"box", "Box", "box ", "Node", "No", "Nod"}, 0},  // byte for byte
       {{"a", "b", "a", "b", "a"}, 3},
   };
   for (const Case& c : cases) {
@@ -372,7 +371,7 @@ TEST_F(NamePassTest, OneWarningForEveryNameSeenBefore) {
 
 TEST_F(NamePassTest, LeftOutNodesDontCount) {
   Node("Same", Mesh());
-  Node("Same", nullptr);                     // no object: no entry
+  Node("Same", nullptr);                       // no object: no entry
   Node("Same", Mesh())->meshAccepted = false;  // refused: no entry
   auto e = Enumerate();
   e->NamePass();
@@ -581,10 +580,18 @@ TEST_F(SceneEnumerationTest, TargetLookupMatchesPlainWalkOnEveryNode) {
   for (int i = 0; i < 12; ++i) {
     MemNode* n = nullptr;
     switch (i % 4) {
-      case 0: n = Node("cam", Camera()); break;
-      case 1: n = Node("spot", SpotLight()); break;
-      case 2: n = Node("box", box); break;
-      default: n = Node("dummy", Dummy()); break;
+      case 0:
+        n = Node("cam", Camera());
+        break;
+      case 1:
+        n = Node("spot", SpotLight());
+        break;
+      case 2:
+        n = Node("box", box);
+        break;
+      default:
+        n = Node("dummy", Dummy());
+        break;
     }
     all.push_back(n);
     if (i % 4 < 2) all.push_back(TargetOf(n, "target"));
