@@ -40,4 +40,24 @@ void ShowWriterWarning(const char* text) {
   ShowExportErrorBox(text);
 }
 
+std::string FormatWithName(const char* format, const char* name) {
+  std::string text;
+  if (format == nullptr) return text;
+  if (name == nullptr) name = "";
+  bool named = false;
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (p[0] == '%' && p[1] == '%') {
+      text += '%';
+      ++p;
+    } else if (p[0] == '%' && p[1] == 's' && !named) {
+      text += name;
+      named = true;
+      ++p;
+    } else {
+      text += *p;
+    }
+  }
+  return text;
+}
+
 }  // namespace tsm

@@ -3,6 +3,8 @@
 #ifndef TSM_PLUGIN_MESSAGES_H
 #define TSM_PLUGIN_MESSAGES_H
 
+#include <string>
+
 #include "plugin/platform.h"
 #include "resources/string_table.h"
 
@@ -28,6 +30,12 @@ void ShowWriterWarning(const char* text);
 
 // A box with a literal text and the caption "Export Error", shown whatever QuietMode says.
 void ShowExportErrorBox(const char* text);
+
+// The text of format with name put in place of its first "%s" ("%%" gives "%"), like a
+// printf of format and name but without any limit on the length: a message about an
+// object of a very long name is whole. Other "%" sequences are copied unchanged. A null
+// format gives an empty text; a null name counts as empty.
+std::string FormatWithName(const char* format, const char* name);
 
 }  // namespace tsm
 

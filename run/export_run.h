@@ -3,8 +3,10 @@
 #define TSM_RUN_EXPORT_RUN_H
 
 #include <cstdint>
+#include <memory>
 
 #include "run/host_scene.h"
+#include "writer/chunk_io.h"
 
 namespace tsm {
 
@@ -31,7 +33,39 @@ int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int q
 
 // The run: enumerates the scene, writes the whole file and answers 1, or 0 when the file
 // could not be created or written. An empty scene answers 1 without creating a file.
+//
+// The file never replaces what is at name until it is complete: the bytes go into a new
+// temporary file ".<file name>.XXXXXX" in the same folder, which is renamed over name
+// once it has been written and closed (a symbolic link at name is followed, and the file
+// it points at is replaced). A failed run removes only that temporary file, so a file
+// that was at name before stays as it was. A new file gets the mode 0666 less the umask;
+// a replaced file keeps its permission bits. When name is something other than a regular
+// file (a device, a pipe), it is opened and written in place and never removed.
+// The run-wide pointers are set while the file is written and null again afterwards.
 int RunExport(const char* name, ExportInterface* ei, HostInterface* ip);
+
+// The stream a run writes its file through: the writers' OutStream and the close whose
+// result decides whether the file is kept.
+class RunStream : public OutStream {
+ public:
+  // Writes out what is buffered and closes; answers 0 on success, non-zero when a write
+  // or the close failed. Closing again answers 0.
+  virtual int Close() = 0;
+};
+
+// Makes the stream for an open, empty output file descriptor fd. The stream owns fd from
+// then on, whether it is made or not (null when it can't be made).
+typedef std::unique_ptr<RunStream> (*RunStreamFactory)(int fd);
+
+// The factory the run uses unless a test installs another: a buffered FileStream over fd,
+// or, when fd can't seek (a pipe), a stream that keeps the whole file in memory and
+// writes it out in order when closed.
+std::unique_ptr<RunStream> MakeFileRunStream(int fd);
+
+// For tests only: makes the run create its output streams with factory (null restores
+// MakeFileRunStream) and answers the factory installed before. Lets a test fail writes or
+// the close at a chosen point, or look at the run at the moment the file is opened.
+RunStreamFactory SetRunStreamFactory(RunStreamFactory factory);
 
 }  // namespace tsm
 

@@ -1,0 +1,83 @@
+#include "run/export_run.h"
+
+#include "material/material_table.h"
+#include "plugin/messages.h"
+#include "run/output_file.h"
+#include "run/scene_lists.h"
+#include "writer/file_writer.h"
+
+namespace tsm {
+
+namespace {
+
+// The run's own boxes: a string-table text, caption "TSMEXP4", OK only, shown whatever
+// QuietMode says.
+void ShowRunMessage(unsigned textId) {
+  ShowResourceMessage(textId, IDS_RUN_CAPTION, MB_OK);
+}
+
+// Releases what a run built, in this order: the object list, the entries, the material
+// table. The same on every path; the run-wide pointers go too, since what they point at
+// lives no longer than the run.
+void ReleaseRun(ObjectList& objects, SceneEnumerator& entries, MaterialTable& materials) {
+  RunObjects = nullptr;
+  RunEntries = nullptr;
+  RunMaterials = nullptr;
+  objects.Release();
+  entries.ReleaseEntries();
+  materials.ClearMaterialTable();
+}
+
+}  // namespace
+
+int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int quiet,
+                 uint32_t /*options*/) {
+  QuietMode = quiet != 0 ? 1 : 0;
+  int r = RunExport(name, ei, ip);
+  if (r == 0) return 1;
+  return r > 0 ? r : 0;
+}
+
+int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
+  TimeValue time = ip != nullptr ? ip->CurrentTime() : 0;
+  MaterialTable materials;
+  SceneEnumerator entries(ei != nullptr ? ei->scene : nullptr, time, ip, &materials);
+  ObjectList objects;  // after the entries and the table, so unwinding frees it first
+
+  if (entries.Count() == 0) {
+    ShowRunMessage(IDS_NO_DATA);
+    ReleaseRun(objects, entries, materials);
+    return 1;
+  }
+
+  entries.NamePass();
+  objects.Build(entries);
+  RunEntries = &entries;
+  RunMaterials = &materials;
+  RunObjects = &objects;
+
+  OutputFile output;
+  output.CloseIfOpen();
+  if (!output.Open(name)) {
+    ShowRunMessage(IDS_CANT_CREATE);
+    output.CloseIfOpen();
+    ReleaseRun(objects, entries, materials);
+    return 0;
+  }
+
+  int written = WriteTopChunk(MOD_MAIN, *output.Stream(), nullptr);
+  int closed = output.CloseIfOpen();
+  // A rename that fails leaves the file short of its place: as bad as a failed write.
+  if (written == 0 || closed != 0 || !output.Commit()) {
+    ShowRunMessage(IDS_WRITE_ERROR);  // before the unfinished file goes
+    output.Discard();
+    output.CloseIfOpen();
+    ReleaseRun(objects, entries, materials);
+    return 0;
+  }
+
+  ReleaseRun(objects, entries, materials);
+  return 1;
+}
+
+}  // namespace tsm
