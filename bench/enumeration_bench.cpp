@@ -130,5 +130,3 @@ BENCHMARK(BM_RunExport)
 
 }  // namespace
 }  // namespace tsm
-
-BENCHMARK_MAIN();
