@@ -10,6 +10,8 @@ namespace tsm {
 
 namespace {
 
+RunOutcome lastOutcome = RunOutcome::NONE;
+
 // The run's own boxes: a string-table text, caption "TSMEXP4", OK only, shown whatever
 // QuietMode says.
 void ShowRunMessage(unsigned textId) {
@@ -30,6 +32,8 @@ void ReleaseRun(ObjectList& objects, SceneEnumerator& entries, MaterialTable& ma
 
 }  // namespace
 
+RunOutcome LastRunOutcome() { return lastOutcome; }
+
 int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int quiet,
                  uint32_t /*options*/) {
   QuietMode = quiet != 0 ? 1 : 0;
@@ -47,6 +51,7 @@ int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
   if (entries.Count() == 0) {
     ShowRunMessage(IDS_NO_DATA);
     ReleaseRun(objects, entries, materials);
+    lastOutcome = RunOutcome::NO_DATA;
     return 1;
   }
 
@@ -62,6 +67,7 @@ int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
     ShowRunMessage(IDS_CANT_CREATE);
     output.CloseIfOpen();
     ReleaseRun(objects, entries, materials);
+    lastOutcome = RunOutcome::CANT_CREATE;
     return 0;
   }
 
@@ -73,10 +79,12 @@ int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
     output.Discard();
     output.CloseIfOpen();
     ReleaseRun(objects, entries, materials);
+    lastOutcome = RunOutcome::WRITE_ERROR;
     return 0;
   }
 
   ReleaseRun(objects, entries, materials);
+  lastOutcome = RunOutcome::WRITTEN;
   return 1;
 }
 

@@ -44,6 +44,17 @@ int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int q
 // The run-wide pointers are set while the file is written and null again afterwards.
 int RunExport(const char* name, ExportInterface* ei, HostInterface* ip);
 
+// How the last run ended, for callers that need more than the host's answer (the
+// command-line tool reports it in its exit status).
+enum class RunOutcome {
+  NONE,         // no run yet
+  WRITTEN,      // the file was written
+  NO_DATA,      // the scene had nothing to export; no file was made
+  CANT_CREATE,  // the output file could not be created
+  WRITE_ERROR,  // a write or the close failed; the unfinished file was removed
+};
+RunOutcome LastRunOutcome();
+
 // The stream a run writes its file through: the writers' OutStream and the close whose
 // result decides whether the file is kept.
 class RunStream : public OutStream {

@@ -208,6 +208,7 @@ TEST_F(ExportRunTest, WrittenFileStartsWithSkeleton) {
   ExpectBytes(Bytes(b.begin() + 6, b.begin() + 16),
               {0x02, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00});
   EXPECT_EQ(Listing(dir), TextList{"out.tsm"}) << "no temporary file is left";
+  EXPECT_EQ(LastRunOutcome(), RunOutcome::WRITTEN);
 }
 
 TEST_F(ExportRunTest, TwoExportsOfOneSceneAreByteIdentical) {
@@ -237,6 +238,7 @@ TEST_F(ExportRunTest, EmptySceneShowsNoDataAndCreatesNoFile) {
   EXPECT_EQ(ExportToFile(path.c_str(), &ei, &scene, 0, 0), 1);
   EXPECT_EQ(Listing(dir), TextList{});
   EXPECT_EQ(opens, 0) << "no file is opened";
+  EXPECT_EQ(LastRunOutcome(), RunOutcome::NO_DATA);
 }
 
 TEST_F(ExportRunTest, EmptySceneLeavesAnExistingFileUntouched) {
@@ -256,6 +258,7 @@ TEST_F(ExportRunTest, MissingFolderCantCreateOutputFile) {
   EXPECT_EQ(ExportToFile(missing.c_str(), &ei, &scene, 0, 0), 1);
   EXPECT_EQ(Texts(), TextList{kCantCreate});
   EXPECT_EQ(Listing(dir), TextList{});
+  EXPECT_EQ(LastRunOutcome(), RunOutcome::CANT_CREATE);
 }
 
 TEST_F(ExportRunTest, UnusableNamesCantCreateOutputFile) {
@@ -323,6 +326,7 @@ TEST_F(ExportRunTest, FailedCloseAloneIsAWriteError) {
   EXPECT_EQ(FaultyStream::shortWrites, 0) << "every write went through";
   EXPECT_EQ(FaultyStream::closes, 1);
   EXPECT_EQ(Texts(), TextList{kWriteError});
+  EXPECT_EQ(LastRunOutcome(), RunOutcome::WRITE_ERROR);
   EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
   ExpectBytes(ReadFile(path), AsBytes("previous"));
 }
