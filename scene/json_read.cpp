@@ -17,10 +17,12 @@ std::string FormatNumber(double v) {
   return buf;
 }
 
-std::string RangeText(int64_t lo, int64_t hi) {
-  if (hi == INT64_MAX) return "at least " + std::to_string(lo);
-  if (lo == INT64_MIN) return "at most " + std::to_string(hi);
-  return "between " + std::to_string(lo) + " and " + std::to_string(hi);
+// What a value outside lo..hi must be: the violated side alone when a bound is merely the
+// limit of the storage type, else the whole range.
+std::string RangeText(bool below, int64_t lo, int64_t hi) {
+  bool wide = lo <= INT32_MIN || hi >= INT32_MAX;
+  if (!wide) return "between " + std::to_string(lo) + " and " + std::to_string(hi);
+  return below ? "at least " + std::to_string(lo) : "at most " + std::to_string(hi);
 }
 
 std::string Lower(const std::string& s) {
@@ -139,13 +141,14 @@ int64_t ReadInteger(const Json& value, const std::string& path, int64_t lo, int6
   if (!value.is_number_integer()) Fail(path, "expected an integer, found " + KindOf(value));
   if (value.is_number_unsigned()) {
     uint64_t u = value.get<uint64_t>();
-    if (u > static_cast<uint64_t>(hi))
-      Fail(path, std::to_string(u) + " is out of range: it must be " + RangeText(lo, hi));
+    if (u > static_cast<uint64_t>(hi) || (lo > 0 && u < static_cast<uint64_t>(lo)))
+      Fail(path, std::to_string(u) + " is out of range: it must be " +
+                     RangeText(u < static_cast<uint64_t>(hi), lo, hi));
     return static_cast<int64_t>(u);
   }
   int64_t v = value.get<int64_t>();
   if (v < lo || v > hi)
-    Fail(path, std::to_string(v) + " is out of range: it must be " + RangeText(lo, hi));
+    Fail(path, std::to_string(v) + " is out of range: it must be " + RangeText(v < lo, lo, hi));
   return v;
 }
 
