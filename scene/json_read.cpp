@@ -65,7 +65,9 @@ std::string Suggest(const std::string& key, const std::vector<std::string>& allo
 
 }  // namespace
 
-void Fail(const std::string& path, const std::string& message) { throw LoadError{path, message}; }
+void Fail(const std::string& path, const std::string& message) {
+  throw LoadError{path, message};
+}
 
 std::string ChildPath(const std::string& path, const std::string& key) {
   return path + "/" + EscapePointerToken(key);
@@ -97,15 +99,23 @@ std::string Quote(const std::string& text) {
 
 std::string KindOf(const Json& value) {
   switch (value.type()) {
-    case Json::value_t::null: return "null";
-    case Json::value_t::boolean: return "a boolean";
-    case Json::value_t::string: return "a string";
-    case Json::value_t::array: return "an array";
-    case Json::value_t::object: return "an object";
+    case Json::value_t::null:
+      return "null";
+    case Json::value_t::boolean:
+      return "a boolean";
+    case Json::value_t::string:
+      return "a string";
+    case Json::value_t::array:
+      return "an array";
+    case Json::value_t::object:
+      return "an object";
     case Json::value_t::number_integer:
-    case Json::value_t::number_unsigned: return "an integer";
-    case Json::value_t::number_float: return "a number";
-    default: return "an unexpected value";
+    case Json::value_t::number_unsigned:
+      return "an integer";
+    case Json::value_t::number_float:
+      return "a number";
+    default:
+      return "an unexpected value";
   }
 }
 
@@ -126,9 +136,10 @@ float ReadFloat(const Json& value, const std::string& path) {
 float ReadFloatIn(const Json& value, const std::string& path, double lo, double hi) {
   float v = ReadFloat(value, path);
   if (v < lo || v > hi) {
-    std::string range = hi >= FLT_MAX  ? "at least " + FormatNumber(lo)
-                        : lo <= -FLT_MAX ? "at most " + FormatNumber(hi)
-                                         : "between " + FormatNumber(lo) + " and " + FormatNumber(hi);
+    std::string range = hi >= FLT_MAX ? "at least " + FormatNumber(lo)
+                        : lo <= -FLT_MAX
+                            ? "at most " + FormatNumber(hi)
+                            : "between " + FormatNumber(lo) + " and " + FormatNumber(hi);
     Fail(path, FormatNumber(v) + " is out of range: it must be " + range);
   }
   return v;
@@ -170,9 +181,9 @@ std::string ReadText(const Json& value, const std::string& path) {
 
 Point3 ReadPoint3(const Json& value, const std::string& path) {
   if (!value.is_array() || value.size() != 3)
-    Fail(path, "expected [x, y, z], three numbers, found " +
-                   (value.is_array() ? "an array of " + std::to_string(value.size())
-                                     : KindOf(value)));
+    Fail(path,
+         "expected [x, y, z], three numbers, found " +
+             (value.is_array() ? "an array of " + std::to_string(value.size()) : KindOf(value)));
   return Point3(ReadFloat(value[0], ChildPath(path, size_t(0))),
                 ReadFloat(value[1], ChildPath(path, size_t(1))),
                 ReadFloat(value[2], ChildPath(path, size_t(2))));
@@ -180,9 +191,9 @@ Point3 ReadPoint3(const Json& value, const std::string& path) {
 
 Class_ID ReadClassId(const Json& value, const std::string& path) {
   if (!value.is_array() || value.size() != 2)
-    Fail(path, "expected a class identity [a, b], two integers, found " +
-                   (value.is_array() ? "an array of " + std::to_string(value.size())
-                                     : KindOf(value)));
+    Fail(path,
+         "expected a class identity [a, b], two integers, found " +
+             (value.is_array() ? "an array of " + std::to_string(value.size()) : KindOf(value)));
   uint32_t words[2];
   for (size_t i = 0; i < 2; ++i) {
     std::string at = ChildPath(path, i);
@@ -232,8 +243,8 @@ Members::Members(const Json& value, std::string path, const std::vector<std::str
     }
     if (std::find(allowed.begin(), allowed.end(), key) != allowed.end()) continue;
     std::string guess = Suggest(key, allowed);
-    Fail(At(key), "unknown field" + (guess.empty() ? std::string() : "; did you mean " +
-                                                                         Quote(guess) + "?"));
+    Fail(At(key), "unknown field" +
+                      (guess.empty() ? std::string() : "; did you mean " + Quote(guess) + "?"));
   }
 }
 

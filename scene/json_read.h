@@ -8,12 +8,11 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "host/geometry.h"
 

@@ -5,7 +5,9 @@
 namespace tsm {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 size_t SkipSpace(const std::string& t, size_t i) {
   while (i < t.size() && IsSpace(t[i])) ++i;
@@ -37,10 +39,14 @@ bool ReadHex4(const std::string& t, size_t i, uint32_t* value) {
   for (size_t k = i; k < i + 4; ++k) {
     char c = t[k];
     v <<= 4;
-    if (c >= '0' && c <= '9') v |= uint32_t(c - '0');
-    else if (c >= 'a' && c <= 'f') v |= uint32_t(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F') v |= uint32_t(c - 'A' + 10);
-    else return false;
+    if (c >= '0' && c <= '9')
+      v |= uint32_t(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      v |= uint32_t(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+      v |= uint32_t(c - 'A' + 10);
+    else
+      return false;
   }
   *value = v;
   return true;
@@ -61,12 +67,24 @@ size_t ReadString(const std::string& t, size_t i, std::string* out) {
     if (e != 'u') {
       if (!out) continue;
       switch (e) {
-        case 'b': out->push_back('\b'); break;
-        case 'f': out->push_back('\f'); break;
-        case 'n': out->push_back('\n'); break;
-        case 'r': out->push_back('\r'); break;
-        case 't': out->push_back('\t'); break;
-        default: out->push_back(e); break;  // '"', '\\', '/'
+        case 'b':
+          out->push_back('\b');
+          break;
+        case 'f':
+          out->push_back('\f');
+          break;
+        case 'n':
+          out->push_back('\n');
+          break;
+        case 'r':
+          out->push_back('\r');
+          break;
+        case 't':
+          out->push_back('\t');
+          break;
+        default:
+          out->push_back(e);
+          break;  // '"', '\\', '/'
       }
       continue;
     }
@@ -162,9 +180,12 @@ std::vector<std::string> SplitPointer(const std::string& pointer) {
 std::string EscapePointerToken(const std::string& token) {
   std::string out;
   for (char c : token) {
-    if (c == '~') out += "~0";
-    else if (c == '/') out += "~1";
-    else out.push_back(c);
+    if (c == '~')
+      out += "~0";
+    else if (c == '/')
+      out += "~1";
+    else
+      out.push_back(c);
   }
   return out;
 }

@@ -20,9 +20,9 @@ constexpr int kFamilyGeometry = 16;  // 0x10
 
 // Class identities of the object kinds the exporter classifies.
 const Class_ID kShapeObjectClass(10, 0);
-const Class_ID kCameraObjectClass(0x1002, 0);      // camera with a look-at target
+const Class_ID kCameraObjectClass(0x1002, 0);  // camera with a look-at target
 const Class_ID kPointLightObjectClass(0x1011, 0);
-const Class_ID kSpotLightObjectClass(0x1012, 0);   // spot light with a look-at target
+const Class_ID kSpotLightObjectClass(0x1012, 0);  // spot light with a look-at target
 const Class_ID kDummyObjectClass(0x876234, 0);
 // Our own class for the object a look-at target node holds; the enumeration knows
 // targets by the node's target flag, not by this class.
@@ -45,17 +45,17 @@ class MemMeshObject : public MemObject {
     classId = triObjectClassID;
     convertibleToMesh = true;
   }
-  std::vector<Point3> vertices;                // object space
+  std::vector<Point3> vertices;  // object space
   std::vector<MemFace> faces;
-  std::vector<Point3> texVerts;                // (U, V, W); empty: none
-  std::vector<std::array<int, 3>> texFaces;    // one per face, or empty: none
-  std::vector<Point3> vertexColors;            // three floats each; empty: none; the
-                                               // count may differ from the vertex count
+  std::vector<Point3> texVerts;              // (U, V, W); empty: none
+  std::vector<std::array<int, 3>> texFaces;  // one per face, or empty: none
+  std::vector<Point3> vertexColors;          // three floats each; empty: none; the
+                                             // count may differ from the vertex count
 };
 
 // One knot of a Bezier spline with its two handles, all in object space.
 struct MemKnot {
-  Point3 inVec;   // incoming handle; the knot point itself unless set
+  Point3 inVec;  // incoming handle; the knot point itself unless set
   Point3 point;
   Point3 outVec;  // outgoing handle; the knot point itself unless set
 };
@@ -100,22 +100,22 @@ class MemLightObject : public MemObject {
 
   bool on = true;
   Point3 color{1.0f, 1.0f, 1.0f};
-  float intensity = 1.0f;         // multiplier
-  bool attenuate = false;         // attenuation in use
-  float attenStart = 80.0f;       // attenuation start distance
-  float attenEnd = 200.0f;        // attenuation end distance
+  float intensity = 1.0f;    // multiplier
+  bool attenuate = false;    // attenuation in use
+  float attenStart = 80.0f;  // attenuation start distance
+  float attenEnd = 200.0f;   // attenuation end distance
   bool castShadows = false;
   // Spot lights:
-  float hotspot = 43.0f;          // degrees, as the host holds it
-  float falloff = 45.0f;          // degrees, as the host holds it
+  float hotspot = 43.0f;  // degrees, as the host holds it
+  float falloff = 45.0f;  // degrees, as the host holds it
   bool overshoot = false;
-  bool useGlobalShadows = true;   // false: the spot's own shadow-map values below
+  bool useGlobalShadows = true;  // false: the spot's own shadow-map values below
   float shadowMapBias = 1.0f;
-  float shadowMapRange = 4.0f;    // sample range
+  float shadowMapRange = 4.0f;  // sample range
   int shadowMapSize = 512;
   bool coneDisplayed = false;
-  bool rectangular = false;       // SpotShape answers 0 when rectangular, 1 when circular
-  float aspect = 1.0f;            // of a rectangular spot
+  bool rectangular = false;  // SpotShape answers 0 when rectangular, 1 when circular
+  float aspect = 1.0f;       // of a rectangular spot
   float rayTraceBias = 0.2f;
   bool rayTracedShadows = false;
 };

@@ -19,8 +19,8 @@ namespace tsm {
 namespace {
 
 constexpr int64_t kFormatVersion = 1;
-constexpr size_t kMaxNesting = 1000;         // arrays and objects inside each other
-constexpr int kMaxHierarchyDepth = 1000;     // nodes below each other
+constexpr size_t kMaxNesting = 1000;      // arrays and objects inside each other
+constexpr int kMaxHierarchyDepth = 1000;  // nodes below each other
 constexpr double kPi = 3.14159265358979323846;
 
 // Watches the parser's events for what the parsed values no longer show: a member given
@@ -120,10 +120,12 @@ Quat ReadRotation(const Json& value, const std::string& path) {
     if (!(len2 > 1e-12)) Fail(at, "a rotation quaternion cannot have length 0");
     return Normalize(quat);
   }
-  Point3 axis = ReadPoint3(r.Need("axis", "a rotation needs \"axis\" and \"angle\" (degrees), or "
-                                          "\"quat\""),
+  Point3 axis = ReadPoint3(r.Need("axis",
+                                  "a rotation needs \"axis\" and \"angle\" (degrees), or "
+                                  "\"quat\""),
                            r.At("axis"));
-  float degrees = ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
+  float degrees =
+      ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
   if (Length(axis) == 0.0f) Fail(r.At("axis"), "a rotation axis cannot have length 0");
   return QuatFromAngAxis(static_cast<float>(degrees * kPi / 180.0), axis);
 }
@@ -139,9 +141,9 @@ Point3 ReadScale(const Json& value, const std::string& path) {
 }
 
 const std::vector<std::string> kNodeMembers = {
-    "id",       "name",     "parent",       "children",   "matrix",     "position",
-    "rotation", "scale",    "object",       "material",   "meshAccepted", "lookAt",
-    "target",   "dependents", "properties", "locks",      "nodeQuery96", "objectOffset"};
+    "id",       "name",       "parent",     "children", "matrix",       "position",
+    "rotation", "scale",      "object",     "material", "meshAccepted", "lookAt",
+    "target",   "dependents", "properties", "locks",    "nodeQuery96",  "objectOffset"};
 
 const char* const kUnitNames[] = {"inches",      "feet",   "miles",     "millimeters",
                                   "centimeters", "meters", "kilometers"};
@@ -153,8 +155,7 @@ class SceneLoader {
   void Load(const Json& root) {
     if (!root.is_object()) Fail("", "expected a scene (a JSON object), found " + KindOf(root));
     ReadHeader(root);
-    Members m(root, "",
-              {"format", "version", "settings", "maps", "materials", "objects", "nodes"});
+    Members m(root, "", {"format", "version", "settings", "maps", "materials", "objects", "nodes"});
     if (const Json* s = m.Find("settings")) ReadSettings(*s, m.At("settings"));
     if (const Json* v = m.Find("maps")) materials_.ReadMaps(*v, m.At("maps"));
     if (const Json* v = m.Find("materials")) materials_.ReadMaterials(*v, m.At("materials"));
@@ -188,7 +189,8 @@ class SceneLoader {
       Fail("/format", "not a scene of this exporter: expected \"tsm-scene\", found " + Quote(name));
     auto version = root.find("version");
     if (version == root.end())
-      Fail("/version", "missing: the format version, \"version\": " + std::to_string(kFormatVersion));
+      Fail("/version",
+           "missing: the format version, \"version\": " + std::to_string(kFormatVersion));
     int64_t v = ReadInteger(*version, "/version", INT64_MIN, INT64_MAX);
     if (v != kFormatVersion)
       Fail("/version", "unsupported version " + std::to_string(v) + "; this loader reads version " +
@@ -199,9 +201,8 @@ class SceneLoader {
   TimeValue ReadTime(const Json& value, const std::string& path, int ticksPerFrame) {
     if (value.is_object()) {
       Members t(value, path, {"ticks"});
-      return static_cast<TimeValue>(
-          ReadInteger(t.Need("ticks", "a time object holds \"ticks\""), t.At("ticks"),
-                      INT32_MIN, INT32_MAX));
+      return static_cast<TimeValue>(ReadInteger(t.Need("ticks", "a time object holds \"ticks\""),
+                                                t.At("ticks"), INT32_MIN, INT32_MAX));
     }
     int64_t frame = ReadInteger(value, path, INT32_MIN, INT32_MAX);
     int64_t ticks = frame * ticksPerFrame;
@@ -218,14 +219,14 @@ class SceneLoader {
     scene_.ticksPerFrame = tpf;
     if (!s.Has("animationRange")) {
       if (100LL * tpf > INT32_MAX)
-        Fail(s.At("ticksPerFrame"), "the default animation range, 100 frames, does not fit the "
-                                    "host's time range at this rate; give \"animationRange\"");
+        Fail(s.At("ticksPerFrame"),
+             "the default animation range, 100 frames, does not fit the "
+             "host's time range at this rate; give \"animationRange\"");
       scene_.animationRange = Interval(0, 100 * tpf);
     }
     if (const Json* r = s.Find("animationRange")) {
       std::string at = s.At("animationRange");
-      if (!r->is_array() || r->size() != 2)
-        Fail(at, "expected [start, end], two times");
+      if (!r->is_array() || r->size() != 2) Fail(at, "expected [start, end], two times");
       TimeValue start = ReadTime((*r)[0], ChildPath(at, size_t(0)), tpf);
       TimeValue end = ReadTime((*r)[1], ChildPath(at, 1), tpf);
       if (end < start) Fail(ChildPath(at, 1), "the animation range ends before it starts");
@@ -297,7 +298,8 @@ class SceneLoader {
     while (!stack.empty()) {
       Pending p = std::move(stack.back());
       stack.pop_back();
-      if (!p.json->is_object()) Fail(p.path, "expected a node (an object), found " + KindOf(*p.json));
+      if (!p.json->is_object())
+        Fail(p.path, "expected a node (an object), found " + KindOf(*p.json));
       NodeDef def;
       def.node = scene_.AddNode(std::string(), nullptr);
       def.json = p.json;
@@ -332,14 +334,16 @@ class SceneLoader {
                                  Quote(nodes_[def.nestedParent].node->name) +
                                  ", which makes that node its parent already");
       if (!p->is_null()) def.parent = static_cast<int>(nodes_.Resolve(*p, m.At("parent")));
-      if (def.parent == static_cast<int>(i)) Fail(m.At("parent"), "a node cannot be its own parent");
+      if (def.parent == static_cast<int>(i))
+        Fail(m.At("parent"), "a node cannot be its own parent");
     }
     node->local = ReadTransform(m);
     if (const Json* o = m.Find("object")) {
       def.objectGiven = true;
       node->object = ObjectRef(*o, m.At("object"));
     }
-    if (const Json* mat = m.Find("material")) node->material = materials_.MaterialRef(*mat, m.At("material"));
+    if (const Json* mat = m.Find("material"))
+      node->material = materials_.MaterialRef(*mat, m.At("material"));
     node->meshAccepted = m.Bool("meshAccepted", node->meshAccepted);
     if (const Json* l = m.Find("lookAt")) {
       if (!l->is_null()) def.lookAt = static_cast<int>(nodes_.Resolve(*l, m.At("lookAt")));
@@ -366,14 +370,15 @@ class SceneLoader {
     bool prs = m.Has("position") || m.Has("rotation") || m.Has("scale");
     if (const Json* mat = m.Find("matrix")) {
       if (prs)
-        Fail(m.At("matrix"), "give the transform either as \"matrix\" or as \"position\", "
-                             "\"rotation\" and \"scale\", not both");
+        Fail(m.At("matrix"),
+             "give the transform either as \"matrix\" or as \"position\", "
+             "\"rotation\" and \"scale\", not both");
       std::string at = m.At("matrix");
       if (!mat->is_array() || mat->size() != 4)
         Fail(at, "expected four rows [x, y, z]: the three axes, then the translation");
-      return Matrix3(ReadPoint3((*mat)[0], ChildPath(at, size_t(0))),
-                     ReadPoint3((*mat)[1], ChildPath(at, 1)), ReadPoint3((*mat)[2], ChildPath(at, 2)),
-                     ReadPoint3((*mat)[3], ChildPath(at, 3)));
+      return Matrix3(
+          ReadPoint3((*mat)[0], ChildPath(at, size_t(0))), ReadPoint3((*mat)[1], ChildPath(at, 1)),
+          ReadPoint3((*mat)[2], ChildPath(at, 2)), ReadPoint3((*mat)[3], ChildPath(at, 3)));
     }
     Point3 position = m.Vec("position", Point3());
     Quat rotation;
@@ -516,17 +521,17 @@ LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, 
       result.error += e.message;
     }
   } catch (const Json::parse_error& e) {
-    result.error = label + ": " + Where(text, e.byte > 0 ? e.byte - 1 : 0) + ": " +
-                   ParserMessage(e.what());
+    result.error =
+        label + ": " + Where(text, e.byte > 0 ? e.byte - 1 : 0) + ": " + ParserMessage(e.what());
   } catch (const Json::out_of_range& e) {
     // A number too large for the parser, e.g. 1e400; it quotes the number's text.
     std::string message = ParserMessage(e.what());
     size_t q = message.find('\'');
     size_t q2 = q == std::string::npos ? q : message.find('\'', q + 1);
-    size_t offset = q2 == std::string::npos ? std::string::npos
-                                            : text.find(message.substr(q + 1, q2 - q - 1));
-    result.error = label + ": " + (offset == std::string::npos ? "" : Where(text, offset) + ": ") +
-                   message;
+    size_t offset =
+        q2 == std::string::npos ? std::string::npos : text.find(message.substr(q + 1, q2 - q - 1));
+    result.error =
+        label + ": " + (offset == std::string::npos ? "" : Where(text, offset) + ": ") + message;
   } catch (const std::bad_alloc&) {
     result.error = label + ": out of memory while loading the scene";
   } catch (const std::exception& e) {

@@ -14,24 +14,24 @@ const std::vector<std::string> kMapTypes = {"bitmap", "reflection", "mirror", "o
 
 // Members every material can have, whatever its class.
 const std::vector<std::string> kCommonMaterialMembers = {
-    "ambient", "diffuse", "specular", "shininess", "shininessStrength", "transparency",
-    "wireSize"};
+    "ambient", "diffuse", "specular", "shininess", "shininessStrength", "transparency", "wireSize"};
 
 struct NamedChannel {
   const char* name;
   int channel;
 };
 const NamedChannel kNamedChannels[] = {
-    {"diffuse", kChannelDiffuse},     {"specular", kChannelSpecular},
-    {"shininess", kChannelShininess}, {"selfIllumination", kChannelSelfIllum},
-    {"opacity", kChannelOpacity},     {"bump", kChannelBump},
+    {"diffuse", kChannelDiffuse},      {"specular", kChannelSpecular},
+    {"shininess", kChannelShininess},  {"selfIllumination", kChannelSelfIllum},
+    {"opacity", kChannelOpacity},      {"bump", kChannelBump},
     {"reflection", kChannelReflection}};
 
 // The channel number a member of "maps" names, or -1.
 int ChannelOf(const std::string& key) {
   for (const NamedChannel& c : kNamedChannels)
     if (key == c.name) return c.channel;
-  if (key.size() >= 1 && key.size() <= 2 && key.find_first_not_of("0123456789") == std::string::npos &&
+  if (key.size() >= 1 && key.size() <= 2 &&
+      key.find_first_not_of("0123456789") == std::string::npos &&
       (key.size() == 1 || key[0] != '0')) {
     int n = std::stoi(key);
     if (n < kChannelCount) return n;
@@ -116,8 +116,7 @@ void MaterialReader::FillMap(MemMap& map, const Json& value, const std::string& 
     map.classId = type == "reflection" ? kReflectionMapClass : kMirrorMapClass;
     map.everyNthFrame = m.Bool("everyNthFrame", map.everyNthFrame);
     map.nthFrame = static_cast<int>(m.Integer("nthFrame", map.nthFrame, 1, INT32_MAX));
-    map.reflectionSize =
-        static_cast<int>(m.Integer("size", map.reflectionSize, 1, INT32_MAX));
+    map.reflectionSize = static_cast<int>(m.Integer("size", map.reflectionSize, 1, INT32_MAX));
   } else {
     map.classId = ReadClassId(m.Need("classId", "a map of type \"other\" needs its class identity"),
                               m.At("classId"));
@@ -164,8 +163,8 @@ MemMaterial* MaterialReader::MaterialRef(const Json& value, const std::string& p
   return materials_[materials_.Resolve(value, path)];
 }
 
-void MaterialReader::FillMaterial(MemMaterial& material, const Json& value,
-                                  const std::string& path, bool topLevel) {
+void MaterialReader::FillMaterial(MemMaterial& material, const Json& value, const std::string& path,
+                                  bool topLevel) {
   std::string type = ReadType(value, path, "standard", kMaterialTypes);
   if (!topLevel && value.contains("id"))
     Fail(ChildPath(path, "id"),
@@ -217,9 +216,8 @@ void MaterialReader::FillMaterial(MemMaterial& material, const Json& value,
   material.faceMap = m.Bool("faceMap", material.faceMap);
   material.soften = m.Bool("soften", material.soften);
   material.wireInUnits = m.Bool("wireInUnits", material.wireInUnits);
-  material.transparencyType =
-      static_cast<int>(m.Integer("transparencyType", material.transparencyType, INT32_MIN,
-                                 INT32_MAX));
+  material.transparencyType = static_cast<int>(
+      m.Integer("transparencyType", material.transparencyType, INT32_MIN, INT32_MAX));
   if (const Json* maps = m.Find("maps")) ReadChannels(material, *maps, m.At("maps"));
 }
 
@@ -236,12 +234,13 @@ void MaterialReader::ReadChannels(MemMaterial& material, const Json& value,
     }
     int channel = ChannelOf(key);
     if (channel < 0)
-      Fail(at, "unknown map channel; expected \"diffuse\", \"specular\", \"shininess\", "
-               "\"selfIllumination\", \"opacity\", \"bump\", \"reflection\" or a channel number "
-               "0 to 11");
+      Fail(at,
+           "unknown map channel; expected \"diffuse\", \"specular\", \"shininess\", "
+           "\"selfIllumination\", \"opacity\", \"bump\", \"reflection\" or a channel number "
+           "0 to 11");
     if (!seen[channel].empty())
-      Fail(at, "channel " + std::to_string(channel) + " is already given as " +
-                   Quote(seen[channel]));
+      Fail(at,
+           "channel " + std::to_string(channel) + " is already given as " + Quote(seen[channel]));
     seen[channel] = key;
     Members c(it.value(), at, {"map", "amount", "enabled"});
     MemChannel& slot = material.channels[channel];

@@ -21,8 +21,8 @@ std::vector<std::string> AllowedMembers(const std::string& type, bool topLevel) 
   if (type == "shape") a.insert(a.end(), {"splines"});
   if (type == "camera") a.insert(a.end(), {"fov", "near", "far"});
   if (type == "pointLight" || type == "spotLight")
-    a.insert(a.end(), {"on", "color", "intensity", "attenuate", "attenStart", "attenEnd",
-                       "castShadows"});
+    a.insert(a.end(),
+             {"on", "color", "intensity", "attenuate", "attenStart", "attenEnd", "castShadows"});
   if (type == "spotLight")
     a.insert(a.end(), {"hotspot", "falloff", "overshoot", "globalShadows", "shadowMapBias",
                        "shadowMapRange", "shadowMapSize", "showCone", "rectangular", "aspect",
@@ -36,17 +36,16 @@ int ReadIndex(const Json& value, const std::string& path, size_t count, const ch
   int64_t i = ReadInteger(value, path, 0, INT32_MAX);
   if (static_cast<size_t>(i) >= count)
     Fail(path, "index " + std::to_string(i) + " is out of range: the mesh has " +
-                   (count == 0 ? std::string("no ") + what
-                               : std::to_string(count) + " " + what));
+                   (count == 0 ? std::string("no ") + what : std::to_string(count) + " " + what));
   return static_cast<int>(i);
 }
 
 std::array<int, 3> ReadTriangle(const Json& value, const std::string& path, size_t count,
                                 const char* what) {
   if (!value.is_array() || value.size() != 3)
-    Fail(path, std::string("expected three ") + what + " indices, found " +
-                   (value.is_array() ? "an array of " + std::to_string(value.size())
-                                     : KindOf(value)));
+    Fail(path,
+         std::string("expected three ") + what + " indices, found " +
+             (value.is_array() ? "an array of " + std::to_string(value.size()) : KindOf(value)));
   std::array<int, 3> t{};
   for (size_t k = 0; k < 3; ++k) t[k] = ReadIndex(value[k], ChildPath(path, k), count, what);
   return t;
@@ -212,8 +211,7 @@ void ReadDummy(MemDummyObject& dummy, const Members& m) {
 
 }  // namespace
 
-MemObject* ReadObject(const Json& value, const std::string& path, MemScene& scene,
-                      bool topLevel) {
+MemObject* ReadObject(const Json& value, const std::string& path, MemScene& scene, bool topLevel) {
   std::string type = ReadType(value, path, "", kObjectTypes);
   if (!topLevel && (value.contains("id") || value.contains("name")))
     Fail(ChildPath(path, value.contains("id") ? "id" : "name"),

@@ -15,8 +15,7 @@ namespace tsm {
 
 // Reads one object definition and answers the new object, owned by scene. A top-level
 // definition (the "objects" list) may have an id and a name; an inline one may not.
-MemObject* ReadObject(const Json& value, const std::string& path, MemScene& scene,
-                      bool topLevel);
+MemObject* ReadObject(const Json& value, const std::string& path, MemScene& scene, bool topLevel);
 
 // The materials and maps of one scene file, and the references to them.
 class MaterialReader {

@@ -1,5 +1,7 @@
 // The JSON scene loader: examples, every feature into the in-memory scene, defaults,
 // errors with file, path and line, and robustness against broken input.
+#include "scene/scene_json.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,7 +14,6 @@
 
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
-#include "scene/scene_json.h"
 
 namespace tsm {
 namespace {
@@ -42,7 +43,9 @@ std::string ErrorOfText(const std::string& text) {
   return r.error;
 }
 
-std::string ErrorOf(const std::string& members) { return ErrorOfText(Doc(members)); }
+std::string ErrorOf(const std::string& members) {
+  return ErrorOfText(Doc(members));
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -56,8 +59,12 @@ T* As(SceneObject* o) {
   return dynamic_cast<T*>(o);
 }
 
-MemMaterial* Mat(HostMaterial* m) { return dynamic_cast<MemMaterial*>(m); }
-MemMap* MapOf(HostMap* m) { return dynamic_cast<MemMap*>(m); }
+MemMaterial* Mat(HostMaterial* m) {
+  return dynamic_cast<MemMaterial*>(m);
+}
+MemMap* MapOf(HostMap* m) {
+  return dynamic_cast<MemMap*>(m);
+}
 
 void ExpectNear3(const Point3& p, float x, float y, float z) {
   EXPECT_NEAR(p.x, x, 1e-5f);
@@ -114,8 +121,10 @@ TEST(SceneJson, ShowroomHasEveryObjectKindAndTheMaterialsTheDemoNeeds) {
     if (As<MemDummyObject>(o)) ++dummies;
     if (As<MemCameraObject>(o)) cameraWithTarget = cameraWithTarget || n->lookAt != nullptr;
     if (auto* l = As<MemLightObject>(o)) {
-      if (l->IsSpot()) spotWithTarget = spotWithTarget || n->lookAt != nullptr;
-      else ++points;
+      if (l->IsSpot())
+        spotWithTarget = spotWithTarget || n->lookAt != nullptr;
+      else
+        ++points;
     }
   }
   EXPECT_GE(meshes, 3);
@@ -225,8 +234,8 @@ TEST(SceneJson, PositionRotationScaleBuildTheLocalMatrix) {
   ExpectNear3(Point3(0, 0, 1) * m, 1, 2, 5);
   auto t = Loaded(R"("nodes": [{"name": "N", "scale": [1, 2, 3], "position": [4, 5, 6]}])");
   ASSERT_TRUE(t);
-  EXPECT_EQ(t->FindNode("N")->local, Matrix3(Point3(1, 0, 0), Point3(0, 2, 0), Point3(0, 0, 3),
-                                              Point3(4, 5, 6)));
+  EXPECT_EQ(t->FindNode("N")->local,
+            Matrix3(Point3(1, 0, 0), Point3(0, 2, 0), Point3(0, 0, 3), Point3(4, 5, 6)));
 }
 
 TEST(SceneJson, MatrixRowsAndQuaternionsRoundTrip) {
@@ -372,8 +381,8 @@ TEST(SceneJson, EachObjectTypeHasItsFamilyClassAndPayloadType) {
                         {"dummy", kFamilyHelper, kDummyObjectClass, false},
                         {"target", kFamilyHelper, kTargetObjectClass, false}};
   for (const Case& c : cases) {
-    auto s = Loaded(std::string(R"("nodes": [{"name": "N", "object": {"type": ")") + c.type +
-                    "\"}}]");
+    auto s =
+        Loaded(std::string(R"("nodes": [{"name": "N", "object": {"type": ")") + c.type + "\"}}]");
     ASSERT_TRUE(s) << c.type;
     MemObject* o = s->FindNode("N")->object;
     ASSERT_NE(o, nullptr);
@@ -696,23 +705,24 @@ struct ErrorCase {
 
 TEST(SceneJson, EveryErrorNamesTheFileThePathAndTheLine) {
   const ErrorCase cases[] = {
-      {R"("nodes": [{"name": "A", "postion": [1, 2, 3]}])", "t.json: /nodes/0/postion: ",
-       "unknown field; did you mean \"position\"?"},
+      {R"("nodes": [{"name": "A", "postion": [1, 2, 3]}])",
+       "t.json: /nodes/0/postion: ", "unknown field; did you mean \"position\"?"},
       {R"("nodes": [{"name": "A"}, {"name": "B"}, {"name": "C"}, {"name": "D", "parent": "Bxo"}])",
        "t.json: /nodes/3/parent: ", "no node named \"Bxo\""},
-      {R"("nodes": [{"name": "A", "id": 1}, {"name": "B", "id": 1}])", "t.json: /nodes/1/id: ",
-       "id 1 is already used by /nodes/0"},
+      {R"("nodes": [{"name": "A", "id": 1}, {"name": "B", "id": 1}])",
+       "t.json: /nodes/1/id: ", "id 1 is already used by /nodes/0"},
       {R"("materials": [{"id": 2}, {"id": 2}])", "t.json: /materials/1/id: ", "already used"},
-      {R"("nodes": [{"name": 5}])", "t.json: /nodes/0/name: ", "expected a string, found an integer"},
+      {R"("nodes": [{"name": 5}])",
+       "t.json: /nodes/0/name: ", "expected a string, found an integer"},
       {R"("nodes": [{"position": [1, 2]}])", "t.json: /nodes/0/name: ", "missing"},
       {R"("nodes": [{"name": ""}])", "t.json: /nodes/0/name: ", "cannot be empty"},
       {R"("nodes": [{"name": "A\u0000B"}])", "t.json: /nodes/0/name: ", "NUL"},
-      {R"("nodes": [{"name": "A", "position": [1, 2]}])", "t.json: /nodes/0/position: ",
-       "expected [x, y, z]"},
-      {R"("nodes": [{"name": "A", "position": [1, "2", 3]}])", "t.json: /nodes/0/position/1: ",
-       "expected a number, found a string"},
-      {R"("nodes": [{"name": "A", "position": [1, 1e39, 3]}])", "t.json: /nodes/0/position/1: ",
-       "out of range for a single-precision number"},
+      {R"("nodes": [{"name": "A", "position": [1, 2]}])",
+       "t.json: /nodes/0/position: ", "expected [x, y, z]"},
+      {R"("nodes": [{"name": "A", "position": [1, "2", 3]}])",
+       "t.json: /nodes/0/position/1: ", "expected a number, found a string"},
+      {R"("nodes": [{"name": "A", "position": [1, 1e39, 3]}])",
+       "t.json: /nodes/0/position/1: ", "out of range for a single-precision number"},
       {R"("objects": [{"type": "mesh", "vertices": [[0, 0, 0], [1, 0, 0], [0, 1, 0]],
           "faces": [[0, 1, 2], [0, 1, 3]]}])",
        "t.json: /objects/0/faces/1/2: ", "index 3 is out of range: the mesh has 3 vertices"},
@@ -730,16 +740,16 @@ TEST(SceneJson, EveryErrorNamesTheFileThePathAndTheLine) {
       {R"("settings": {"ticksPerFrame": 0})", "t.json: /settings/ticksPerFrame: ", "at least 1"},
       {R"("settings": {"ticksPerFrame": 4800, "currentTime": 1000000})",
        "t.json: /settings/currentTime: ", "outside the host's time range"},
-      {R"("settings": {"animationRange": [10, 5]})", "t.json: /settings/animationRange/1: ",
-       "ends before it starts"},
-      {R"("settings": {"masterUnit": {"type": "parsecs"}})", "t.json: /settings/masterUnit/type: ",
-       "unknown unit"},
+      {R"("settings": {"animationRange": [10, 5]})",
+       "t.json: /settings/animationRange/1: ", "ends before it starts"},
+      {R"("settings": {"masterUnit": {"type": "parsecs"}})",
+       "t.json: /settings/masterUnit/type: ", "unknown unit"},
       {R"("settings": {"gamma": {"value": 0}})", "t.json: /settings/gamma/value: ", "above 0"},
       {R"("nodes": [{"name": "A", "parent": "B"}, {"name": "B", "parent": "C"},
           {"name": "C", "parent": "A"}])",
        "t.json: /nodes/", "the parents form a cycle: \"A\" -> \"B\" -> \"C\" -> \"A\""},
-      {R"("nodes": [{"name": "A", "parent": "A"}])", "t.json: /nodes/0/parent: ",
-       "cannot be its own parent"},
+      {R"("nodes": [{"name": "A", "parent": "A"}])",
+       "t.json: /nodes/0/parent: ", "cannot be its own parent"},
       {R"("nodes": [{"name": "A", "children": [{"name": "B", "parent": "A"}]}])",
        "t.json: /nodes/0/children/0/parent: ", "already"},
       {R"("nodes": [{"name": "A", "matrix": [[1, 0, 0], [0, 1, 0], [0, 0, 1], [0, 0, 0]],
@@ -749,36 +759,34 @@ TEST(SceneJson, EveryErrorNamesTheFileThePathAndTheLine) {
        "t.json: /nodes/0/rotation/axis: ", "length 0"},
       {R"("nodes": [{"name": "A", "rotation": {"quat": [0, 0, 0, 1], "angle": 5}}])",
        "t.json: /nodes/0/rotation: ", "not both"},
-      {R"("nodes": [{"name": "A", "lookAt": "A"}])", "t.json: /nodes/0/lookAt: ",
-       "cannot look at itself"},
+      {R"("nodes": [{"name": "A", "lookAt": "A"}])",
+       "t.json: /nodes/0/lookAt: ", "cannot look at itself"},
       {R"("nodes": [{"name": "C", "lookAt": "T"}, {"name": "T", "target": false}])",
        "t.json: /nodes/1/target: ", "\"C\" looks at this node"},
-      {R"("nodes": [{"name": "A", "locks": [[true, false]]}])", "t.json: /nodes/0/locks/0: ",
-       "three booleans"},
-      {R"("nodes": [{"name": "A", "dependents": [true]}])", "t.json: /nodes/0/dependents/0: ",
-       "found a boolean"},
-      {R"("nodes": [{"name": "A", "object": "Cube"}])", "t.json: /nodes/0/object: ",
-       "no object named \"Cube\""},
-      {R"("nodes": [{"name": "A", "object": 3}])", "t.json: /nodes/0/object: ",
-       "no object with id 3"},
+      {R"("nodes": [{"name": "A", "locks": [[true, false]]}])",
+       "t.json: /nodes/0/locks/0: ", "three booleans"},
+      {R"("nodes": [{"name": "A", "dependents": [true]}])",
+       "t.json: /nodes/0/dependents/0: ", "found a boolean"},
+      {R"("nodes": [{"name": "A", "object": "Cube"}])",
+       "t.json: /nodes/0/object: ", "no object named \"Cube\""},
+      {R"("nodes": [{"name": "A", "object": 3}])",
+       "t.json: /nodes/0/object: ", "no object with id 3"},
       {R"("nodes": [{"name": "A", "material": true}])", "t.json: /nodes/0/material: ",
        "expected a material name (a string) or id (an integer), found a boolean"},
       {R"("nodes": [{"name": "A", "object": {"type": "mesh", "id": 1}}])",
        "t.json: /nodes/0/object/id: ", "top-level"},
       {R"("objects": [{"type": "box"}])", "t.json: /objects/0/type: ", "unknown type \"box\""},
       {R"("objects": [{"vertices": []}])", "t.json: /objects/0/type: ", "missing"},
-      {R"("objects": [{"type": "other", "family": 3}])", "t.json: /objects/0/classId: ",
-       "missing"},
+      {R"("objects": [{"type": "other", "family": 3}])", "t.json: /objects/0/classId: ", "missing"},
       {R"("objects": [{"type": "other", "family": 3, "classId": [1, "0xZZ"]}])",
        "t.json: /objects/0/classId/1: ", "hex"},
       {R"("objects": [{"type": "other", "family": 3, "classId": [1, 4294967296]}])",
        "t.json: /objects/0/classId/1: ", "out of range"},
-      {R"("objects": [{"type": "camera", "fov": 180}])", "t.json: /objects/0/fov: ",
-       "below 180"},
-      {R"("objects": [{"type": "camera", "near": 10, "far": 5}])", "t.json: /objects/0/far: ",
-       "below the near range"},
-      {R"("objects": [{"type": "spotLight", "hotspot": 50}])", "t.json: /objects/0/hotspot: ",
-       "narrower than the hotspot"},
+      {R"("objects": [{"type": "camera", "fov": 180}])", "t.json: /objects/0/fov: ", "below 180"},
+      {R"("objects": [{"type": "camera", "near": 10, "far": 5}])",
+       "t.json: /objects/0/far: ", "below the near range"},
+      {R"("objects": [{"type": "spotLight", "hotspot": 50}])",
+       "t.json: /objects/0/hotspot: ", "narrower than the hotspot"},
       {R"("objects": [{"type": "pointLight", "attenStart": -1}])",
        "t.json: /objects/0/attenStart: ", "at least 0"},
       {R"("objects": [{"type": "dummy", "box": {"min": [0, 0, 2]}}])",
@@ -788,21 +796,21 @@ TEST(SceneJson, EveryErrorNamesTheFileThePathAndTheLine) {
       {R"("materials": [{"type": "multi", "name": "X", "subMaterials": ["Y"]},
           {"type": "multi", "name": "Y", "subMaterials": [null, "X"]}])",
        "t.json: /materials/1/subMaterials/1: ", "contain each other: \"X\" -> \"Y\" -> \"X\""},
-      {R"("materials": [{"name": "S", "subMaterials": []}])", "t.json: /materials/0/subMaterials: ",
-       "unknown field"},
+      {R"("materials": [{"name": "S", "subMaterials": []}])",
+       "t.json: /materials/0/subMaterials: ", "unknown field"},
       {R"("materials": [{"type": "multi", "shininess": 0.5}])",
        "t.json: /materials/0/shininess: ", "unknown field"},
-      {R"("materials": [{"shading": "glossy"}])", "t.json: /materials/0/shading: ",
-       "unknown shading"},
-      {R"("materials": [{"maps": {"difuse": {}}}])", "t.json: /materials/0/maps/difuse: ",
-       "unknown map channel"},
-      {R"("materials": [{"maps": {"bump": {}, "8": {}}}])", "t.json: /materials/0/maps/8: ",
-       "already given as \"bump\""},
+      {R"("materials": [{"shading": "glossy"}])",
+       "t.json: /materials/0/shading: ", "unknown shading"},
+      {R"("materials": [{"maps": {"difuse": {}}}])",
+       "t.json: /materials/0/maps/difuse: ", "unknown map channel"},
+      {R"("materials": [{"maps": {"bump": {}, "8": {}}}])",
+       "t.json: /materials/0/maps/8: ", "already given as \"bump\""},
       {R"("materials": [{"maps": {"diffuse": {"map": "Nope"}}}])",
        "t.json: /materials/0/maps/diffuse/map: ", "no map named \"Nope\""},
       {R"("maps": [{"type": "mirror", "size": 5}])", "t.json: /maps/0/size: ", "unknown field"},
-      {R"("maps": [{"type": "reflection", "nthFrame": 0}])", "t.json: /maps/0/nthFrame: ",
-       "at least 1"},
+      {R"("maps": [{"type": "reflection", "nthFrame": 0}])",
+       "t.json: /maps/0/nthFrame: ", "at least 1"},
       {R"("maps": [{"filter": "bilinear"}])", "t.json: /maps/0/filter: ", "unknown filter"},
       {R"("nodes": {"name": "A"})", "t.json: /nodes: ", "expected an array, found an object"},
       {R"("nodes": [7])", "t.json: /nodes/0: ", "expected a node"},
@@ -822,8 +830,7 @@ TEST(SceneJson, HeaderErrors) {
   EXPECT_NE(ErrorOfText(R"({"format": "other", "version": 1})")
                 .find("/format: not a scene of this exporter"),
             std::string::npos);
-  EXPECT_NE(ErrorOfText(R"({"format": "tsm-scene"})").find("/version: missing"),
-            std::string::npos);
+  EXPECT_NE(ErrorOfText(R"({"format": "tsm-scene"})").find("/version: missing"), std::string::npos);
   // The version is checked before members that a later version may have added.
   std::string e = ErrorOfText(R"({"format": "tsm-scene", "version": 2, "animations": []})");
   EXPECT_NE(e.find("/version: unsupported version 2; this loader reads version 1"),
@@ -846,19 +853,22 @@ TEST(SceneJson, ErrorLinesAndColumnsPointAtTheValue) {
   EXPECT_EQ(ErrorOfText(text),
             "t.json: /nodes/1/parent: no node named \"Bxo\" (line 6, column 16)");
   // A missing member is placed at the object that lacks it.
-  EXPECT_EQ(ErrorOfText("{\"format\": \"tsm-scene\", \"version\": 1,\n\"nodes\": [\n  {\"id\": 3}]}"),
-            "t.json: /nodes/0/name: missing: every node needs a name (line 3, column 3)");
+  EXPECT_EQ(
+      ErrorOfText("{\"format\": \"tsm-scene\", \"version\": 1,\n\"nodes\": [\n  {\"id\": 3}]}"),
+      "t.json: /nodes/0/name: missing: every node needs a name (line 3, column 3)");
 }
 
 TEST(SceneJson, DuplicateMembersAreRefused) {
-  std::string e = ErrorOfText("{\"format\": \"tsm-scene\", \"version\": 1, \"nodes\": [\n"
-                              "{\"name\": \"A\", \"name\": \"B\"}]}");
+  std::string e = ErrorOfText(
+      "{\"format\": \"tsm-scene\", \"version\": 1, \"nodes\": [\n"
+      "{\"name\": \"A\", \"name\": \"B\"}]}");
   EXPECT_EQ(e.rfind("t.json: /nodes/0: the member \"name\" appears more than once", 0), 0u) << e;
   EXPECT_NE(e.find("(line 2, column 1)"), std::string::npos) << e;
 }
 
 TEST(SceneJson, SyntaxErrorsGiveLineAndColumn) {
-  std::string e = ErrorOfText("{\n  \"format\": \"tsm-scene\",\n  \"version\": 1,\n  \"nodes\": [,]\n}");
+  std::string e =
+      ErrorOfText("{\n  \"format\": \"tsm-scene\",\n  \"version\": 1,\n  \"nodes\": [,]\n}");
   EXPECT_EQ(e.rfind("t.json: line 4, column 13: syntax error", 0), 0u) << e;
   e = ErrorOfText("{\"format\": \"tsm-scene\",\n\"version\": 1e400}");
   EXPECT_EQ(e.rfind("t.json: line 2, column 12: number overflow", 0), 0u) << e;
@@ -904,7 +914,11 @@ TEST(SceneJson, EveryTruncationOfAValidFileFailsCleanly) {
 
 TEST(SceneJson, GarbageNeverCrashes) {
   std::vector<std::string> inputs = {
-      std::string("\0\0\0", 3), "\xff\xfe\xfd", "}", "{\"format\": \"tsm-scene\"", "nul",
+      std::string("\0\0\0", 3),
+      "\xff\xfe\xfd",
+      "}",
+      "{\"format\": \"tsm-scene\"",
+      "nul",
       "{\"format\": \"tsm-scene\", \"version\": 1, \"nodes\": [{\"name\": \"\xc3\x28\"}]}",
       "{\"format\": \"tsm-scene\", \"version\": 99999999999999999999999}",
       "{\"format\": \"tsm-scene\", \"version\": -1e308}",
