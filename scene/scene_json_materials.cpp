@@ -74,8 +74,7 @@ void MaterialReader::ReadMaps(const Json& value, const std::string& path) {
     MemMap* map = scene_.Own(std::make_unique<MemMap>());
     FillMap(*map, list[i], at, true);
     size_t index = maps_.Add(map, at);
-    if (const Json* id = list[i].contains("id") ? &list[i]["id"] : nullptr)
-      maps_.SetId(index, *id, ChildPath(at, "id"));
+    if (list[i].contains("id")) maps_.SetId(index, list[i]["id"], ChildPath(at, "id"));
     if (list[i].contains("name")) maps_.SetName(index, list[i]["name"].get<std::string>());
   }
 }

@@ -858,6 +858,19 @@ TEST(SceneJson, ErrorLinesAndColumnsPointAtTheValue) {
       "t.json: /nodes/0/name: missing: every node needs a name (line 3, column 3)");
 }
 
+TEST(SceneJson, ErrorsInMembersWithEscapedNamesAreLocated) {
+  // The path escapes "/" as "~1"; the text spells the member with JSON escapes.
+  std::string e = ErrorOfText(
+      "{\"format\": \"tsm-scene\", \"version\": 1, \"nodes\": [{\"name\": \"A\",\n"
+      "  \"\\u00e9t\\u00e9\": 1, \"p\\/x\": 2}]}");
+  EXPECT_EQ(e.rfind("t.json: /nodes/0/\xc3\xa9t\xc3\xa9: unknown field (line 2, column 20)", 0), 0u)
+      << e;
+  e = ErrorOfText(
+      "{\"format\": \"tsm-scene\", \"version\": 1, \"nodes\": [{\"name\": \"A\",\n"
+      "  \"p\\/x\": 2}]}");
+  EXPECT_EQ(e, "t.json: /nodes/0/p~1x: unknown field (line 2, column 11)");
+}
+
 TEST(SceneJson, DuplicateMembersAreRefused) {
   std::string e = ErrorOfText(
       "{\"format\": \"tsm-scene\", \"version\": 1, \"nodes\": [\n"
