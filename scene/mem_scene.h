@@ -48,6 +48,13 @@ class MemNode : public SceneNode {
   bool meshAccepted = true;           // answer of MeshNodeAccepted
   Matrix3 local;                      // transform relative to the parent; identity
   std::vector<HostDependent*> extraDependents;  // visited after the node itself
+  // Values the writers ask of a node; no writer reads them through the interface yet.
+  std::string propertyText;           // free-form property text; empty
+  bool transformLocked[3][3] = {};    // [lock group][axis x, y, z]; all unlocked
+  bool nodeQuery96 = false;           // answer of NodeQuery(96)
+  Point3 objectOffsetPos;             // object offset position; (0, 0, 0)
+  Quat objectOffsetRot;               // object offset rotation; identity
+  Point3 objectOffsetScale{1.0f, 1.0f, 1.0f};  // object offset scale; none
 
   // HostDependent
   int FamilyCode() override { return kFamilyNode; }

@@ -1,0 +1,137 @@
+// Objects of the in-memory scene with their payload: mesh geometry, spline knots, camera
+// and light values, dummy bounds. The payload is plain data, filled by the loaders or by
+// tests; the writers read it through the host operations that the in-memory objects
+// answer. Each type starts with the family and class under which the enumeration
+// recognises it, and every default below is the one the JSON scene format documents
+// (docs/scene-format.md).
+#ifndef TSM_SCENE_MEM_OBJECTS_H
+#define TSM_SCENE_MEM_OBJECTS_H
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "scene/mem_scene.h"
+
+namespace tsm {
+
+// Family of geometric objects (meshes and other objects that can become meshes).
+constexpr int kFamilyGeometry = 16;  // 0x10
+
+// Class identities of the object kinds the exporter classifies.
+const Class_ID kShapeObjectClass(10, 0);
+const Class_ID kCameraObjectClass(0x1002, 0);  // camera with a look-at target
+const Class_ID kPointLightObjectClass(0x1011, 0);
+const Class_ID kSpotLightObjectClass(0x1012, 0);  // spot light with a look-at target
+const Class_ID kDummyObjectClass(0x876234, 0);
+// Our own class for the object a look-at target node holds; the enumeration knows
+// targets by the node's target flag, not by this class.
+const Class_ID kTargetObjectClass(0x7461, 0x7267);
+
+// One triangle of a mesh.
+struct MemFace {
+  std::array<int, 3> v{{0, 0, 0}};  // vertex indices, each below the vertex count
+  uint32_t smoothing = 0;           // smoothing-group bits; 0: in no group
+  int materialId = 0;               // 0..65535: material id (multi/sub slot) of the face
+  int edgeVisible = 7;              // bit 0: edge first-second, bit 1: second-third,
+                                    // bit 2: third-first visible; all visible
+};
+
+// A triangle-mesh object (family 16, class triObjectClassID, convertible to a mesh).
+class MemMeshObject : public MemObject {
+ public:
+  MemMeshObject() {
+    family = kFamilyGeometry;
+    classId = triObjectClassID;
+    convertibleToMesh = true;
+  }
+  std::vector<Point3> vertices;  // object space
+  std::vector<MemFace> faces;
+  std::vector<Point3> texVerts;              // (U, V, W); empty: none
+  std::vector<std::array<int, 3>> texFaces;  // one per face, or empty: none
+  std::vector<Point3> vertexColors;          // three floats each; empty: none; the
+                                             // count may differ from the vertex count
+};
+
+// One knot of a Bezier spline with its two handles, all in object space.
+struct MemKnot {
+  Point3 inVec;  // incoming handle; the knot point itself unless set
+  Point3 point;
+  Point3 outVec;  // outgoing handle; the knot point itself unless set
+};
+
+struct MemSpline {
+  bool closed = false;
+  std::vector<MemKnot> knots;
+};
+
+// A spline shape (family 64, class (10, 0)). Its vertex count, as the host counts it,
+// is three per knot: in handle, knot, out handle.
+class MemShapeObject : public MemObject {
+ public:
+  MemShapeObject() {
+    family = kFamilyShape;
+    classId = kShapeObjectClass;
+  }
+  std::vector<MemSpline> splines;
+};
+
+// A camera with a look-at target (family 32, class (0x1002, 0)).
+class MemCameraObject : public MemObject {
+ public:
+  MemCameraObject() {
+    family = kFamilyCamera;
+    classId = kCameraObjectClass;
+  }
+  float fov = 0.785398163f;  // field of view, radians; 45 degrees
+  float nearRange = 0.0f;    // CameraRange 0
+  float farRange = 1000.0f;  // CameraRange 1
+};
+
+// A point light (family 48, class (0x1011, 0)) or a spot light (class (0x1012, 0)).
+// The spot values are kept for point lights too but only spot lights are asked for them.
+class MemLightObject : public MemObject {
+ public:
+  explicit MemLightObject(bool spot = false) {
+    family = kFamilyLight;
+    classId = spot ? kSpotLightObjectClass : kPointLightObjectClass;
+  }
+  bool IsSpot() const { return classId == kSpotLightObjectClass; }
+
+  bool on = true;
+  Point3 color{1.0f, 1.0f, 1.0f};
+  float intensity = 1.0f;    // multiplier
+  bool attenuate = false;    // attenuation in use
+  float attenStart = 80.0f;  // attenuation start distance
+  float attenEnd = 200.0f;   // attenuation end distance
+  bool castShadows = false;
+  // Spot lights:
+  float hotspot = 43.0f;  // degrees, as the host holds it
+  float falloff = 45.0f;  // degrees, as the host holds it
+  bool overshoot = false;
+  bool useGlobalShadows = true;  // false: the spot's own shadow-map values below
+  float shadowMapBias = 1.0f;
+  float shadowMapRange = 4.0f;  // sample range
+  int shadowMapSize = 512;
+  bool coneDisplayed = false;
+  bool rectangular = false;  // SpotShape answers 0 when rectangular, 1 when circular
+  float aspect = 1.0f;       // of a rectangular spot
+  float rayTraceBias = 0.2f;
+  bool rayTracedShadows = false;
+};
+
+// A dummy helper (family 80, class (0x876234, 0)) with its box in object space.
+class MemDummyObject : public MemObject {
+ public:
+  MemDummyObject() {
+    family = kFamilyHelper;
+    classId = kDummyObjectClass;
+    box.pmin = Point3(-1.0f, -1.0f, -1.0f);
+    box.pmax = Point3(1.0f, 1.0f, 1.0f);
+  }
+  Box3 box;  // (-1, -1, -1) to (1, 1, 1)
+};
+
+}  // namespace tsm
+
+#endif  // TSM_SCENE_MEM_OBJECTS_H

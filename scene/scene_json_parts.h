@@ -1,0 +1,49 @@
+// The readers of the parts of a scene file, shared by the loader's source files:
+// objects (scene_json_objects.cpp), materials and maps (scene_json_materials.cpp); the
+// settings, the nodes and the load itself are in scene_json.cpp.
+#ifndef TSM_SCENE_SCENE_JSON_PARTS_H
+#define TSM_SCENE_SCENE_JSON_PARTS_H
+
+#include <string>
+#include <unordered_map>
+
+#include "scene/json_read.h"
+#include "scene/mem_material.h"
+#include "scene/mem_scene.h"
+
+namespace tsm {
+
+// Reads one object definition and answers the new object, owned by scene. A top-level
+// definition (the "objects" list) may have an id and a name; an inline one may not.
+MemObject* ReadObject(const Json& value, const std::string& path, MemScene& scene, bool topLevel);
+
+// The materials and maps of one scene file, and the references to them.
+class MaterialReader {
+ public:
+  explicit MaterialReader(MemScene& scene) : scene_(scene) {}
+
+  // Reads the top-level "maps" list (value, at path).
+  void ReadMaps(const Json& value, const std::string& path);
+  // Reads the top-level "materials" list; its maps must have been read.
+  void ReadMaterials(const Json& value, const std::string& path);
+  // A material reference (a name or an id), an inline definition, or null for none.
+  MemMaterial* MaterialRef(const Json& value, const std::string& path);
+
+ private:
+  MemMap* MapRef(const Json& value, const std::string& path);
+  void FillMap(MemMap& map, const Json& value, const std::string& path, bool topLevel);
+  void FillMaterial(MemMaterial& material, const Json& value, const std::string& path,
+                    bool topLevel);
+  void ReadChannels(MemMaterial& material, const Json& value, const std::string& path);
+  // Fails when multi/sub materials contain each other.
+  void CheckMaterialCycles() const;
+
+  MemScene& scene_;
+  Registry<MemMap*> maps_{"map"};
+  Registry<MemMaterial*> materials_{"material"};
+  std::unordered_map<const MemMaterial*, std::string> materialPaths_;  // every material
+};
+
+}  // namespace tsm
+
+#endif  // TSM_SCENE_SCENE_JSON_PARTS_H
