@@ -27,18 +27,6 @@ class FileRunStream : public RunStream {
   FileStream file_;
 };
 
-// Writes all of size bytes to fd in order, retrying interrupted and partial writes.
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // A stream over something that can't seek (a pipe): chunk lengths are patched after
 // their bodies, so the whole file is kept in memory and goes out in order on Close.
 class SequentialRunStream : public RunStream {

@@ -35,21 +35,20 @@ size_t ShortWriteStream::Write(const void* data, size_t size) {
   return allowed;
 }
 
-#ifdef _WIN32
-namespace {
-
-// Writes all of size bytes at the descriptor's position, retrying interrupted and
-// partial writes; answers false when the system stops short.
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
+bool WriteAll(int fd, const void* data, size_t size) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
   while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
+    ssize_t n = ::write(fd, p, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    data += n;
+    p += n;
     size -= static_cast<size_t>(n);
   }
   return true;
 }
+
+#ifdef _WIN32
+namespace {
 
 bool SeekTo(int fd, uint64_t offset) {
 #ifdef _WIN32

@@ -98,6 +98,10 @@ class FileStream : public OutStream {
   int positionedWrites_ = 0;
 };
 
+// Writes all of size bytes to the descriptor fd at its position, retrying interrupted and
+// partial writes; answers false when the system stops short.
+bool WriteAll(int fd, const void* data, size_t size);
+
 // Little-endian value writers. Each answers true when every byte was written.
 bool WriteU8(OutStream& s, uint8_t v);
 bool WriteU16(OutStream& s, uint16_t v);
