@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <nlohmann/json.hpp>
@@ -62,16 +63,23 @@ std::string QuoteText(const std::string& s) {
   return out + "\"";
 }
 
+// The shortest decimal that reads back as the same float: 0.001f shows as 0.001, not as
+// the digits of the nearest double.
 std::string FloatText(float f) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", static_cast<double>(f));
+  for (int precision = 6; precision <= 9; ++precision) {
+    std::snprintf(buf, sizeof buf, "%.*g", precision, static_cast<double>(f));
+    if (std::strtof(buf, nullptr) == f) break;
+  }
   return buf;
 }
 
+// JSON has no NaN or infinity; those become strings. Finite values go through their
+// shortest decimal so that the JSON shows the float's digits.
 Json FloatJson(float f) {
   if (std::isnan(f)) return "nan";
   if (std::isinf(f)) return f > 0 ? "inf" : "-inf";
-  return static_cast<double>(f);
+  return std::strtod(FloatText(f).c_str(), nullptr);
 }
 
 std::string HexBytes(const uint8_t* p, size_t n) {

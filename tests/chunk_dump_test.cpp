@@ -39,6 +39,9 @@ TEST(ChunkDump, DecodesEditorPayloads) {
   EXPECT_EQ(Decoded(version), "version=3");
   scale.Begin(MASTER_SCALE).F32(2.5f).End();
   EXPECT_EQ(Decoded(scale), "scale=2.5");
+  ChunkBuilder third;
+  third.Begin(MASTER_SCALE).F32(1.0f / 3.0f).End();
+  EXPECT_EQ(Decoded(third), "scale=0.33333334");  // every digit the float needs
   props.Begin(OBJECT_PROPERTIES).Text("mass=2").I32(1).I32(0).End();
   EXPECT_EQ(Decoded(props), "properties=\"mass=2\" lockGroup=1 axis=0");
   vertices.Begin(MESH_VERTICES).U16(2).F32s({1, 2, 3, 4, 5, 6}).End();
@@ -225,7 +228,7 @@ TEST(ChunkDump, JsonTreeCarriesFieldsHexAndChildren) {
   b.Begin(NAMED_OBJECT).Text("Caf\xE9");
   b.Begin(0x1234).Bytes({0xCA, 0xFE}).End();
   b.End().End();
-  b.Begin(KEYFRAMER_DATA).Begin(NODE_PIVOT).F32s({-1, 0.5f, 2}).End().End();
+  b.Begin(KEYFRAMER_DATA).Begin(NODE_PIVOT).F32s({-1, 0.1f, 2}).End().End();
   b.End();
   std::vector<uint8_t> file = b.Bytes();
   ChunkTree t = ReadChunkTree(file);
@@ -245,7 +248,8 @@ TEST(ChunkDump, JsonTreeCarriesFieldsHexAndChildren) {
   EXPECT_EQ(unknown["payloadSize"], 2);
   EXPECT_FALSE(unknown.contains("children"));
   const nlohmann::json& pivot = j["children"][2]["children"][0];
-  EXPECT_EQ(pivot["fields"]["pivot"], nlohmann::json::array({-1.0, 0.5, 2.0}));
+  // The float 0.1f appears with its own shortest digits, not those of the nearest double.
+  EXPECT_EQ(pivot["fields"]["pivot"], nlohmann::json::array({-1.0, 0.1, 2.0}));
 }
 
 TEST(ChunkDump, JsonTreeReportsAMalformedPayload) {
