@@ -4,8 +4,9 @@
 # This file plays two parts. Included from the top CMakeLists, it builds the sample
 # writer and declares the tests. Run as a script (cmake -P), it runs one tsmdump command
 # and checks it: TSMDUMP is the tool, ARGS its arguments separated by '|', EXPECT_RC the
-# exit code, and EXPECT_OUT / EXPECT_ERR optional regular expressions for stdout and
-# stderr.
+# exit code, EXPECT_OUT / EXPECT_ERR optional regular expressions for stdout and
+# stderr, and EXPECT_JSON an optional "key|key|...=value" that stdout, parsed as JSON,
+# must hold.
 
 if(CMAKE_SCRIPT_MODE_FILE)
   string(REPLACE "|" ";" args "${ARGS}")
@@ -20,6 +21,15 @@ if(CMAKE_SCRIPT_MODE_FILE)
   endif()
   if(DEFINED EXPECT_ERR AND NOT err MATCHES "${EXPECT_ERR}")
     message(FATAL_ERROR "tsmdump ${args}: stderr does not match '${EXPECT_ERR}':\n${err}")
+  endif()
+  if(DEFINED EXPECT_JSON)
+    string(REGEX REPLACE "=.*" "" keys "${EXPECT_JSON}")
+    string(REGEX REPLACE "^[^=]*=" "" want "${EXPECT_JSON}")
+    string(REPLACE "|" ";" keys "${keys}")
+    string(JSON got ERROR_VARIABLE jsonError GET "${out}" ${keys})
+    if(jsonError OR NOT got STREQUAL want)
+      message(FATAL_ERROR "tsmdump ${args}: JSON ${EXPECT_JSON}: got '${got}' ${jsonError}")
+    endif()
   endif()
   # Every failure is one line on stderr; a success says nothing there.
   string(REGEX MATCHALL "\n" newlines "${err}")
@@ -45,7 +55,7 @@ set_tests_properties(tsmdump.make_samples PROPERTIES FIXTURES_SETUP tsmdump_samp
 # tsmdump_test(NAME RC ARGS [OUT regex] [ERR regex]); ARGS separated by '|'; a leading
 # '@' in ARGS stands for the samples directory.
 function(tsmdump_test name rc args)
-  cmake_parse_arguments(T "" "OUT;ERR" "" ${ARGN})
+  cmake_parse_arguments(T "" "OUT;ERR;JSON" "" ${ARGN})
   string(REPLACE "@" "${TSMDUMP_SAMPLES}/" args "${args}")
   set(defs -DTSMDUMP=$<TARGET_FILE:tsmdump> -DARGS=${args} -DEXPECT_RC=${rc})
   if(DEFINED T_OUT)
@@ -53,6 +63,9 @@ function(tsmdump_test name rc args)
   endif()
   if(DEFINED T_ERR)
     list(APPEND defs -DEXPECT_ERR=${T_ERR})
+  endif()
+  if(DEFINED T_JSON)
+    list(APPEND defs -DEXPECT_JSON=${T_JSON})
   endif()
   add_test(NAME tsmdump.${name} COMMAND ${CMAKE_COMMAND} ${defs} -P ${TSMDUMP_TEST_SCRIPT})
   set_tests_properties(tsmdump.${name} PROPERTIES FIXTURES_REQUIRED tsmdump_samples)
@@ -65,7 +78,8 @@ tsmdump_test(tree_valid 0 "@valid.tsm"
   OUT "^0 0xBEEF MOD_MAIN len=1040\n.*\n  731 0xB000 KEYFRAMER_DATA len=309\n")
 tsmdump_test(tree_skeleton 0 "@skeleton.tsm"
   OUT "^0 0xBEEF MOD_MAIN len=28\n  6 0x0002 FILE_VERSION len=10 version=3\n  16 0x3D3D EDITOR_DATA len=6\n  22 0xB000 KEYFRAMER_DATA len=6\n$")
-tsmdump_test(json_valid 0 "--json|@valid.tsm" OUT "\"name\": \"KEYFRAMER_DATA\"")
+tsmdump_test(json_valid 0 "--json|@valid.tsm" JSON "children|2|children|0|fields|scene=ORBSCENE")
+tsmdump_test(json_offset 0 "--json|@valid.tsm" JSON "children|2|offset=731")
 
 # Corrupted copies: exit 1 and one line naming the offset.
 tsmdump_test(check_empty 1 "--check|@empty.tsm" ERR "offset 0: the file is empty")
