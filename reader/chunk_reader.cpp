@@ -1,0 +1,248 @@
+#include "reader/chunk_reader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "writer/chunk_ids.h"
+
+namespace tsm {
+
+ChunkLayout LayoutOf(uint16_t id) {
+  switch (id) {
+    // Sections and groups whose body is nothing but chunks.
+    case MOD_MAIN:
+    case MAIN:
+    case EDITOR_DATA:
+    case TRIANGLE_MESH:
+    case MATERIAL_BLOCK:
+    case MATERIAL_AMBIENT:
+    case MATERIAL_DIFFUSE:
+    case MATERIAL_SPECULAR:
+    case MATERIAL_SHININESS:
+    case MATERIAL_SHININESS_STRENGTH:
+    case MATERIAL_TRANSPARENCY:
+    case MATERIAL_FALLOFF:
+    case MATERIAL_REFLECTION_BLUR:
+    case MATERIAL_SELF_ILLUMINATION:
+    case MAP_TEXTURE:
+    case MAP_TEXTURE2:
+    case MAP_OPACITY:
+    case MAP_BUMP:
+    case MAP_SPECULAR:
+    case MAP_SHININESS:
+    case MAP_SELF_ILLUMINATION:
+    case MAP_REFLECTION:
+    case MASK_TEXTURE:
+    case MASK_TEXTURE2:
+    case MASK_OPACITY:
+    case MASK_BUMP:
+    case MASK_SPECULAR:
+    case MASK_SHININESS:
+    case MASK_SELF_ILLUMINATION:
+    case MASK_REFLECTION:
+    case KEYFRAMER_DATA:
+    case OBJECT_NODE:
+    case CAMERA_NODE:
+    case CAMERA_TARGET_NODE:
+    case POINT_LIGHT_NODE:
+    case LIGHT_TARGET_NODE:
+    case SPOT_LIGHT_NODE:
+      return {BodyKind::kChildren, 0};
+    case NAMED_OBJECT:
+      return {BodyKind::kTextThenChildren, 0};
+    case MESH_FACES:
+      return {BodyKind::kFacesThenChildren, 0};
+    case LIGHT:
+      return {BodyKind::kFixedThenChildren, 12};  // position
+    case SPOT_LIGHT:
+      return {BodyKind::kFixedThenChildren, 20};  // target, hotspot, falloff
+    case CAMERA:
+      return {BodyKind::kFixedThenChildren, 32};  // position, target, roll, lens
+    default:
+      return {BodyKind::kLeaf, 0};
+  }
+}
+
+namespace {
+
+uint16_t LoadU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t LoadU32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// "chunk 0x4600 LIGHT", or "chunk 0x1234" for an id outside the catalogue.
+std::string Describe(uint16_t id) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "chunk 0x%04X", id);
+  std::string s = buf;
+  if (const char* name = ChunkName(id)) {
+    s += ' ';
+    s += name;
+  }
+  return s;
+}
+
+class Parser {
+ public:
+  Parser(const uint8_t* data, size_t size, ChunkTree* out) : data_(data), size_(size), out_(out) {}
+
+  void Run() {
+    if (size_ < kChunkHeaderSize) {
+      Fail(0, size_ == 0 ? "the file is empty"
+                         : "file of " + std::to_string(size_) +
+                               " bytes is too short for a 6-byte chunk header");
+      return;
+    }
+    if (!ParseChunk(0, size_, nullptr, 0, &out_->top)) {
+      out_->top = Chunk();  // half a tree is of no use to anyone
+      return;
+    }
+    if (out_->top.End() < size_) {
+      uint64_t end = out_->top.End();
+      Fail(end, std::to_string(size_ - end) + " trailing bytes after the top chunk");
+      return;
+    }
+    out_->ok = true;
+  }
+
+ private:
+  bool Fail(uint64_t offset, const std::string& what) {
+    out_->ok = false;
+    out_->errorOffset = offset;
+    out_->error = "offset " + std::to_string(offset) + ": " + what;
+    return false;
+  }
+
+  // Parses the chunk whose header is at offset. Its parent's body ends at limit (the
+  // file's end for the top chunk, parent null); the caller has made sure that the six
+  // header bytes lie before limit.
+  bool ParseChunk(uint64_t offset, uint64_t limit, const Chunk* parent, int depth, Chunk* c) {
+    const uint8_t* h = data_ + offset;
+    c->offset = offset;
+    c->id = LoadU16(h);
+    c->length = LoadU32(h + 2);
+    if (depth > kMaxChunkDepth) {
+      return Fail(offset, Describe(c->id) + " is nested deeper than " +
+                              std::to_string(kMaxChunkDepth) + " levels");
+    }
+    if (c->length < kChunkHeaderSize) {
+      return Fail(offset, Describe(c->id) + " length " + std::to_string(c->length) +
+                              " is shorter than its 6-byte header");
+    }
+    if (c->length > limit - offset) {
+      return Fail(offset, Describe(c->id) + " length " + std::to_string(c->length) +
+                              " runs past the end of " +
+                              (parent ? "its parent at " : "the file at ") + std::to_string(limit));
+    }
+    c->payloadBegin = offset + kChunkHeaderSize;
+    if (!FindPayloadEnd(c)) return false;
+
+    uint64_t pos = c->payloadEnd;
+    const uint64_t end = c->End();
+    while (pos < end) {
+      if (end - pos < kChunkHeaderSize) {
+        return Fail(pos, std::to_string(end - pos) + " bytes left before the end of " +
+                             Describe(c->id) + " at " + std::to_string(end) +
+                             ", too few for a chunk header");
+      }
+      c->children.emplace_back();
+      if (!ParseChunk(pos, end, c, depth + 1, &c->children.back())) return false;
+      pos = c->children.back().End();
+    }
+    return true;
+  }
+
+  // Sets c->payloadEnd from the layout of c's id; fails when the payload that the layout
+  // asks for does not fit in the body.
+  bool FindPayloadEnd(Chunk* c) {
+    const ChunkLayout layout = LayoutOf(c->id);
+    const uint64_t body = c->length - kChunkHeaderSize;
+    const uint8_t* p = data_ + c->payloadBegin;
+    switch (layout.kind) {
+      case BodyKind::kLeaf:
+        c->payloadEnd = c->End();
+        return true;
+      case BodyKind::kChildren:
+        c->payloadEnd = c->payloadBegin;
+        return true;
+      case BodyKind::kFixedThenChildren:
+        if (body < layout.fixedSize) {
+          return Fail(c->offset, Describe(c->id) + " body of " + std::to_string(body) +
+                                     " bytes is shorter than its " +
+                                     std::to_string(layout.fixedSize) + "-byte payload");
+        }
+        c->payloadEnd = c->payloadBegin + layout.fixedSize;
+        return true;
+      case BodyKind::kTextThenChildren: {
+        const void* nul = std::memchr(p, 0, static_cast<size_t>(body));
+        if (nul == nullptr) {
+          return Fail(c->offset, Describe(c->id) + " has no NUL-terminated name in its body");
+        }
+        c->payloadEnd = c->payloadBegin + (static_cast<const uint8_t*>(nul) - p) + 1;
+        return true;
+      }
+      case BodyKind::kFacesThenChildren: {
+        if (body < 2) {
+          return Fail(c->offset, Describe(c->id) + " body of " + std::to_string(body) +
+                                     " bytes has no room for its face count");
+        }
+        const uint64_t count = LoadU16(p);
+        const uint64_t need = 2 + count * kFaceRecordSize;
+        if (need > body) {
+          return Fail(c->offset, Describe(c->id) + " count " + std::to_string(count) + " needs " +
+                                     std::to_string(need) + " payload bytes, its body has " +
+                                     std::to_string(body));
+        }
+        c->payloadEnd = c->payloadBegin + need;
+        return true;
+      }
+    }
+    return true;
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  ChunkTree* out_;
+};
+
+}  // namespace
+
+ChunkTree ReadChunkTree(const uint8_t* data, size_t size) {
+  ChunkTree tree;
+  if (data == nullptr) size = 0;
+  try {
+    Parser(data, size, &tree).Run();
+  } catch (const std::exception&) {
+    // A tree of millions of tiny chunks can exhaust memory; say so instead of throwing.
+    tree = ChunkTree();
+    tree.error = "offset 0: out of memory while reading the chunk tree";
+  }
+  return tree;
+}
+
+bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error) {
+  bytes->clear();
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  uint8_t buf[64 * 1024];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);
+  bool ok = !std::ferror(f);
+  int readErrno = errno;
+  std::fclose(f);
+  if (!ok) {
+    *error = std::strerror(readErrno);
+    bytes->clear();
+  }
+  return ok;
+}
+
+}  // namespace tsm

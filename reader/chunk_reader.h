@@ -1,0 +1,88 @@
+// Reading a chunk file back: the layout of every chunk id (leaf or container, and how many
+// payload bytes stand before the children), and the parse of a byte buffer into a chunk
+// tree whose framing has been checked.
+//
+// The reader never reads outside the buffer it is given and never throws; every problem
+// comes back as a result whose message starts with the file offset it concerns.
+#ifndef TSM_READER_CHUNK_READER_H
+#define TSM_READER_CHUNK_READER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tsm {
+
+// Size of the id and length fields at the start of every chunk.
+constexpr uint32_t kChunkHeaderSize = 6;
+
+// Deepest nesting the reader accepts; the top chunk is depth 0. The exporter nests at most
+// six levels, so anything near this is damage, and the limit keeps the recursive parse
+// (and everything that walks the tree) far from the end of the stack.
+constexpr int kMaxChunkDepth = 1024;
+
+// How a chunk's body is laid out.
+enum class BodyKind {
+  kLeaf,               // the whole body is payload; unknown ids are leaves
+  kChildren,           // no payload, children only
+  kFixedThenChildren,  // fixedSize payload bytes, then children
+  kTextThenChildren,   // a NUL-terminated text, then children
+  kFacesThenChildren,  // u16 count, count face records of kFaceRecordSize bytes, children
+};
+
+// Bytes of one face record in MESH_FACES.
+constexpr uint32_t kFaceRecordSize = 32;
+
+struct ChunkLayout {
+  BodyKind kind = BodyKind::kLeaf;
+  uint32_t fixedSize = 0;  // payload bytes for kFixedThenChildren, 0 otherwise
+};
+
+// The layout of a chunk id (its low 16 bits).
+ChunkLayout LayoutOf(uint16_t id);
+
+// True when chunks of this id hold nested chunks after their payload.
+inline bool IsContainer(uint16_t id) {
+  return LayoutOf(id).kind != BodyKind::kLeaf;
+}
+
+// One chunk of a parsed file. All positions are absolute byte offsets into the buffer that
+// was parsed; the tree does not keep the bytes.
+struct Chunk {
+  uint64_t offset = 0;  // first byte of the header
+  uint16_t id = 0;
+  uint32_t length = 0;        // as stored: header, payload and children
+  uint64_t payloadBegin = 0;  // offset + 6
+  uint64_t payloadEnd = 0;    // end of the chunk's own payload, where its children start
+  std::vector<Chunk> children;
+
+  uint64_t End() const { return offset + length; }
+  uint64_t PayloadSize() const { return payloadEnd - payloadBegin; }
+};
+
+// What ReadChunkTree found. When ok is false, error says what is wrong and where, as
+// "offset N: ...", errorOffset is that N, and top holds nothing of use.
+struct ChunkTree {
+  bool ok = false;
+  std::string error;
+  uint64_t errorOffset = 0;
+  Chunk top;
+};
+
+// Parses data[0, size) as one top chunk that spans the whole buffer exactly. Checks that
+// every length covers at least its header, that every child fits its parent and the
+// children fill the parent's body exactly, that each container's payload fits its body,
+// and that nesting stays within kMaxChunkDepth. Reports the first problem in file order.
+ChunkTree ReadChunkTree(const uint8_t* data, size_t size);
+inline ChunkTree ReadChunkTree(const std::vector<uint8_t>& bytes) {
+  return ReadChunkTree(bytes.data(), bytes.size());
+}
+
+// Reads the whole file at path into bytes. Answers false with a one-line reason in *error
+// (the system's own wording) when the file cannot be opened or read.
+bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error);
+
+}  // namespace tsm
+
+#endif  // TSM_READER_CHUNK_READER_H
