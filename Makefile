@@ -1,6 +1,7 @@
 # The two commands of the README:
 #   make demo   export the bundled example scene and print its chunk tree
-#   make test   build everything and run the whole suite through ctest
+#   make test   build everything and run the whole suite through ctest, then the same
+#               suite once more under AddressSanitizer and UndefinedBehaviorSanitizer
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -22,6 +23,7 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) asan-test
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan-test: deps
