@@ -51,15 +51,13 @@ std::unique_ptr<MapRecord> NewMapRecord(int slot) {
 }
 
 int32_t MaterialTable::FindByHostMaterial(HostMaterial* m) const {
-  for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].hostMaterial == m) return static_cast<int32_t>(i);
-  return -1;
+  auto it = byHost_.find(m);
+  return it == byHost_.end() ? -1 : it->second;
 }
 
 int32_t MaterialTable::FindByName(const char* name) const {
-  for (size_t i = 0; i < entries_.size(); ++i)
-    if (std::strcmp(entries_[i].record->name, name) == 0) return static_cast<int32_t>(i);
-  return -1;
+  auto it = byName_.find(name);
+  return it == byName_.end() ? -1 : it->second;
 }
 
 bool MaterialTable::IsMultiMaterial(HostMaterial* m) {
@@ -110,26 +108,51 @@ void MaterialTable::AddMaterial(HostMaterial* m) {
   base[kMaxNameLength] = '\0';
   if (base[0] == '\0') std::strcpy(base, kUnnamedBase);
 
+  // The base itself when it is free, else the first free number. Names are never taken
+  // back during a run, so numbers found taken once need not be tried again.
   std::strcpy(record->name, base);
-  for (int n = 0; FindByName(record->name) != -1;) MakeUniqueName(base, *record, ++n);
+  int number = 0;
+  if (FindByName(record->name) != -1) {
+    auto known = nextNumber_.find(base);
+    number = known != nextNumber_.end() ? known->second : 1;
+    for (MakeUniqueName(base, *record, number); FindByName(record->name) != -1;)
+      MakeUniqueName(base, *record, ++number);
+  }
 
   ConvertMaterial(*record, m);
 
-  if (entries_.size() == entries_.capacity()) {
-    try {
-      entries_.reserve(entries_.capacity() + kGrowth);
-    } catch (const std::bad_alloc&) {
-      return;  // the record is released; the table stays as it was
+  // Room first, then the indexes; the append itself can no longer fail. When memory runs
+  // out the record is released and the table stays as it was.
+  int32_t position = count_;
+  bool hostIndexed = false;
+  try {
+    if (static_cast<size_t>(count_) == Capacity()) {
+      std::unique_ptr<MaterialEntry[]> block(new MaterialEntry[kGrowth]);
+      blocks_.push_back(std::move(block));
     }
+    hostIndexed = byHost_.emplace(m, position).second;
+    byName_.emplace(record->name, position);
+    if (number > 0) nextNumber_[base] = number + 1;
+  } catch (const std::bad_alloc&) {
+    if (hostIndexed) byHost_.erase(m);
+    byName_.erase(record->name);
+    return;
   }
-  entries_.push_back(MaterialEntry{std::move(record), m});
+  MaterialEntry& e = Entry(position);
+  e.record = std::move(record);
+  e.hostMaterial = m;
+  ++count_;
 }
 
 void MaterialTable::ClearMaterialTable() {
   // Each record goes with its extra data and map records (and their data blocks), in
   // table order; then the storage itself.
-  for (MaterialEntry& e : entries_) e.record.reset();
-  std::vector<MaterialEntry>().swap(entries_);
+  for (int32_t i = 0; i < count_; ++i) Entry(i).record.reset();
+  std::vector<std::unique_ptr<MaterialEntry[]>>().swap(blocks_);
+  count_ = 0;
+  byHost_.clear();
+  byName_.clear();
+  nextNumber_.clear();
 }
 
 }  // namespace tsm

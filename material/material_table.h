@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "run/host_scene.h"
@@ -111,9 +113,10 @@ class MaterialTable {
   MaterialTable& operator=(const MaterialTable&) = delete;
   ~MaterialTable() { ClearMaterialTable(); }
 
-  // Position of the first entry made from this very host material, or -1.
+  // Position of the first entry made from this very host material, or -1. Constant time.
   int32_t FindByHostMaterial(HostMaterial* m) const;
   // Position of the first entry whose record name equals name byte for byte, or -1.
+  // Constant time.
   int32_t FindByName(const char* name) const;
   // True when m's class is the multi/sub material's (0x200, 0).
   static bool IsMultiMaterial(HostMaterial* m);
@@ -127,15 +130,29 @@ class MaterialTable {
   // Releases every record in table order, then the table's storage.
   void ClearMaterialTable();
 
-  int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
+  int32_t Count() const { return count_; }
   // The record of entry i (0 <= i < Count()); may be null only if a record was never
   // made, which the table does not allow.
-  const MaterialRecord* Record(int32_t i) const { return entries_[i].record.get(); }
-  HostMaterial* HostMaterialAt(int32_t i) const { return entries_[i].hostMaterial; }
-  size_t Capacity() const { return entries_.capacity(); }
+  const MaterialRecord* Record(int32_t i) const { return Entry(i).record.get(); }
+  HostMaterial* HostMaterialAt(int32_t i) const { return Entry(i).hostMaterial; }
+  // Room for entries: a whole number of blocks of kGrowth.
+  size_t Capacity() const { return blocks_.size() * kGrowth; }
 
  private:
-  std::vector<MaterialEntry> entries_;
+  const MaterialEntry& Entry(int32_t i) const { return blocks_[i / kGrowth][i % kGrowth]; }
+  MaterialEntry& Entry(int32_t i) { return blocks_[i / kGrowth][i % kGrowth]; }
+
+  // Entries live in blocks of kGrowth that never move, so enlarging the storage by one
+  // block costs the same however many entries the table holds.
+  std::vector<std::unique_ptr<MaterialEntry[]>> blocks_;
+  int32_t count_ = 0;
+  // Indexes of the entries, each holding the first position of its key. Entries are never
+  // removed during a run, so they stay exact until the table is cleared.
+  std::unordered_map<HostMaterial*, int32_t> byHost_;
+  std::unordered_map<std::string, int32_t> byName_;
+  // Per name base, a number below which every numbered name is known to be taken, so
+  // that many materials of one name are numbered in linear time.
+  std::unordered_map<std::string, int> nextNumber_;
 };
 
 // Writes into record's name the first 13 characters of base followed by number as "%3d"

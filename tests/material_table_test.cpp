@@ -128,6 +128,34 @@ TEST_F(MaterialTableTest, NumberingStartsFromTheBaseNotThePreviousAttempt) {
   EXPECT_EQ(AllNames(), (Names{"Matl  1", "Matl", "Matl  2"}));
 }
 
+TEST_F(MaterialTableTest, NumberingSkipsNamesTakenBeforeAndAfterwards) {
+  table_.AddNodeMaterial(Mat("Brick"));
+  table_.AddNodeMaterial(Mat("Brick  2"));
+  table_.AddNodeMaterial(Mat("Brick"));     // 1 is free
+  table_.AddNodeMaterial(Mat("Brick"));     // 2 is taken by a host name
+  table_.AddNodeMaterial(Mat("Brick  5"));  // taken after the numbering went past 3
+  table_.AddNodeMaterial(Mat("Brick"));
+  table_.AddNodeMaterial(Mat("Brick"));
+  EXPECT_EQ(AllNames(),
+            (Names{"Brick", "Brick  2", "Brick  1", "Brick  3", "Brick  5", "Brick  4", "Brick  6"}));
+}
+
+TEST_F(MaterialTableTest, LookupsAnswerTheFirstEntryAfterManyMaterials) {
+  std::vector<MemMaterial*> mats;
+  for (int i = 0; i < 3000; ++i) mats.push_back(Mat(i % 2 ? "Odd" : "Even"));
+  for (MemMaterial* m : mats) table_.AddNodeMaterial(m);
+  ASSERT_EQ(table_.Count(), 3000);
+  EXPECT_EQ(table_.FindByHostMaterial(mats[2999]), 2999);
+  EXPECT_EQ(table_.FindByName("Odd"), 1);
+  EXPECT_EQ(table_.FindByName("Even1499"), 2998);  // base cut to 13 + "%3d" past 999
+  Names names = AllNames();
+  std::set<std::string> unique(names.begin(), names.end());
+  EXPECT_EQ(unique.size(), 3000u);
+  table_.ClearMaterialTable();
+  EXPECT_EQ(table_.FindByName("Odd"), -1);
+  EXPECT_EQ(table_.FindByHostMaterial(mats[0]), -1);
+}
+
 TEST_F(MaterialTableTest, MakeUniqueNameKeepsThirteenCharactersOfBase) {
   MaterialRecord r;
   MakeUniqueName("ABCDEFGHIJKLMNOP", r, 7);
