@@ -2,11 +2,10 @@
 // closed by a length patch. Patches of buffered bytes are memory copies, so the number of
 // system writes stays near file size / buffer size.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
-
-#include <unistd.h>
 
 #include "writer/chunk_io.h"
 
@@ -15,18 +14,19 @@ namespace {
 // Writes count leaf chunks of 14 bytes inside groups of 64, inside one top chunk.
 bool WriteNested(tsm::OutStream& s, int count) {
   return tsm::ChunkFraming(s, 0x1000, [&] {
-    for (int g = 0; g < count / 64; ++g) {
-      if (!tsm::ChunkFraming(s, 0x2000, [&] {
-            for (int i = 0; i < 64; ++i)
-              if (!tsm::ChunkFraming(s, 0x3000, [&] { return tsm::WriteF32(s, 1.0f) &&
-                                                             tsm::WriteF32(s, 2.0f); }))
-                return false;
-            return true;
-          }))
-        return false;
-    }
-    return true;
-  }) == 1;
+           for (int g = 0; g < count / 64; ++g) {
+             if (!tsm::ChunkFraming(s, 0x2000, [&] {
+                   for (int i = 0; i < 64; ++i)
+                     if (!tsm::ChunkFraming(s, 0x3000, [&] {
+                           return tsm::WriteF32(s, 1.0f) && tsm::WriteF32(s, 2.0f);
+                         }))
+                       return false;
+                   return true;
+                 }))
+               return false;
+           }
+           return true;
+         }) == 1;
 }
 
 void BM_FileStreamNestedChunks(benchmark::State& state) {

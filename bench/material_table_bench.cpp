@@ -27,13 +27,23 @@ void FillTable(benchmark::State& state, bool sameName) {
   state.SetComplexityN(n);
 }
 
-void BM_MaterialsOfDistinctNames(benchmark::State& state) { FillTable(state, false); }
-void BM_MaterialsOfOneName(benchmark::State& state) { FillTable(state, true); }
+void BM_MaterialsOfDistinctNames(benchmark::State& state) {
+  FillTable(state, false);
+}
+void BM_MaterialsOfOneName(benchmark::State& state) {
+  FillTable(state, true);
+}
 
-BENCHMARK(BM_MaterialsOfDistinctNames)->RangeMultiplier(10)->Range(100, 100000)
-    ->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
-BENCHMARK(BM_MaterialsOfOneName)->RangeMultiplier(10)->Range(100, 100000)
-    ->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_MaterialsOfDistinctNames)
+    ->RangeMultiplier(10)
+    ->Range(100, 100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK(BM_MaterialsOfOneName)
+    ->RangeMultiplier(10)
+    ->Range(100, 100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 }  // namespace tsm

@@ -20,17 +20,29 @@ void InterfaceTable::Release() {
   header_ = nullptr;
 }
 
-ClassDesc::~ClassDesc() { interfaces_.Release(); }
+ClassDesc::~ClassDesc() {
+  interfaces_.Release();
+}
 
-int ClassDesc::Reserved1(void* /*arg*/) { return 0; }
+int ClassDesc::Reserved1(void* /*arg*/) {
+  return 0;
+}
 
-int ClassDesc::Reserved2(void* /*arg*/) { return 0; }
+int ClassDesc::Reserved2(void* /*arg*/) {
+  return 0;
+}
 
-const char* ClassDesc::GetRsrcString(intptr_t /*id*/) { return nullptr; }
+const char* ClassDesc::GetRsrcString(intptr_t /*id*/) {
+  return nullptr;
+}
 
-int ClassDesc::NumInterfaces() { return interfaces_.Count(); }
+int ClassDesc::NumInterfaces() {
+  return interfaces_.Count();
+}
 
-BaseInterface* ClassDesc::GetInterfaceAt(int i) { return interfaces_.At(i); }
+BaseInterface* ClassDesc::GetInterfaceAt(int i) {
+  return interfaces_.At(i);
+}
 
 BaseInterface* ClassDesc::GetInterface(Interface_ID id) {
   for (int i = 0; i < interfaces_.Count(); ++i) {

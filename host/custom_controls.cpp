@@ -10,6 +10,10 @@ void InitCustomControls(void* module) {
   customControlsModule = module;
 }
 
-int CustomControlsInitCount() { return customControlsInits; }
+int CustomControlsInitCount() {
+  return customControlsInits;
+}
 
-void* CustomControlsModule() { return customControlsModule; }
+void* CustomControlsModule() {
+  return customControlsModule;
+}

@@ -9,7 +9,9 @@ float Length(const Point3& p) {
   return static_cast<float>(std::sqrt(double(p.x) * p.x + double(p.y) * p.y + double(p.z) * p.z));
 }
 
-float DotProd(const Point3& a, const Point3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+float DotProd(const Point3& a, const Point3& b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 Point3 CrossProd(const Point3& a, const Point3& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
@@ -76,8 +78,7 @@ Matrix3 Inverse(const Matrix3& m) {
     r.SetRow(i, Point3(float(inv[i][0]), float(inv[i][1]), float(inv[i][2])));
   Point3 t = m.GetTrans();
   Point3 rt;
-  for (int j = 0; j < 3; ++j)
-    rt[j] = float(-(t.x * inv[0][j] + t.y * inv[1][j] + t.z * inv[2][j]));
+  for (int j = 0; j < 3; ++j) rt[j] = float(-(t.x * inv[0][j] + t.y * inv[1][j] + t.z * inv[2][j]));
   r.SetTrans(rt);
   return r;
 }
@@ -93,19 +94,22 @@ Matrix3 ScaleMatrix(const Point3& s) {
 }
 
 Quat operator*(const Quat& a, const Quat& b) {
-  return {a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y,
-          a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x,
-          a.w * b.z + a.x * b.y - a.y * b.x + a.z * b.w,
-          a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z};
+  return {
+      a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y, a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x,
+      a.w * b.z + a.x * b.y - a.y * b.x + a.z * b.w, a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z};
 }
 
-Quat Conjugate(const Quat& q) { return {-q.x, -q.y, -q.z, q.w}; }
+Quat Conjugate(const Quat& q) {
+  return {-q.x, -q.y, -q.z, q.w};
+}
 
-Quat operator/(const Quat& q, const Quat& p) { return q * Conjugate(p); }
+Quat operator/(const Quat& q, const Quat& p) {
+  return q * Conjugate(p);
+}
 
 Quat Normalize(const Quat& q) {
-  double n = std::sqrt(double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z +
-                       double(q.w) * q.w);
+  double n =
+      std::sqrt(double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z + double(q.w) * q.w);
   if (n == 0.0) return Quat();
   return {float(q.x / n), float(q.y / n), float(q.z / n), float(q.w / n)};
 }
@@ -190,7 +194,9 @@ void AngAxisFromQ(const Quat& q, float* angle, Point3& axis) {
   axis = Point3(float(x / s), float(y / s), float(z / s));
 }
 
-AngAxis::AngAxis(const Quat& q) { AngAxisFromQ(q, &angle, axis); }
+AngAxis::AngAxis(const Quat& q) {
+  AngAxisFromQ(q, &angle, axis);
+}
 
 void DecomposeMatrix(const Matrix3& m, Point3& t, Quat& q, Point3& s) {
   t = m.GetTrans();

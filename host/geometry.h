@@ -147,8 +147,8 @@ Quat MatrixToQuat(const Matrix3& m);
 
 class AngAxis {
  public:
-  Point3 axis;          // unit axis; (0, 0, 0) for no rotation
-  float angle = 0.0f;   // radians
+  Point3 axis;         // unit axis; (0, 0, 0) for no rotation
+  float angle = 0.0f;  // radians
   AngAxis() = default;
   AngAxis(const Point3& a, float ang) : axis(a), angle(ang) {}
   // The angle and axis of q, by AngAxisFromQ.

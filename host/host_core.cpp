@@ -10,7 +10,9 @@ int masterUnitType = 0;
 double masterUnitScale = 1.0;
 }  // namespace
 
-int GetTicksPerFrame() { return ticksPerFrame; }
+int GetTicksPerFrame() {
+  return ticksPerFrame;
+}
 
 void SetTicksPerFrame(int ticks) {
   if (ticks > 0) ticksPerFrame = ticks;
@@ -25,8 +27,8 @@ double GetMasterScale(int type) {
   // Units per inch of each type code we know: 0 inches, 1 feet, 2 miles, 3 millimetres,
   // 4 centimetres, 5 metres, 6 kilometres. The master scale is how many of the asked
   // type one scene unit is.
-  static const double kInches[] = {1.0, 12.0, 63360.0, 1.0 / 25.4, 1.0 / 2.54, 1000.0 / 25.4,
-                                   1000000.0 / 25.4};
+  static const double kInches[] = {1.0,        12.0,          63360.0,         1.0 / 25.4,
+                                   1.0 / 2.54, 1000.0 / 25.4, 1000000.0 / 25.4};
   if (type < 0 || type > 6) return masterUnitScale;
   double sceneUnitInInches = masterUnitScale * kInches[masterUnitType];
   return sceneUnitInInches / kInches[type];

@@ -25,7 +25,7 @@ void SetMasterUnit(int type, double scale);
 // The host's gamma settings for output colours.
 class GammaMgr {
  public:
-  bool enable = false;   // gamma correction off by default
+  bool enable = false;     // gamma correction off by default
   float dispGamma = 2.2f;  // display gamma used when enabled
 
   bool GammaEnabled() const { return enable; }

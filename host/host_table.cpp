@@ -73,4 +73,6 @@ void assert1(int line, const char* file) {
   std::fprintf(stderr, "assert1: check failed at %s:%d\n", file ? file : "?", line);
 }
 
-int Assert1Count() { return assertFailures; }
+int Assert1Count() {
+  return assertFailures;
+}

@@ -23,7 +23,9 @@ inline void* TableElements(TableHeader* table) {
 }
 
 // Number of elements of a table; 0 for an empty table.
-inline int TableCount(const TableHeader* table) { return table ? table->count : 0; }
+inline int TableCount(const TableHeader* table) {
+  return table ? table->count : 0;
+}
 
 // Inserts num elements of elSize bytes each, copied from el (zero-filled when el is null),
 // at index at (0 to the count; the count appends). The block grows by at least extra

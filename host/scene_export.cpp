@@ -2,4 +2,6 @@
 
 SceneExport::~SceneExport() = default;
 
-int SceneExport::OptionsSupported(int /*ext*/, uint32_t /*options*/) { return 0; }
+int SceneExport::OptionsSupported(int /*ext*/, uint32_t /*options*/) {
+  return 0;
+}

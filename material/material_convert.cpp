@@ -1,8 +1,9 @@
+#include "material/material_convert.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "material/material_convert.h"
 #include "material/material_table.h"
 
 namespace tsm {
@@ -10,9 +11,9 @@ namespace tsm {
 namespace {
 
 // Channels of the maps, by slot; slot 1 is never converted.
-const int kSlotChannels[SLOT_COUNT] = {kChannelDiffuse,  1,
-                                       kChannelOpacity,  kChannelBump,
-                                       kChannelSpecular, kChannelShininess,
+const int kSlotChannels[SLOT_COUNT] = {kChannelDiffuse,   1,
+                                       kChannelOpacity,   kChannelBump,
+                                       kChannelSpecular,  kChannelShininess,
                                        kChannelSelfIllum, kChannelReflection};
 
 // Slots in the order the conversion fills them.
@@ -126,10 +127,17 @@ void ConvertMaterial(MaterialRecord& r, HostMaterial* m) {
   if (m->ClassIdentity() != kStandardMaterialClass) return;
 
   switch (m->ShadingMode()) {
-    case 0: r.shading = 1; break;
-    case 1: r.shading = 3; break;
-    case 2: r.shading = 4; break;
-    default: break;
+    case 0:
+      r.shading = 1;
+      break;
+    case 1:
+      r.shading = 3;
+      break;
+    case 2:
+      r.shading = 4;
+      break;
+    default:
+      break;
   }
   r.transparencyFalloff = static_cast<uint16_t>(ToPercent(m->TransparencyFalloff(0)));
   r.selfIllumination = static_cast<uint16_t>(ToPercent(m->SelfIllumination(0)));

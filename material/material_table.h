@@ -36,21 +36,21 @@ constexpr size_t kMapFileNameSize = 130;  // 129 characters and a NUL
 
 // The parameter block of a map or of its mask.
 struct MapParams {
-  uint8_t autoReflection = 0;         // 1: an automatic reflection; no tiling parameters
+  uint8_t autoReflection = 0;            // 1: an automatic reflection; no tiling parameters
   char fileName[kMapFileNameSize] = {};  // image file name without directory; empty if none
-  uint8_t kind = 0;                   // 1 bitmap texture, 4 automatic reflection, 0 not set
-  uint8_t reserved = 0;               // always 0
-  uint16_t flags = 0;                 // tiling flags, or automatic-reflection flags
-  int32_t reflectionSize = 0;         // autoReflection 1: reflection map size
-  std::unique_ptr<DataBlock> data;    // autoReflection 0: procedural data; none here
-  int32_t nthFrame = 0;               // autoReflection 1: every how many frames
+  uint8_t kind = 0;                      // 1 bitmap texture, 4 automatic reflection, 0 not set
+  uint8_t reserved = 0;                  // always 0
+  uint16_t flags = 0;                    // tiling flags, or automatic-reflection flags
+  int32_t reflectionSize = 0;            // autoReflection 1: reflection map size
+  std::unique_ptr<DataBlock> data;       // autoReflection 0: procedural data; none here
+  int32_t nthFrame = 0;                  // autoReflection 1: every how many frames
   float blur = 0.0f;
   float uScale = 0.0f;
   float vScale = 0.0f;
   float uOffset = 0.0f;
   float vOffset = 0.0f;
-  float rotationSin = 0.0f;           // the negated sine of the rotation angle
-  float rotationCos = 0.0f;           // the cosine of the rotation angle
+  float rotationSin = 0.0f;  // the negated sine of the rotation angle
+  float rotationCos = 0.0f;  // the cosine of the rotation angle
   uint8_t color1[3] = {};
   uint8_t color2[3] = {};
   uint8_t redTint[3] = {};
@@ -84,16 +84,16 @@ struct MaterialRecord {
   uint8_t ambient[3] = {};
   uint8_t diffuse[3] = {};
   uint8_t specular[3] = {};
-  uint16_t transparency = 0;          // percentage
-  uint16_t shading = 0;               // 3 unless the conversion sets another
-  uint32_t flags = 0;                 // material switches
-  uint32_t secondFlags = 0;           // 0x1 use falloff, 0x2 use reflection blur; left 0
-  uint16_t shininess = 0;             // percentage
-  uint16_t shininessStrength = 0;     // percentage
-  uint16_t transparencyFalloff = 0;   // percentage
-  uint16_t reflectionBlur = 0;        // percentage; left 0, still written
-  uint16_t selfIllumination = 0;      // percentage
-  float wireSize = 0.0f;              // the host's wire size, unchanged
+  uint16_t transparency = 0;                    // percentage
+  uint16_t shading = 0;                         // 3 unless the conversion sets another
+  uint32_t flags = 0;                           // material switches
+  uint32_t secondFlags = 0;                     // 0x1 use falloff, 0x2 use reflection blur; left 0
+  uint16_t shininess = 0;                       // percentage
+  uint16_t shininessStrength = 0;               // percentage
+  uint16_t transparencyFalloff = 0;             // percentage
+  uint16_t reflectionBlur = 0;                  // percentage; left 0, still written
+  uint16_t selfIllumination = 0;                // percentage
+  float wireSize = 0.0f;                        // the host's wire size, unchanged
   std::unique_ptr<MapRecord> maps[SLOT_COUNT];  // empty where the slot has no map
   std::unique_ptr<DataBlock> extraData;         // left empty
 };

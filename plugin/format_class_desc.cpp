@@ -8,7 +8,9 @@
 
 namespace tsm {
 
-int FormatClassDesc::IsPublic() { return 1; }
+int FormatClassDesc::IsPublic() {
+  return 1;
+}
 
 void* FormatClassDesc::Create(int /*loading*/) {
   // Through SceneExport*, so the host may take the pointer back as its exporter base.
@@ -16,12 +18,20 @@ void* FormatClassDesc::Create(int /*loading*/) {
   return exporter;
 }
 
-const char* FormatClassDesc::ClassName() { return LoadResourceString(IDS_CLASS_NAME); }
+const char* FormatClassDesc::ClassName() {
+  return LoadResourceString(IDS_CLASS_NAME);
+}
 
-uint32_t FormatClassDesc::SuperClassNumber() { return kSceneExportSuperClass; }
+uint32_t FormatClassDesc::SuperClassNumber() {
+  return kSceneExportSuperClass;
+}
 
-Class_ID FormatClassDesc::ClassIdentity() { return Class_ID(kFormatClassIdA, kFormatClassIdB); }
+Class_ID FormatClassDesc::ClassIdentity() {
+  return Class_ID(kFormatClassIdA, kFormatClassIdB);
+}
 
-const char* FormatClassDesc::Category() { return LoadResourceString(IDS_CATEGORY); }
+const char* FormatClassDesc::Category() {
+  return LoadResourceString(IDS_CATEGORY);
+}
 
 }  // namespace tsm

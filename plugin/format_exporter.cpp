@@ -5,23 +5,41 @@
 
 namespace tsm {
 
-int FormatExporter::ExtensionCount() { return 1; }
+int FormatExporter::ExtensionCount() {
+  return 1;
+}
 
-const char* FormatExporter::Extension(int n) { return n == 0 ? "tsm" : ""; }
+const char* FormatExporter::Extension(int n) {
+  return n == 0 ? "tsm" : "";
+}
 
-const char* FormatExporter::LongDescription() { return LoadResourceString(IDS_LONG_DESC); }
+const char* FormatExporter::LongDescription() {
+  return LoadResourceString(IDS_LONG_DESC);
+}
 
-const char* FormatExporter::ShortDescription() { return LoadResourceString(IDS_SHORT_DESC); }
+const char* FormatExporter::ShortDescription() {
+  return LoadResourceString(IDS_SHORT_DESC);
+}
 
-const char* FormatExporter::AuthorName() { return LoadResourceString(IDS_AUTHOR); }
+const char* FormatExporter::AuthorName() {
+  return LoadResourceString(IDS_AUTHOR);
+}
 
-const char* FormatExporter::CopyrightMessage() { return LoadResourceString(IDS_COPYRIGHT); }
+const char* FormatExporter::CopyrightMessage() {
+  return LoadResourceString(IDS_COPYRIGHT);
+}
 
-const char* FormatExporter::FirstOtherMessage() { return ""; }
+const char* FormatExporter::FirstOtherMessage() {
+  return "";
+}
 
-const char* FormatExporter::SecondOtherMessage() { return ""; }
+const char* FormatExporter::SecondOtherMessage() {
+  return "";
+}
 
-unsigned int FormatExporter::Version() { return 100; }
+unsigned int FormatExporter::Version() {
+  return 100;
+}
 
 void FormatExporter::ShowAboutBox(void* /*owner*/) {}
 

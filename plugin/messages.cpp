@@ -10,9 +10,13 @@ ModuleHandle moduleHandle = nullptr;
 char sharedBuffer[256];
 }  // namespace
 
-void SetModuleHandle(ModuleHandle handle) { moduleHandle = handle; }
+void SetModuleHandle(ModuleHandle handle) {
+  moduleHandle = handle;
+}
 
-ModuleHandle GetRecordedModuleHandle() { return moduleHandle; }
+ModuleHandle GetRecordedModuleHandle() {
+  return moduleHandle;
+}
 
 const char* LoadResourceString(unsigned id) {
   if (moduleHandle == nullptr) return nullptr;

@@ -7,15 +7,25 @@
 
 #define TSM_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 
-TSM_MODULE_EXPORT const char* LibDescription() { return tsm::ModuleDescription(); }
+TSM_MODULE_EXPORT const char* LibDescription() {
+  return tsm::ModuleDescription();
+}
 
-TSM_MODULE_EXPORT int LibNumberClasses() { return tsm::ModuleClassCount(); }
+TSM_MODULE_EXPORT int LibNumberClasses() {
+  return tsm::ModuleClassCount();
+}
 
-TSM_MODULE_EXPORT ClassDesc* LibClassDesc(int i) { return tsm::ModuleClassDesc(i); }
+TSM_MODULE_EXPORT ClassDesc* LibClassDesc(int i) {
+  return tsm::ModuleClassDesc(i);
+}
 
-TSM_MODULE_EXPORT unsigned long LibVersion() { return tsm::kModuleLibVersion; }
+TSM_MODULE_EXPORT unsigned long LibVersion() {
+  return tsm::kModuleLibVersion;
+}
 
-TSM_MODULE_EXPORT int CanAutoDefer() { return tsm::ModuleCanAutoDefer(); }
+TSM_MODULE_EXPORT int CanAutoDefer() {
+  return tsm::ModuleCanAutoDefer();
+}
 
 namespace {
 

@@ -45,10 +45,16 @@ int MessageBoxA(WindowHandle /*owner*/, const char* text, const char* caption, u
   return currentSink->Show(caption ? caption : "", text ? text : "", type);
 }
 
-WindowHandle GetActiveWindow() { return nullptr; }
+WindowHandle GetActiveWindow() {
+  return nullptr;
+}
 
-void InitCommonControls() { ++commonControlsInits; }
+void InitCommonControls() {
+  ++commonControlsInits;
+}
 
-int CommonControlsInitCount() { return commonControlsInits; }
+int CommonControlsInitCount() {
+  return commonControlsInits;
+}
 
 }  // namespace tsm

@@ -24,14 +24,24 @@ int ModuleEntry(ModuleHandle handle, unsigned long /*reason*/, void* /*reserved*
   return 1;
 }
 
-ModuleHandle StaticModuleHandle() { return const_cast<char*>(&staticModuleAnchor); }
+ModuleHandle StaticModuleHandle() {
+  return const_cast<char*>(&staticModuleAnchor);
+}
 
-const char* ModuleDescription() { return LoadResourceString(IDS_LIB_DESCRIPTION); }
+const char* ModuleDescription() {
+  return LoadResourceString(IDS_LIB_DESCRIPTION);
+}
 
-int ModuleClassCount() { return 1; }
+int ModuleClassCount() {
+  return 1;
+}
 
-ClassDesc* ModuleClassDesc(int i) { return i == 0 ? &formatClassDesc : nullptr; }
+ClassDesc* ModuleClassDesc(int i) {
+  return i == 0 ? &formatClassDesc : nullptr;
+}
 
-int ModuleCanAutoDefer() { return 1; }
+int ModuleCanAutoDefer() {
+  return 1;
+}
 
 }  // namespace tsm

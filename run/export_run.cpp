@@ -32,7 +32,9 @@ void ReleaseRun(ObjectList& objects, SceneEnumerator& entries, MaterialTable& ma
 
 }  // namespace
 
-RunOutcome LastRunOutcome() { return lastOutcome; }
+RunOutcome LastRunOutcome() {
+  return lastOutcome;
+}
 
 int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int quiet,
                  uint32_t /*options*/) {

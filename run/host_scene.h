@@ -119,8 +119,8 @@ constexpr int kChannelCount = 12;
 const Class_ID kStandardMaterialClass(2, 0);
 const Class_ID kMultiMaterialClass(0x200, 0);
 const Class_ID kBitmapMapClass(0x240, 0);
-const Class_ID kReflectionMapClass(0x250, 0);    // with its own reflection size
-const Class_ID kMirrorMapClass(0x260, 0);        // the other reflection class
+const Class_ID kReflectionMapClass(0x250, 0);  // with its own reflection size
+const Class_ID kMirrorMapClass(0x260, 0);      // the other reflection class
 
 // The coordinates of a bitmap map. Values are at time t; angles in radians.
 class HostMapCoords {

@@ -13,17 +13,17 @@ namespace tsm {
 class MemMap : public HostMap, public HostMapCoords {
  public:
   Class_ID classId = kBitmapMapClass;  // a bitmap texture unless set
-  std::string fileName;          // bitmap path as the host holds it
+  std::string fileName;                // bitmap path as the host holds it
   float uOffset = 0.0f;
   float vOffset = 0.0f;
-  float uTiling = 1.0f;          // no tiling
+  float uTiling = 1.0f;  // no tiling
   float vTiling = 1.0f;
-  float rotationAngle = 0.0f;    // radians
-  float blur = 1.0f;             // the host's blur; the record stores blur - 1
-  int tilingBits = 0x3;          // repeat in U and V
+  float rotationAngle = 0.0f;  // radians
+  float blur = 1.0f;           // the host's blur; the record stores blur - 1
+  int tilingBits = 0x3;        // repeat in U and V
   bool outputInverted = false;
-  int filterType = 0;            // 0 pyramidal, 1 summed-area, 2 none
-  bool everyNthFrame = true;     // reflection maps: made every nth frame
+  int filterType = 0;         // 0 pyramidal, 1 summed-area, 2 none
+  bool everyNthFrame = true;  // reflection maps: made every nth frame
   int nthFrame = 1;
   int reflectionSize = 100;
 
@@ -57,7 +57,7 @@ class MemMaterial : public HostMaterial {
  public:
   Class_ID classId = kStandardMaterialClass;  // a standard material unless set
   std::string name;
-  std::vector<HostMaterial*> subMaterials;    // multi/sub slots; null: empty slot
+  std::vector<HostMaterial*> subMaterials;  // multi/sub slots; null: empty slot
   Point3 ambient{0.1f, 0.1f, 0.1f};
   Point3 diffuse{0.5f, 0.5f, 0.5f};
   Point3 specular{0.9f, 0.9f, 0.9f};
@@ -65,7 +65,7 @@ class MemMaterial : public HostMaterial {
   float shininessStrength = 0.0f;
   float transparency = 0.0f;
   float wireSize = 1.0f;
-  int shadingMode = 1;            // phong
+  int shadingMode = 1;  // phong
   float transparencyFalloff = 0.0f;
   float selfIllumination = 0.0f;
   bool twoSided = false;
@@ -74,9 +74,9 @@ class MemMaterial : public HostMaterial {
   bool faceMap = false;
   bool soften = false;
   bool wireInUnits = false;
-  int transparencyType = 0;       // 1 additive
+  int transparencyType = 0;  // 1 additive
   MemChannel channels[kChannelCount];
-  int updates = 0;                // how often UpdateMaterial was called
+  int updates = 0;  // how often UpdateMaterial was called
 
   Class_ID ClassIdentity() override { return classId; }
   void UpdateMaterial(TimeValue, Interval&) override { ++updates; }

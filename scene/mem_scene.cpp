@@ -27,7 +27,9 @@ Matrix3 MemNode::NodeTransform(TimeValue t) {
   return local * parent->NodeTransform(t);
 }
 
-MemScene::MemScene() : root_(new MemNode) { root_->name = "Scene Root"; }
+MemScene::MemScene() : root_(new MemNode) {
+  root_->name = "Scene Root";
+}
 
 MemNode* MemScene::AddNode(const std::string& name, MemNode* parent) {
   if (parent == nullptr) parent = root_.get();

@@ -29,8 +29,8 @@ class MemObject : public SceneObject {
 // A dependent of a node that is not itself a node (a modifier, a controller, ...).
 class MemDependent : public HostDependent {
  public:
-  int family = 0;                   // family code the host reports for it
-  SceneNode* lookAt = nullptr;      // what it answers as look-at target
+  int family = 0;               // family code the host reports for it
+  SceneNode* lookAt = nullptr;  // what it answers as look-at target
   int FamilyCode() override { return family; }
   SceneNode* LookAtTarget() override { return lookAt; }
 };
@@ -38,22 +38,22 @@ class MemDependent : public HostDependent {
 class MemNode : public SceneNode {
  public:
   std::string name;
-  MemNode* parent = nullptr;          // null only for the root
-  std::vector<MemNode*> children;     // in the host's visit order
-  MemObject* object = nullptr;        // what the node evaluates to; null: none
-  HostMaterial* material = nullptr;   // null: no material
-  MemNode* lookAt = nullptr;          // the node's look-at target
-  bool isTarget = false;              // the node is some node's look-at target
-  MemNode* owner = nullptr;           // the node that looks at this one, if known
-  bool meshAccepted = true;           // answer of MeshNodeAccepted
-  Matrix3 local;                      // transform relative to the parent; identity
+  MemNode* parent = nullptr;                    // null only for the root
+  std::vector<MemNode*> children;               // in the host's visit order
+  MemObject* object = nullptr;                  // what the node evaluates to; null: none
+  HostMaterial* material = nullptr;             // null: no material
+  MemNode* lookAt = nullptr;                    // the node's look-at target
+  bool isTarget = false;                        // the node is some node's look-at target
+  MemNode* owner = nullptr;                     // the node that looks at this one, if known
+  bool meshAccepted = true;                     // answer of MeshNodeAccepted
+  Matrix3 local;                                // transform relative to the parent; identity
   std::vector<HostDependent*> extraDependents;  // visited after the node itself
   // Values the writers ask of a node; no writer reads them through the interface yet.
-  std::string propertyText;           // free-form property text; empty
-  bool transformLocked[3][3] = {};    // [lock group][axis x, y, z]; all unlocked
-  bool nodeQuery96 = false;           // answer of NodeQuery(96)
-  Point3 objectOffsetPos;             // object offset position; (0, 0, 0)
-  Quat objectOffsetRot;               // object offset rotation; identity
+  std::string propertyText;                    // free-form property text; empty
+  bool transformLocked[3][3] = {};             // [lock group][axis x, y, z]; all unlocked
+  bool nodeQuery96 = false;                    // answer of NodeQuery(96)
+  Point3 objectOffsetPos;                      // object offset position; (0, 0, 0)
+  Quat objectOffsetRot;                        // object offset rotation; identity
   Point3 objectOffsetScale{1.0f, 1.0f, 1.0f};  // object offset scale; none
 
   // HostDependent
@@ -110,8 +110,8 @@ class MemScene : public HostScene, public HostInterface {
   TimeValue CurrentTime() override { return currentTime; }
   Interval AnimationRange() override { return animationRange; }
 
-  TimeValue currentTime = 0;                  // ticks
-  Interval animationRange{0, 100 * 160};      // ticks; frames 0 to 100 at 160 ticks a frame
+  TimeValue currentTime = 0;              // ticks
+  Interval animationRange{0, 100 * 160};  // ticks; frames 0 to 100 at 160 ticks a frame
 
   // Scene-wide host settings; ApplyHostSettings puts them into the host's globals.
   int ticksPerFrame = 160;

@@ -29,10 +29,10 @@ TEST(ChunkFraming, SkeletonBytes) {
   MemoryStream s;
   ASSERT_EQ(WriteTopChunk(MOD_MAIN, s, nullptr), 1);
   // MOD_MAIN, FILE_VERSION, then the two sections as empty chunks.
-  ExpectBytes(s.Bytes(), {0xEF, 0xBE, 28, 0, 0, 0,                    //
+  ExpectBytes(s.Bytes(), {0xEF, 0xBE, 28,   0, 0, 0,                 //
                           0x02, 0x00, 0x0A, 0, 0, 0, 0x03, 0, 0, 0,  //
-                          0x3D, 0x3D, 6, 0, 0, 0,                    //
-                          0x00, 0xB0, 6, 0, 0, 0});
+                          0x3D, 0x3D, 6,    0, 0, 0,                 //
+                          0x00, 0xB0, 6,    0, 0, 0});
 }
 
 TEST(ChunkFraming, MainWritesSameChildrenAsModMain) {

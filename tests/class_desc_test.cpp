@@ -1,6 +1,7 @@
+#include "host/class_desc.h"
+
 #include <gtest/gtest.h>
 
-#include "host/class_desc.h"
 #include "host/host_table.h"
 
 namespace {

@@ -1,8 +1,9 @@
+#include "host/geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "host/geometry.h"
 #include "host/host_core.h"
 
 namespace {

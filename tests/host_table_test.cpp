@@ -1,8 +1,8 @@
+#include "host/host_table.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "host/host_table.h"
 
 namespace {
 

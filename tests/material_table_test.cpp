@@ -136,8 +136,8 @@ TEST_F(MaterialTableTest, NumberingSkipsNamesTakenBeforeAndAfterwards) {
   table_.AddNodeMaterial(Mat("Brick  5"));  // taken after the numbering went past 3
   table_.AddNodeMaterial(Mat("Brick"));
   table_.AddNodeMaterial(Mat("Brick"));
-  EXPECT_EQ(AllNames(),
-            (Names{"Brick", "Brick  2", "Brick  1", "Brick  3", "Brick  5", "Brick  4", "Brick  6"}));
+  EXPECT_EQ(AllNames(), (Names{"Brick", "Brick  2", "Brick  1", "Brick  3", "Brick  5", "Brick  4",
+                               "Brick  6"}));
 }
 
 TEST_F(MaterialTableTest, LookupsAnswerTheFirstEntryAfterManyMaterials) {

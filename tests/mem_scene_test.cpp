@@ -1,8 +1,8 @@
+#include "scene/mem_scene.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "scene/mem_scene.h"
 
 namespace tsm {
 namespace {

@@ -1,6 +1,7 @@
+#include "plugin/messages.h"
+
 #include <gtest/gtest.h>
 
-#include "plugin/messages.h"
 #include "run/export_run.h"
 #include "tests/test_util.h"
 

@@ -1,3 +1,5 @@
+#include "plugin/plugin.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 
 #include "host/custom_controls.h"
 #include "plugin/messages.h"
-#include "plugin/plugin.h"
 #include "run/export_run.h"
 #include "tests/export_check.h"
 #include "tests/test_util.h"

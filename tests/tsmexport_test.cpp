@@ -1,11 +1,10 @@
 // The tsmexport command as a user runs it: exit status, messages on standard error, the
 // default output name, and what is left on disk after a failure.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -63,8 +62,8 @@ class TsmexportTest : public ::testing::Test {
   // Runs a shell command line with the tool's output captured in files.
   Outcome Run(const std::string& args, const std::string& prefix = "") {
     std::string outFile = dir + "/.stdout", errFile = dir + "/.stderr";
-    std::string cmd = prefix + "'" + kTool + "' " + args + " >'" + outFile + "' 2>'" +
-                      errFile + "' </dev/null";
+    std::string cmd =
+        prefix + "'" + kTool + "' " + args + " >'" + outFile + "' 2>'" + errFile + "' </dev/null";
     Outcome o;
     int raw = std::system(("sh -c \"" + cmd + "\"").c_str());
     o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -114,8 +113,9 @@ TEST_F(TsmexportTest, TwoExportsOfOneSceneAreByteIdentical) {
 }
 
 TEST_F(TsmexportTest, BrokenSceneExitsTwoNamingTheFileAndWritesNothing) {
-  std::string scene = WriteScene("broken.json", "{\"format\": \"tsm-scene\", \"version\": 1,\n"
-                                                "  \"nodes\": [ {\"name\": 5} ]}\n");
+  std::string scene = WriteScene("broken.json",
+                                 "{\"format\": \"tsm-scene\", \"version\": 1,\n"
+                                 "  \"nodes\": [ {\"name\": 5} ]}\n");
   Outcome o = Run("'" + scene + "' -o '" + dir + "/out.tsm'");
   EXPECT_EQ(o.status, 2);
   EXPECT_NE(o.err.find(scene), std::string::npos) << o.err;
@@ -167,8 +167,8 @@ TEST_F(TsmexportTest, FailedWriteExitsOneAndLeavesPreviousFileByteIdentical) {
   // The tool may not grow any file past 0 blocks, so the first write of the new file
   // fails; its messages travel through a pipe, which the limit does not touch.
   std::string cmd = "sh -c \"(trap '' XFSZ; ulimit -f 0; '" + kTool + "' '" + kExamples +
-                    "/showroom.json' -o '" + out + "' 2>&1 >/dev/null; echo \\$? >&2) 2>&1 | cat >'" +
-                    err + "'\"";
+                    "/showroom.json' -o '" + out +
+                    "' 2>&1 >/dev/null; echo \\$? >&2) 2>&1 | cat >'" + err + "'\"";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   EXPECT_EQ(Slurp(err), "TSMEXP4: Write error on file\n1\n") << "message, then exit status 1";
   std::remove(err.c_str());

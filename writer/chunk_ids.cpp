@@ -4,137 +4,268 @@ namespace tsm {
 
 const char* ChunkName(uint16_t id) {
   switch (id) {
-    case MOD_MAIN: return "MOD_MAIN";
-    case MAIN: return "MAIN";
-    case FILE_VERSION: return "FILE_VERSION";
-    case EDITOR_DATA: return "EDITOR_DATA";
-    case MESH_VERSION: return "MESH_VERSION";
-    case MASTER_SCALE: return "MASTER_SCALE";
-    case NAMED_OBJECT: return "NAMED_OBJECT";
-    case OBJECT_PROPERTIES: return "OBJECT_PROPERTIES";
-    case TRIANGLE_MESH: return "TRIANGLE_MESH";
-    case MESH_VERTICES: return "MESH_VERTICES";
-    case MESH_VERTEX_COLORS: return "MESH_VERTEX_COLORS";
-    case MESH_FACES: return "MESH_FACES";
-    case FACE_MATERIAL: return "FACE_MATERIAL";
-    case FACE_SMOOTHING: return "FACE_SMOOTHING";
-    case MESH_MATRIX: return "MESH_MATRIX";
-    case LIGHT: return "LIGHT";
-    case COLOR_FLOAT: return "COLOR_FLOAT";
-    case LIGHT_OUTER_RANGE: return "LIGHT_OUTER_RANGE";
-    case LIGHT_INNER_RANGE: return "LIGHT_INNER_RANGE";
-    case LIGHT_MULTIPLIER: return "LIGHT_MULTIPLIER";
-    case LIGHT_OFF: return "LIGHT_OFF";
-    case LIGHT_ATTENUATE: return "LIGHT_ATTENUATE";
-    case SPOT_LIGHT: return "SPOT_LIGHT";
-    case SPOT_ROLL: return "SPOT_ROLL";
-    case SPOT_SHADOWED: return "SPOT_SHADOWED";
-    case SPOT_SHADOW_MAP: return "SPOT_SHADOW_MAP";
-    case SPOT_SHOW_CONE: return "SPOT_SHOW_CONE";
-    case SPOT_RECTANGULAR: return "SPOT_RECTANGULAR";
-    case SPOT_ASPECT: return "SPOT_ASPECT";
-    case SPOT_OVERSHOOT: return "SPOT_OVERSHOOT";
-    case SPOT_RAY_BIAS: return "SPOT_RAY_BIAS";
-    case SPOT_RAYTRACE_SHADOWS: return "SPOT_RAYTRACE_SHADOWS";
-    case CAMERA: return "CAMERA";
-    case CAMERA_RANGES: return "CAMERA_RANGES";
-    case SHAPE_POINTS: return "SHAPE_POINTS";
-    case MATERIAL_BLOCK: return "MATERIAL_BLOCK";
-    case MATERIAL_NAME: return "MATERIAL_NAME";
-    case MATERIAL_AMBIENT: return "MATERIAL_AMBIENT";
-    case MATERIAL_DIFFUSE: return "MATERIAL_DIFFUSE";
-    case MATERIAL_SPECULAR: return "MATERIAL_SPECULAR";
-    case COLOR_BYTES: return "COLOR_BYTES";
-    case COLOR_BYTES_LINEAR: return "COLOR_BYTES_LINEAR";
-    case MATERIAL_SHININESS: return "MATERIAL_SHININESS";
-    case MATERIAL_SHININESS_STRENGTH: return "MATERIAL_SHININESS_STRENGTH";
-    case MATERIAL_TRANSPARENCY: return "MATERIAL_TRANSPARENCY";
-    case MATERIAL_FALLOFF: return "MATERIAL_FALLOFF";
-    case MATERIAL_REFLECTION_BLUR: return "MATERIAL_REFLECTION_BLUR";
-    case MATERIAL_SELF_ILLUMINATION: return "MATERIAL_SELF_ILLUMINATION";
-    case PERCENTAGE: return "PERCENTAGE";
-    case MATERIAL_SHADING: return "MATERIAL_SHADING";
-    case MATERIAL_USE_FALLOFF: return "MATERIAL_USE_FALLOFF";
-    case MATERIAL_USE_REFLECTION_BLUR: return "MATERIAL_USE_REFLECTION_BLUR";
-    case MATERIAL_TWO_SIDED: return "MATERIAL_TWO_SIDED";
-    case MATERIAL_ADDITIVE: return "MATERIAL_ADDITIVE";
-    case MATERIAL_WIREFRAME: return "MATERIAL_WIREFRAME";
-    case MATERIAL_FACE_MAP: return "MATERIAL_FACE_MAP";
-    case MATERIAL_FALLOFF_IN: return "MATERIAL_FALLOFF_IN";
-    case MATERIAL_SOFTEN: return "MATERIAL_SOFTEN";
-    case MATERIAL_WIRE_IN_UNITS: return "MATERIAL_WIRE_IN_UNITS";
-    case MATERIAL_WIRE_SIZE: return "MATERIAL_WIRE_SIZE";
-    case MAP_FILE_NAME: return "MAP_FILE_NAME";
-    case MAP_BUMP_AMOUNT: return "MAP_BUMP_AMOUNT";
-    case MAP_TILING: return "MAP_TILING";
-    case MAP_BLUR: return "MAP_BLUR";
-    case MAP_U_SCALE: return "MAP_U_SCALE";
-    case MAP_V_SCALE: return "MAP_V_SCALE";
-    case MAP_U_OFFSET: return "MAP_U_OFFSET";
-    case MAP_V_OFFSET: return "MAP_V_OFFSET";
-    case MAP_ROTATION: return "MAP_ROTATION";
-    case MAP_COLOR_1: return "MAP_COLOR_1";
-    case MAP_COLOR_2: return "MAP_COLOR_2";
-    case MAP_RED_TINT: return "MAP_RED_TINT";
-    case MAP_GREEN_TINT: return "MAP_GREEN_TINT";
-    case MAP_BLUE_TINT: return "MAP_BLUE_TINT";
-    case MAP_AUTO_REFLECTION: return "MAP_AUTO_REFLECTION";
-    case EXTRA_DATA: return "EXTRA_DATA";
-    case MAP_TEXTURE: return "MAP_TEXTURE";
-    case MAP_DATA_TEXTURE: return "MAP_DATA_TEXTURE";
-    case MASK_TEXTURE: return "MASK_TEXTURE";
-    case MASK_DATA_TEXTURE: return "MASK_DATA_TEXTURE";
-    case MAP_TEXTURE2: return "MAP_TEXTURE2";
-    case MAP_DATA_TEXTURE2: return "MAP_DATA_TEXTURE2";
-    case MASK_TEXTURE2: return "MASK_TEXTURE2";
-    case MASK_DATA_TEXTURE2: return "MASK_DATA_TEXTURE2";
-    case MAP_OPACITY: return "MAP_OPACITY";
-    case MAP_DATA_OPACITY: return "MAP_DATA_OPACITY";
-    case MASK_OPACITY: return "MASK_OPACITY";
-    case MASK_DATA_OPACITY: return "MASK_DATA_OPACITY";
-    case MAP_BUMP: return "MAP_BUMP";
-    case MAP_DATA_BUMP: return "MAP_DATA_BUMP";
-    case MASK_BUMP: return "MASK_BUMP";
-    case MASK_DATA_BUMP: return "MASK_DATA_BUMP";
-    case MAP_SPECULAR: return "MAP_SPECULAR";
-    case MAP_DATA_SPECULAR: return "MAP_DATA_SPECULAR";
-    case MASK_SPECULAR: return "MASK_SPECULAR";
-    case MASK_DATA_SPECULAR: return "MASK_DATA_SPECULAR";
-    case MAP_SHININESS: return "MAP_SHININESS";
-    case MAP_DATA_SHININESS: return "MAP_DATA_SHININESS";
-    case MASK_SHININESS: return "MASK_SHININESS";
-    case MASK_DATA_SHININESS: return "MASK_DATA_SHININESS";
-    case MAP_SELF_ILLUMINATION: return "MAP_SELF_ILLUMINATION";
-    case MAP_DATA_SELF_ILLUMINATION: return "MAP_DATA_SELF_ILLUMINATION";
-    case MASK_SELF_ILLUMINATION: return "MASK_SELF_ILLUMINATION";
-    case MASK_DATA_SELF_ILLUMINATION: return "MASK_DATA_SELF_ILLUMINATION";
-    case MAP_REFLECTION: return "MAP_REFLECTION";
-    case MASK_REFLECTION: return "MASK_REFLECTION";
-    case MASK_DATA_REFLECTION: return "MASK_DATA_REFLECTION";
-    case KEYFRAMER_DATA: return "KEYFRAMER_DATA";
-    case KF_HEADER: return "KF_HEADER";
-    case KF_SEGMENT: return "KF_SEGMENT";
-    case KF_CURRENT_TIME: return "KF_CURRENT_TIME";
-    case OBJECT_NODE: return "OBJECT_NODE";
-    case CAMERA_NODE: return "CAMERA_NODE";
-    case CAMERA_TARGET_NODE: return "CAMERA_TARGET_NODE";
-    case POINT_LIGHT_NODE: return "POINT_LIGHT_NODE";
-    case LIGHT_TARGET_NODE: return "LIGHT_TARGET_NODE";
-    case SPOT_LIGHT_NODE: return "SPOT_LIGHT_NODE";
-    case NODE_ID: return "NODE_ID";
-    case NODE_HEADER: return "NODE_HEADER";
-    case INSTANCE_NAME: return "INSTANCE_NAME";
-    case NODE_PIVOT: return "NODE_PIVOT";
-    case NODE_BOUNDS: return "NODE_BOUNDS";
-    case POSITION_TRACK: return "POSITION_TRACK";
-    case ROTATION_TRACK: return "ROTATION_TRACK";
-    case SCALE_TRACK: return "SCALE_TRACK";
-    case FOV_TRACK: return "FOV_TRACK";
-    case ROLL_TRACK: return "ROLL_TRACK";
-    case COLOR_TRACK: return "COLOR_TRACK";
-    case HOTSPOT_TRACK: return "HOTSPOT_TRACK";
-    case FALLOFF_TRACK: return "FALLOFF_TRACK";
-    default: return nullptr;
+    case MOD_MAIN:
+      return "MOD_MAIN";
+    case MAIN:
+      return "MAIN";
+    case FILE_VERSION:
+      return "FILE_VERSION";
+    case EDITOR_DATA:
+      return "EDITOR_DATA";
+    case MESH_VERSION:
+      return "MESH_VERSION";
+    case MASTER_SCALE:
+      return "MASTER_SCALE";
+    case NAMED_OBJECT:
+      return "NAMED_OBJECT";
+    case OBJECT_PROPERTIES:
+      return "OBJECT_PROPERTIES";
+    case TRIANGLE_MESH:
+      return "TRIANGLE_MESH";
+    case MESH_VERTICES:
+      return "MESH_VERTICES";
+    case MESH_VERTEX_COLORS:
+      return "MESH_VERTEX_COLORS";
+    case MESH_FACES:
+      return "MESH_FACES";
+    case FACE_MATERIAL:
+      return "FACE_MATERIAL";
+    case FACE_SMOOTHING:
+      return "FACE_SMOOTHING";
+    case MESH_MATRIX:
+      return "MESH_MATRIX";
+    case LIGHT:
+      return "LIGHT";
+    case COLOR_FLOAT:
+      return "COLOR_FLOAT";
+    case LIGHT_OUTER_RANGE:
+      return "LIGHT_OUTER_RANGE";
+    case LIGHT_INNER_RANGE:
+      return "LIGHT_INNER_RANGE";
+    case LIGHT_MULTIPLIER:
+      return "LIGHT_MULTIPLIER";
+    case LIGHT_OFF:
+      return "LIGHT_OFF";
+    case LIGHT_ATTENUATE:
+      return "LIGHT_ATTENUATE";
+    case SPOT_LIGHT:
+      return "SPOT_LIGHT";
+    case SPOT_ROLL:
+      return "SPOT_ROLL";
+    case SPOT_SHADOWED:
+      return "SPOT_SHADOWED";
+    case SPOT_SHADOW_MAP:
+      return "SPOT_SHADOW_MAP";
+    case SPOT_SHOW_CONE:
+      return "SPOT_SHOW_CONE";
+    case SPOT_RECTANGULAR:
+      return "SPOT_RECTANGULAR";
+    case SPOT_ASPECT:
+      return "SPOT_ASPECT";
+    case SPOT_OVERSHOOT:
+      return "SPOT_OVERSHOOT";
+    case SPOT_RAY_BIAS:
+      return "SPOT_RAY_BIAS";
+    case SPOT_RAYTRACE_SHADOWS:
+      return "SPOT_RAYTRACE_SHADOWS";
+    case CAMERA:
+      return "CAMERA";
+    case CAMERA_RANGES:
+      return "CAMERA_RANGES";
+    case SHAPE_POINTS:
+      return "SHAPE_POINTS";
+    case MATERIAL_BLOCK:
+      return "MATERIAL_BLOCK";
+    case MATERIAL_NAME:
+      return "MATERIAL_NAME";
+    case MATERIAL_AMBIENT:
+      return "MATERIAL_AMBIENT";
+    case MATERIAL_DIFFUSE:
+      return "MATERIAL_DIFFUSE";
+    case MATERIAL_SPECULAR:
+      return "MATERIAL_SPECULAR";
+    case COLOR_BYTES:
+      return "COLOR_BYTES";
+    case COLOR_BYTES_LINEAR:
+      return "COLOR_BYTES_LINEAR";
+    case MATERIAL_SHININESS:
+      return "MATERIAL_SHININESS";
+    case MATERIAL_SHININESS_STRENGTH:
+      return "MATERIAL_SHININESS_STRENGTH";
+    case MATERIAL_TRANSPARENCY:
+      return "MATERIAL_TRANSPARENCY";
+    case MATERIAL_FALLOFF:
+      return "MATERIAL_FALLOFF";
+    case MATERIAL_REFLECTION_BLUR:
+      return "MATERIAL_REFLECTION_BLUR";
+    case MATERIAL_SELF_ILLUMINATION:
+      return "MATERIAL_SELF_ILLUMINATION";
+    case PERCENTAGE:
+      return "PERCENTAGE";
+    case MATERIAL_SHADING:
+      return "MATERIAL_SHADING";
+    case MATERIAL_USE_FALLOFF:
+      return "MATERIAL_USE_FALLOFF";
+    case MATERIAL_USE_REFLECTION_BLUR:
+      return "MATERIAL_USE_REFLECTION_BLUR";
+    case MATERIAL_TWO_SIDED:
+      return "MATERIAL_TWO_SIDED";
+    case MATERIAL_ADDITIVE:
+      return "MATERIAL_ADDITIVE";
+    case MATERIAL_WIREFRAME:
+      return "MATERIAL_WIREFRAME";
+    case MATERIAL_FACE_MAP:
+      return "MATERIAL_FACE_MAP";
+    case MATERIAL_FALLOFF_IN:
+      return "MATERIAL_FALLOFF_IN";
+    case MATERIAL_SOFTEN:
+      return "MATERIAL_SOFTEN";
+    case MATERIAL_WIRE_IN_UNITS:
+      return "MATERIAL_WIRE_IN_UNITS";
+    case MATERIAL_WIRE_SIZE:
+      return "MATERIAL_WIRE_SIZE";
+    case MAP_FILE_NAME:
+      return "MAP_FILE_NAME";
+    case MAP_BUMP_AMOUNT:
+      return "MAP_BUMP_AMOUNT";
+    case MAP_TILING:
+      return "MAP_TILING";
+    case MAP_BLUR:
+      return "MAP_BLUR";
+    case MAP_U_SCALE:
+      return "MAP_U_SCALE";
+    case MAP_V_SCALE:
+      return "MAP_V_SCALE";
+    case MAP_U_OFFSET:
+      return "MAP_U_OFFSET";
+    case MAP_V_OFFSET:
+      return "MAP_V_OFFSET";
+    case MAP_ROTATION:
+      return "MAP_ROTATION";
+    case MAP_COLOR_1:
+      return "MAP_COLOR_1";
+    case MAP_COLOR_2:
+      return "MAP_COLOR_2";
+    case MAP_RED_TINT:
+      return "MAP_RED_TINT";
+    case MAP_GREEN_TINT:
+      return "MAP_GREEN_TINT";
+    case MAP_BLUE_TINT:
+      return "MAP_BLUE_TINT";
+    case MAP_AUTO_REFLECTION:
+      return "MAP_AUTO_REFLECTION";
+    case EXTRA_DATA:
+      return "EXTRA_DATA";
+    case MAP_TEXTURE:
+      return "MAP_TEXTURE";
+    case MAP_DATA_TEXTURE:
+      return "MAP_DATA_TEXTURE";
+    case MASK_TEXTURE:
+      return "MASK_TEXTURE";
+    case MASK_DATA_TEXTURE:
+      return "MASK_DATA_TEXTURE";
+    case MAP_TEXTURE2:
+      return "MAP_TEXTURE2";
+    case MAP_DATA_TEXTURE2:
+      return "MAP_DATA_TEXTURE2";
+    case MASK_TEXTURE2:
+      return "MASK_TEXTURE2";
+    case MASK_DATA_TEXTURE2:
+      return "MASK_DATA_TEXTURE2";
+    case MAP_OPACITY:
+      return "MAP_OPACITY";
+    case MAP_DATA_OPACITY:
+      return "MAP_DATA_OPACITY";
+    case MASK_OPACITY:
+      return "MASK_OPACITY";
+    case MASK_DATA_OPACITY:
+      return "MASK_DATA_OPACITY";
+    case MAP_BUMP:
+      return "MAP_BUMP";
+    case MAP_DATA_BUMP:
+      return "MAP_DATA_BUMP";
+    case MASK_BUMP:
+      return "MASK_BUMP";
+    case MASK_DATA_BUMP:
+      return "MASK_DATA_BUMP";
+    case MAP_SPECULAR:
+      return "MAP_SPECULAR";
+    case MAP_DATA_SPECULAR:
+      return "MAP_DATA_SPECULAR";
+    case MASK_SPECULAR:
+      return "MASK_SPECULAR";
+    case MASK_DATA_SPECULAR:
+      return "MASK_DATA_SPECULAR";
+    case MAP_SHININESS:
+      return "MAP_SHININESS";
+    case MAP_DATA_SHININESS:
+      return "MAP_DATA_SHININESS";
+    case MASK_SHININESS:
+      return "MASK_SHININESS";
+    case MASK_DATA_SHININESS:
+      return "MASK_DATA_SHININESS";
+    case MAP_SELF_ILLUMINATION:
+      return "MAP_SELF_ILLUMINATION";
+    case MAP_DATA_SELF_ILLUMINATION:
+      return "MAP_DATA_SELF_ILLUMINATION";
+    case MASK_SELF_ILLUMINATION:
+      return "MASK_SELF_ILLUMINATION";
+    case MASK_DATA_SELF_ILLUMINATION:
+      return "MASK_DATA_SELF_ILLUMINATION";
+    case MAP_REFLECTION:
+      return "MAP_REFLECTION";
+    case MASK_REFLECTION:
+      return "MASK_REFLECTION";
+    case MASK_DATA_REFLECTION:
+      return "MASK_DATA_REFLECTION";
+    case KEYFRAMER_DATA:
+      return "KEYFRAMER_DATA";
+    case KF_HEADER:
+      return "KF_HEADER";
+    case KF_SEGMENT:
+      return "KF_SEGMENT";
+    case KF_CURRENT_TIME:
+      return "KF_CURRENT_TIME";
+    case OBJECT_NODE:
+      return "OBJECT_NODE";
+    case CAMERA_NODE:
+      return "CAMERA_NODE";
+    case CAMERA_TARGET_NODE:
+      return "CAMERA_TARGET_NODE";
+    case POINT_LIGHT_NODE:
+      return "POINT_LIGHT_NODE";
+    case LIGHT_TARGET_NODE:
+      return "LIGHT_TARGET_NODE";
+    case SPOT_LIGHT_NODE:
+      return "SPOT_LIGHT_NODE";
+    case NODE_ID:
+      return "NODE_ID";
+    case NODE_HEADER:
+      return "NODE_HEADER";
+    case INSTANCE_NAME:
+      return "INSTANCE_NAME";
+    case NODE_PIVOT:
+      return "NODE_PIVOT";
+    case NODE_BOUNDS:
+      return "NODE_BOUNDS";
+    case POSITION_TRACK:
+      return "POSITION_TRACK";
+    case ROTATION_TRACK:
+      return "ROTATION_TRACK";
+    case SCALE_TRACK:
+      return "SCALE_TRACK";
+    case FOV_TRACK:
+      return "FOV_TRACK";
+    case ROLL_TRACK:
+      return "ROLL_TRACK";
+    case COLOR_TRACK:
+      return "COLOR_TRACK";
+    case HOTSPOT_TRACK:
+      return "HOTSPOT_TRACK";
+    case FALLOFF_TRACK:
+      return "FALLOFF_TRACK";
+    default:
+      return nullptr;
   }
 }
 

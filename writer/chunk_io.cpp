@@ -65,7 +65,9 @@ FileStream::FileStream(size_t bufferSize) : capacity_(bufferSize == 0 ? 1 : buff
   buf_.reserve(capacity_);
 }
 
-FileStream::~FileStream() { Close(); }
+FileStream::~FileStream() {
+  Close();
+}
 
 bool FileStream::Open(const char* path) {
   Close();
@@ -180,7 +182,9 @@ bool WriteBytes(OutStream& s, const void* data, size_t size) {
   return s.Write(data, size) == size;
 }
 
-bool WriteU8(OutStream& s, uint8_t v) { return WriteBytes(s, &v, 1); }
+bool WriteU8(OutStream& s, uint8_t v) {
+  return WriteBytes(s, &v, 1);
+}
 
 bool WriteU16(OutStream& s, uint16_t v) {
   uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
@@ -193,7 +197,9 @@ bool WriteU32(OutStream& s, uint32_t v) {
   return WriteBytes(s, b, 4);
 }
 
-bool WriteI32(OutStream& s, int32_t v) { return WriteU32(s, static_cast<uint32_t>(v)); }
+bool WriteI32(OutStream& s, int32_t v) {
+  return WriteU32(s, static_cast<uint32_t>(v));
+}
 
 bool WriteF32(OutStream& s, float v) {
   uint32_t bits;

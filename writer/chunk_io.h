@@ -91,9 +91,9 @@ class FileStream : public OutStream {
   int fd_ = -1;
   std::vector<uint8_t> buf_;  // bytes of the file from bufStart_ on, not yet written
   size_t capacity_;
-  uint64_t bufStart_ = 0;     // file offset of buf_[0]
-  uint64_t pos_ = 0;          // current position
-  bool failed_ = false;       // a system write came back short
+  uint64_t bufStart_ = 0;  // file offset of buf_[0]
+  uint64_t pos_ = 0;       // current position
+  bool failed_ = false;    // a system write came back short
   int systemWrites_ = 0;
   int positionedWrites_ = 0;
 };
@@ -113,7 +113,9 @@ bool WriteText(OutStream& s, const char* text);
 bool WriteBytes(OutStream& s, const void* data, size_t size);
 
 // Chunk ids travel as 32-bit signed integers; only their low 16 bits are written.
-inline uint16_t ChunkLow(int32_t id) { return static_cast<uint16_t>(id & 0xFFFF); }
+inline uint16_t ChunkLow(int32_t id) {
+  return static_cast<uint16_t>(id & 0xFFFF);
+}
 
 // Where an open chunk started and where its length field is.
 struct ChunkMark {

@@ -5,8 +5,8 @@
 #ifndef TSM_WRITER_FILE_WRITER_H
 #define TSM_WRITER_FILE_WRITER_H
 
-#include "writer/chunk_io.h"
 #include "writer/chunk_ids.h"
+#include "writer/chunk_io.h"
 
 namespace tsm {
 

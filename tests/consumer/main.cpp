@@ -27,8 +27,8 @@ bool FileLooksExported(const char* path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<unsigned char> b(std::istreambuf_iterator<char>(in), {});
   if (b.size() < 16 || b[0] != 0xEF || b[1] != 0xBE) return false;
-  uint32_t size = uint32_t(b[2]) | uint32_t(b[3]) << 8 | uint32_t(b[4]) << 16 |
-                  uint32_t(b[5]) << 24;
+  uint32_t size =
+      uint32_t(b[2]) | uint32_t(b[3]) << 8 | uint32_t(b[4]) << 16 | uint32_t(b[5]) << 24;
   return size == b.size();
 }
 
