@@ -34,9 +34,11 @@ int ShowResourceMessage(unsigned textId, unsigned captionId, unsigned type) {
 }
 
 void ShowExportErrorBox(const char* text) {
+  // The text may itself live in the shared buffer, which loading the caption overwrites.
+  CStr copy = text ? text : "";
   const char* c = LoadResourceString(IDS_EXPORT_ERROR);
   CStr caption = c ? c : "";
-  MessageBoxA(GetActiveWindow(), text, caption.c_str(), MB_OK);
+  MessageBoxA(GetActiveWindow(), copy.c_str(), caption.c_str(), MB_OK);
 }
 
 void ShowWriterWarning(const char* text) {

@@ -29,6 +29,7 @@ int ShowResourceMessage(unsigned textId, unsigned captionId, unsigned type);
 void ShowWriterWarning(const char* text);
 
 // A box with a literal text and the caption "Export Error", shown whatever QuietMode says.
+// text is copied before the caption is loaded, so it may be a text of the shared buffer.
 void ShowExportErrorBox(const char* text);
 
 // The text of format with name put in place of its first "%s" ("%%" gives "%"), like a

@@ -85,5 +85,16 @@ TEST(Messages, WriterWarningFollowsQuietMode) {
   EXPECT_EQ(sink.boxes[0].text, "Unknown Chunk");
 }
 
+TEST(Messages, ExportErrorBoxKeepsATextFromTheSharedBuffer) {
+  ModuleHandleScope module;
+  CaptureSink sink;
+  // The caption is loaded into the same buffer that holds the text handed in.
+  ShowExportErrorBox(LoadResourceString(IDS_NO_DATA));
+  ASSERT_EQ(sink.boxes.size(), 1u);
+  EXPECT_EQ(sink.boxes[0].caption, "Export Error");
+  EXPECT_EQ(sink.boxes[0].text, "No data to export");
+  EXPECT_EQ(sink.boxes[0].type, MB_OK);
+}
+
 }  // namespace
 }  // namespace tsm
