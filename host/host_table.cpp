@@ -1,5 +1,6 @@
 #include "host/host_table.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@ bool Reserve(TableHeader** table, int n, int elSize, int extra) {
   int capacity = *table != nullptr ? (*table)->capacity : 0;
   if (n <= capacity) return true;
   size_t want = static_cast<size_t>(n) + static_cast<size_t>(extra > 0 ? extra : 0);
+  if (want > static_cast<size_t>(INT_MAX)) want = INT_MAX;  // the most a count can say
   size_t bytes = sizeof(TableHeader) + want * static_cast<size_t>(elSize);
   void* block = std::realloc(*table, bytes);
   if (block == nullptr) return false;
@@ -33,6 +35,7 @@ int TBInsertAt(TableHeader** table, int at, int num, const void* el, int elSize,
     return -1;
   }
   if (num == 0) return at;
+  if (num > INT_MAX - count) return -1;  // more elements than a count can hold
   if (!Reserve(table, count + num, elSize, extra)) return -1;
   char* data = static_cast<char*>(TableElements(*table));
   size_t size = static_cast<size_t>(elSize);

@@ -30,7 +30,8 @@ inline int TableCount(const TableHeader* table) {
 // Inserts num elements of elSize bytes each, copied from el (zero-filled when el is null),
 // at index at (0 to the count; the count appends). The block grows by at least extra
 // elements beyond what it needs whenever it has to grow. Answers at, or -1 when at is
-// outside 0..count (after assert1) or when memory runs out; the table is then unchanged.
+// outside 0..count (after assert1), when the count would pass INT_MAX or when memory runs
+// out; the table is then unchanged.
 int TBInsertAt(TableHeader** table, int at, int num, const void* el, int elSize, int extra = 0);
 
 // Sets the count of a table of elSize-byte elements to n; new elements are zero-filled.

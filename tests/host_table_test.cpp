@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <vector>
 
 namespace {
@@ -78,6 +79,16 @@ TEST(HostTable, InsertOutsideCountCallsAssertAndChangesNothing) {
   EXPECT_EQ(TBInsertAt(&table, 2, 1, &v, sizeof(int)), -1);
   EXPECT_EQ(Assert1Count(), failures + 3);
   EXPECT_EQ(Ints(table), (std::vector<int>{5}));
+  Free(&table);
+}
+
+TEST(HostTable, InsertBeyondTheLargestCountFailsAndChangesNothing) {
+  TableHeader* table = nullptr;
+  int v[] = {4, 5};
+  TBInsertAt(&table, 0, 2, v, sizeof(int));
+  EXPECT_EQ(TBInsertAt(&table, 2, INT_MAX, nullptr, sizeof(int)), -1);
+  EXPECT_EQ(TBInsertAt(&table, 1, INT_MAX - 1, nullptr, sizeof(int), 20), -1);
+  EXPECT_EQ(Ints(table), (std::vector<int>{4, 5}));
   Free(&table);
 }
 
