@@ -38,8 +38,9 @@ int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int q
 // temporary file ".<file name>.XXXXXX" in the same folder, which is renamed over name
 // once it has been written and closed (a symbolic link at name is followed, and the file
 // it points at is replaced). A failed run removes only that temporary file, so a file
-// that was at name before stays as it was. A new file gets the mode 0666 less the umask;
-// a replaced file keeps its permission bits. When name is something other than a regular
+// that was at name before stays as it was. A file that may not be written is not
+// replaced either: the output can't be created. A new file gets the mode 0666 less the
+// umask; a replaced file keeps its permission bits. When name is something other than a regular
 // file (a device, a pipe), it is opened and written in place and never removed.
 // The run-wide pointers are set while the file is written and null again afterwards.
 int RunExport(const char* name, ExportInterface* ei, HostInterface* ip);

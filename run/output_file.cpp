@@ -149,6 +149,9 @@ bool OutputFile::Open(const char* path) {
     fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return false;
   } else {
+    // Renaming would replace a file that may not be written as well; such a file can't be
+    // opened for writing, and so the output can't be created.
+    if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) return false;
     fd = CreateTemporary(target_, &temp_);
     if (fd < 0) return false;
     // A replaced file keeps its permissions, as it would if it were truncated in place.

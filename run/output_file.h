@@ -20,7 +20,8 @@ class OutputFile {
 
   // Opens the output for path (a regular file, a new file, or something else that is
   // written in place) and holds its stream. Answers false when nothing could be created
-  // or opened; the holder is then empty and nothing is left on disk.
+  // or opened, or when path is a file that this process may not write; the holder is then
+  // empty and nothing is left on disk.
   bool Open(const char* path);
 
   // The stream held, or null.

@@ -1,6 +1,7 @@
 #include "run/export_run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -329,6 +330,27 @@ TEST_F(ExportRunTest, FailedCloseAloneIsAWriteError) {
   EXPECT_EQ(LastRunOutcome(), RunOutcome::WRITE_ERROR);
   EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
   ExpectBytes(ReadFile(path), AsBytes("previous"));
+}
+
+TEST_F(ExportRunTest, FileThatMayNotBeWrittenIsNotReplaced) {
+  Populate();
+  WriteFile(path, "previous");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);  // the folder itself would let it be replaced
+  // The superuser may write any file, so the run is made by an ordinary user.
+  EXPECT_EXIT(
+      {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+          std::_Exit(3);
+        int r = Run();
+        bool cantCreate = sink.boxes.size() == 1 && sink.boxes[0].text == kCantCreate;
+        bool untouched = ReadFile(path) == AsBytes("previous");
+        std::_Exit(r == 0 && cantCreate && untouched ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  ExpectBytes(ReadFile(path), AsBytes("previous"));
+  EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
 }
 
 TEST_F(ExportRunTest, FailedRenameIsAWriteError) {
