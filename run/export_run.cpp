@@ -18,6 +18,24 @@ void ShowRunMessage(unsigned textId) {
   ShowResourceMessage(textId, IDS_RUN_CAPTION, MB_OK);
 }
 
+// Points the run-wide pointers at one run's lists while it lives, so that they are null
+// again however the run ends, an exception that leaves it included.
+class RunPointers {
+ public:
+  RunPointers(SceneEnumerator* entries, MaterialTable* materials, ObjectList* objects) {
+    RunEntries = entries;
+    RunMaterials = materials;
+    RunObjects = objects;
+  }
+  ~RunPointers() {
+    RunObjects = nullptr;
+    RunEntries = nullptr;
+    RunMaterials = nullptr;
+  }
+  RunPointers(const RunPointers&) = delete;
+  RunPointers& operator=(const RunPointers&) = delete;
+};
+
 // Releases what a run built, in this order: the object list, the entries, the material
 // table. The same on every path; the run-wide pointers go too, since what they point at
 // lives no longer than the run.
@@ -59,9 +77,7 @@ int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
 
   entries.NamePass();
   objects.Build(entries);
-  RunEntries = &entries;
-  RunMaterials = &materials;
-  RunObjects = &objects;
+  RunPointers pointers(&entries, &materials, &objects);
 
   OutputFile output;
   output.CloseIfOpen();

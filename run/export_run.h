@@ -42,7 +42,8 @@ int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int q
 // replaced either: the output can't be created. A new file gets the mode 0666 less the
 // umask; a replaced file keeps its permission bits. When name is something other than a regular
 // file (a device, a pipe), it is opened and written in place and never removed.
-// The run-wide pointers are set while the file is written and null again afterwards.
+// The run-wide pointers are set while the file is written and null again afterwards, also
+// when an exception (out of memory) leaves the run.
 int RunExport(const char* name, ExportInterface* ei, HostInterface* ip);
 
 // How the last run ended, for callers that need more than the host's answer (the

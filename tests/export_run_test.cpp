@@ -14,6 +14,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,22 @@ std::unique_ptr<RunStream> MakeShortStream(int fd) {
 }
 std::unique_ptr<RunStream> MakeFailingCloseStream(int fd) {
   return std::unique_ptr<RunStream>(new FaultyStream(MakeFileRunStream(fd), UINT64_MAX, true));
+}
+
+// A run stream whose writes throw, as running out of memory deep inside a writer does.
+class ThrowingStream : public RunStream {
+ public:
+  explicit ThrowingStream(std::unique_ptr<RunStream> inner) : inner_(std::move(inner)) {}
+  size_t Write(const void*, size_t) override { throw std::bad_alloc(); }
+  uint64_t Tell() override { return inner_->Tell(); }
+  bool Seek(uint64_t pos) override { return inner_->Seek(pos); }
+  int Close() override { return inner_->Close(); }
+
+ private:
+  std::unique_ptr<RunStream> inner_;
+};
+std::unique_ptr<RunStream> MakeThrowingStream(int fd) {
+  return std::unique_ptr<RunStream>(new ThrowingStream(MakeFileRunStream(fd)));
 }
 
 // Runs a hook when the run opens its stream, then makes the real one.
@@ -388,6 +405,18 @@ TEST_F(ExportRunTest, RunWidePointersHoldTheListsWhileTheFileIsWritten) {
   EXPECT_EQ(RunEntries, nullptr);
   EXPECT_EQ(RunObjects, nullptr);
   EXPECT_EQ(RunMaterials, nullptr);
+}
+
+TEST_F(ExportRunTest, RunLeftByAnExceptionClearsTheRunWidePointersAndItsFile) {
+  Populate();
+  WriteFile(path, "previous");
+  FactoryScope throwing(MakeThrowingStream);
+  EXPECT_THROW(Run(), std::bad_alloc);
+  EXPECT_EQ(RunEntries, nullptr);
+  EXPECT_EQ(RunObjects, nullptr);
+  EXPECT_EQ(RunMaterials, nullptr);
+  EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
+  ExpectBytes(ReadFile(path), AsBytes("previous"));
 }
 
 TEST_F(ExportRunTest, MessagesComeInRunOrder) {
