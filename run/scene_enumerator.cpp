@@ -45,6 +45,7 @@ SceneEnumerator::~SceneEnumerator() {
 }
 
 int SceneEnumerator::Visit(SceneNode* node) {
+  if (node == nullptr) return 0;
   SceneObject* object = ObjectAt(node, time_);
   if (object == nullptr) return 0;
   int family = object->FamilyCode();

@@ -68,8 +68,8 @@ class SceneEnumerator : public SceneVisitor {
   SceneEnumerator& operator=(const SceneEnumerator&) = delete;
 
   // Classifies node and appends an entry for it when it is accepted; always answers 0, so
-  // the host goes on to the next node. A node whose evaluation gives no object is left
-  // out.
+  // the host goes on to the next node. A null node, and a node whose evaluation gives no
+  // object, are left out.
   int Visit(SceneNode* node) override;
 
   // Gives every entry its node's name, in entry order, and shows the duplicate-names

@@ -267,6 +267,16 @@ TEST_F(SceneEnumerationTest, EntriesKeepTheHostsVisitOrder) {
   EXPECT_EQ(Nodes(*reversed), (std::vector<SceneNode*>{b1, a2, a}));
 }
 
+TEST_F(SceneEnumerationTest, NullNodeFromTheHostIsLeftOut) {
+  MemNode* a = Node("a", Dummy());
+  MemNode* b = Node("b", Camera());
+  ListScene list;
+  list.nodes = {a, nullptr, b};
+  auto e = Enumerate(&list);
+  EXPECT_EQ(Nodes(*e), (std::vector<SceneNode*>{a, b}));
+  EXPECT_EQ(e->FindEntryByNode(nullptr), nullptr);
+}
+
 TEST_F(SceneEnumerationTest, OnlyAcceptedMeshesCollectMaterials) {
   MemMaterial* accepted = Material("accepted");
   MemMaterial* refused = Material("refused");
