@@ -129,6 +129,18 @@ TEST_F(TsmexportTest, MissingSceneFileExitsTwo) {
   EXPECT_NE(o.err.find("nothing.json"), std::string::npos);
 }
 
+TEST_F(TsmexportTest, NeverWritesOverTheSceneFile) {
+  std::string text = Slurp(kExamples + "/minimal.json");
+  std::string scene = WriteScene("room.tsm", text);  // the default output is the scene
+  Outcome o = Run("'" + scene + "'");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("would overwrite the scene file"), std::string::npos) << o.err;
+  EXPECT_EQ(Slurp(scene), text);
+  o = Run("'" + scene + "' -o '" + dir + "/./room.tsm'");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(Slurp(scene), text);
+}
+
 TEST_F(TsmexportTest, UsageErrorsExitTwo) {
   EXPECT_EQ(Run("").status, 2);
   EXPECT_EQ(Run("--bogus x.json").status, 2);

@@ -1,6 +1,9 @@
 // tsmexport: loads a scene file and exports it into a chunk file.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "plugin/messages.h"
@@ -32,6 +35,13 @@ std::string DefaultOutput(const std::string& scene) {
       dot == (slash == std::string::npos ? 0 : slash + 1))
     return scene + ".tsm";
   return scene.substr(0, dot) + ".tsm";
+}
+
+// True when both paths name one existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 int Usage(const char* problem) {
@@ -70,6 +80,13 @@ int main(int argc, char** argv) {
   }
   if (scenePath.empty()) return Usage("no scene file given");
   if (outPath.empty()) outPath = DefaultOutput(scenePath);
+  if (SameFile(scenePath, outPath)) {
+    std::fprintf(stderr,
+                 "tsmexport: %s: the output would overwrite the scene file; name "
+                 "another with -o\n",
+                 outPath.c_str());
+    return 2;
+  }
 
   tsm::MemScene scene;
   tsm::LoadResult loaded = tsm::LoadJsonScene(scenePath, scene);
@@ -86,6 +103,11 @@ int main(int argc, char** argv) {
   // decides the exit status.
   ExportInterface ei;
   ei.scene = &scene;
-  tsm::ExportToFile(outPath.c_str(), &ei, &scene, quiet ? 1 : 0, 0);
+  try {
+    tsm::ExportToFile(outPath.c_str(), &ei, &scene, quiet ? 1 : 0, 0);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tsmexport: out of memory; %s was not written\n", outPath.c_str());
+    return 1;
+  }
   return tsm::LastRunOutcome() == tsm::RunOutcome::WRITTEN ? 0 : 1;
 }
