@@ -24,7 +24,7 @@ void GetMasterUnitInfo(int* type, float* scale) {
 }
 
 double GetMasterScale(int type) {
-  // Units per inch of each type code we know: 0 inches, 1 feet, 2 miles, 3 millimetres,
+  // Inches in one unit of each type code we know: 0 inches, 1 feet, 2 miles, 3 millimetres,
   // 4 centimetres, 5 metres, 6 kilometres. The master scale is how many of the asked
   // type one scene unit is.
   static const double kInches[] = {1.0,        12.0,          63360.0,         1.0 / 25.4,

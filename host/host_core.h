@@ -17,7 +17,7 @@ void SetTicksPerFrame(int ticks);
 
 // The master unit: a unit type code and the number of those units per scene unit.
 void GetMasterUnitInfo(int* type, float* scale);
-// Scene units per unit of the given type; the master scale of the scene for its own type.
+// Units of the given type in one scene unit; the master scale of the scene for its own type.
 double GetMasterScale(int type);
 // Sets the master unit (type, scale); the defaults are type 0 (inches) and scale 1.0.
 void SetMasterUnit(int type, double scale);

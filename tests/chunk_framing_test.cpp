@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "tests/test_util.h"
 #include "writer/chunk_io.h"
 #include "writer/file_writer.h"
@@ -65,6 +67,19 @@ TEST(ChunkFraming, ShortWriteInFileVersionStopsBeforeEditorData) {
   EXPECT_EQ(WriteTopChunk(MOD_MAIN, s, nullptr), 0);
   EXPECT_EQ(s.Bytes().size(), 12u);
   EXPECT_EQ(s.ShortWrites(), 1);
+}
+
+TEST(ChunkFraming, MemoryStreamThatCannotHoldAWriteAnswersAShortCount) {
+  MemoryStream s;
+  ASSERT_EQ(WriteTopChunk(FILE_VERSION, s, nullptr), 1);
+  // A position whose end does not fit a size_t, and one no vector can reach: both are a
+  // failed write, never a write somewhere in memory or an exception.
+  for (uint64_t at : {UINT64_MAX - 1, uint64_t{1} << 63}) {
+    s.Seek(at);
+    EXPECT_EQ(s.Write("abcd", 4), 0u) << at;
+    EXPECT_FALSE(WriteU32(s, 7)) << at;
+  }
+  ExpectBytes(s.Bytes(), {0x02, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00});
 }
 
 }  // namespace

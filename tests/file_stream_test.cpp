@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -118,6 +119,46 @@ TEST(FileStream, SmallBuffersGiveTheSameBytesAsMemory) {
     }
   }
   EXPECT_GT(positioned, 0);  // small buffers did send patches to the file
+  std::remove(path.c_str());
+}
+
+// Seeks anywhere up to well past the end, each followed by writes of any size, so that
+// writes land before the buffer, across its start, inside it, past its end and beyond a
+// gap; the file must hold what a memory stream holds (gaps read back as zero bytes).
+TEST(FileStream, RandomSeeksAndWritesGiveTheSameBytesAsMemory) {
+  std::string path = TempPath("random.tsm");
+  uint32_t state = 4242;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  int positioned = 0;
+  for (int round = 0; round < 400; ++round) {
+    const size_t bufferSize = 1 + next() % 24;
+    SCOPED_TRACE("round " + std::to_string(round) + ", buffer " + std::to_string(bufferSize));
+    FileStream fs(bufferSize);
+    ASSERT_TRUE(fs.Open(path.c_str()));
+    MemoryStream mem;
+    uint64_t end = 0;
+    for (int op = 0; op < 40; ++op) {
+      if (next() % 3 == 0) {
+        uint64_t to = next() % (end + 40);
+        EXPECT_TRUE(fs.Seek(to));
+        mem.Seek(to);
+      } else {
+        std::vector<uint8_t> data(1 + next() % 50);
+        for (uint8_t& b : data) b = static_cast<uint8_t>(next());
+        ASSERT_EQ(fs.Write(data.data(), data.size()), data.size());
+        mem.Write(data.data(), data.size());
+        end = std::max<uint64_t>(end, mem.Tell());
+      }
+      ASSERT_EQ(fs.Tell(), mem.Tell());
+    }
+    positioned += fs.PositionedWrites();
+    ASSERT_EQ(fs.Close(), 0);
+    ExpectBytes(FileBytes(path), mem.Bytes());
+  }
+  EXPECT_GT(positioned, 0);  // writes before the buffer did happen
   std::remove(path.c_str());
 }
 

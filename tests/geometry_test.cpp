@@ -127,7 +127,8 @@ TEST(HostCore, MasterScaleOfOwnTypeIsUnitScale) {
   EXPECT_EQ(type, 5);
   EXPECT_FLOAT_EQ(scale, 0.01f);
   EXPECT_DOUBLE_EQ(GetMasterScale(5), 0.01);
-  EXPECT_NEAR(GetMasterScale(4), 1.0, 1e-12);  // one centimetre
+  EXPECT_NEAR(GetMasterScale(4), 1.0, 1e-12);   // one centimetre
+  EXPECT_NEAR(GetMasterScale(3), 10.0, 1e-12);  // ten millimetres, not a tenth of one
   ResetHostCore();
 }
 

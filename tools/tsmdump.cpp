@@ -5,7 +5,8 @@
 //   tsmdump --check FILE   validation only
 //
 // Exit status: 0 the file is valid, 1 it is not (one line on stderr says where),
-// 2 usage error or unreadable file.
+// 2 usage error, unreadable file, or output that could not be written.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,7 +34,7 @@ void PrintUsage(std::FILE* to) {
       "  --help     show this text\n"
       "  --version  show the version\n"
       "Exit status: 0 valid, 1 invalid (the first problem is printed with its offset),\n"
-      "2 usage error or unreadable file.\n",
+      "2 usage error, unreadable file, or output that could not be written.\n",
       to);
 }
 
@@ -43,9 +44,8 @@ int UsageError(const std::string& what) {
   return kExitUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Everything but the final check of the output; answers the exit status.
+int Run(int argc, char** argv) {
   enum class Mode { kTree, kJson, kCheck } mode = Mode::kTree;
   bool modeGiven = false;
   const char* path = nullptr;
@@ -100,4 +100,17 @@ int main(int argc, char** argv) {
   }
   if (mode == Mode::kCheck) std::printf("ok\n");
   return kExitValid;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = Run(argc, argv);
+  // What was printed may still sit in stdout's buffer: a tree or an "ok" that never
+  // reached its reader is a failure, not a success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "tsmdump: cannot write the output: %s\n", std::strerror(errno));
+    return kExitUsage;
+  }
+  return status;
 }

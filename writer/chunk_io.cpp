@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 
 #ifdef _WIN32
 #include <io.h>
@@ -15,7 +16,16 @@ namespace tsm {
 
 size_t MemoryStream::Write(const void* data, size_t size) {
   if (size == 0) return 0;
-  if (bytes_.size() < pos_ + size) bytes_.resize(pos_ + size, 0);
+  // An end past what a vector can hold (or past what 64 bits can count) is a failed
+  // write, like a full disk: nothing is written and no exception leaves the writers.
+  if (pos_ > bytes_.max_size() || size > bytes_.max_size() - pos_) return 0;
+  if (bytes_.size() < pos_ + size) {
+    try {
+      bytes_.resize(pos_ + size, 0);
+    } catch (const std::exception&) {
+      return 0;
+    }
+  }
   std::memcpy(bytes_.data() + pos_, data, size);
   pos_ += size;
   return size;

@@ -25,7 +25,7 @@ class OutStream {
 };
 
 // A stream into a growing byte vector. Seeking past the end and writing fills the gap
-// with zero bytes.
+// with zero bytes. A write whose end the vector cannot hold answers 0 and changes nothing.
 class MemoryStream : public OutStream {
  public:
   size_t Write(const void* data, size_t size) override;

@@ -5,13 +5,20 @@
 # writer and declares the tests. Run as a script (cmake -P), it runs one tsmdump command
 # and checks it: TSMDUMP is the tool, ARGS its arguments separated by '|', EXPECT_RC the
 # exit code, EXPECT_OUT / EXPECT_ERR optional regular expressions for stdout and
-# stderr, and EXPECT_JSON an optional "key|key|...=value" that stdout, parsed as JSON,
-# must hold.
+# stderr, EXPECT_JSON an optional "key|key|...=value" that stdout, parsed as JSON,
+# must hold, and STDOUT_FILE an optional file that stdout goes to instead (EXPECT_OUT and
+# EXPECT_JSON then see nothing).
 
 if(CMAKE_SCRIPT_MODE_FILE)
   string(REPLACE "|" ";" args "${ARGS}")
-  execute_process(COMMAND "${TSMDUMP}" ${args}
-    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(DEFINED STDOUT_FILE)
+    execute_process(COMMAND "${TSMDUMP}" ${args}
+      RESULT_VARIABLE rc OUTPUT_FILE "${STDOUT_FILE}" ERROR_VARIABLE err)
+    set(out "")
+  else()
+    execute_process(COMMAND "${TSMDUMP}" ${args}
+      RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  endif()
   if(NOT rc STREQUAL "${EXPECT_RC}")
     message(FATAL_ERROR "tsmdump ${args}: exit ${rc}, expected ${EXPECT_RC}\n"
       "stdout: ${out}\nstderr: ${err}")
@@ -52,10 +59,10 @@ target_link_libraries(tsmdump_samples PRIVATE tsmcore)
 add_test(NAME tsmdump.make_samples COMMAND tsmdump_samples ${TSMDUMP_SAMPLES})
 set_tests_properties(tsmdump.make_samples PROPERTIES FIXTURES_SETUP tsmdump_samples)
 
-# tsmdump_test(NAME RC ARGS [OUT regex] [ERR regex]); ARGS separated by '|'; a leading
-# '@' in ARGS stands for the samples directory.
+# tsmdump_test(NAME RC ARGS [OUT regex] [ERR regex] [JSON key=value] [STDOUT file]); ARGS
+# separated by '|'; a leading '@' in ARGS stands for the samples directory.
 function(tsmdump_test name rc args)
-  cmake_parse_arguments(T "" "OUT;ERR;JSON" "" ${ARGN})
+  cmake_parse_arguments(T "" "OUT;ERR;JSON;STDOUT" "" ${ARGN})
   string(REPLACE "@" "${TSMDUMP_SAMPLES}/" args "${args}")
   set(defs -DTSMDUMP=$<TARGET_FILE:tsmdump> -DARGS=${args} -DEXPECT_RC=${rc})
   if(DEFINED T_OUT)
@@ -66,6 +73,9 @@ function(tsmdump_test name rc args)
   endif()
   if(DEFINED T_JSON)
     list(APPEND defs -DEXPECT_JSON=${T_JSON})
+  endif()
+  if(DEFINED T_STDOUT)
+    list(APPEND defs -DSTDOUT_FILE=${T_STDOUT})
   endif()
   add_test(NAME tsmdump.${name} COMMAND ${CMAKE_COMMAND} ${defs} -P ${TSMDUMP_TEST_SCRIPT})
   set_tests_properties(tsmdump.${name} PROPERTIES FIXTURES_REQUIRED tsmdump_samples)
@@ -108,4 +118,12 @@ tsmdump_test(unknown_option 2 "--frobnicate|@valid.tsm" ERR "unknown option --fr
 tsmdump_test(two_files 2 "@valid.tsm|@skeleton.tsm" ERR "more than one FILE")
 tsmdump_test(two_modes 2 "--check|--json|@valid.tsm" ERR "more than once")
 tsmdump_test(help 0 "--help" OUT "^usage: tsmdump")
+# Output that cannot be written is a failure, whatever the file holds.
+if(EXISTS /dev/full)
+  tsmdump_test(tree_to_full_device 2 "@valid.tsm" STDOUT /dev/full
+    ERR "^tsmdump: cannot write the output: No space left on device\n$")
+  tsmdump_test(json_to_full_device 2 "--json|@valid.tsm" STDOUT /dev/full ERR "cannot write")
+  tsmdump_test(check_to_full_device 2 "--check|@valid.tsm" STDOUT /dev/full ERR "cannot write")
+  tsmdump_test(help_to_full_device 2 "--help" STDOUT /dev/full ERR "cannot write")
+endif()
 tsmdump_test(version 0 "--version" OUT "^tsmdump [0-9]+\\.[0-9]+\\.[0-9]+\n$")
