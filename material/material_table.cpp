@@ -56,6 +56,7 @@ int32_t MaterialTable::FindByHostMaterial(HostMaterial* m) const {
 }
 
 int32_t MaterialTable::FindByName(const char* name) const {
+  if (name == nullptr) return -1;
   auto it = byName_.find(name);
   return it == byName_.end() ? -1 : it->second;
 }

@@ -79,6 +79,11 @@ TEST_F(MaterialTableTest, LookupIsByIdentityNotByContents) {
   EXPECT_EQ(table_.FindByHostMaterial(b), 1);
 }
 
+TEST_F(MaterialTableTest, FindByNameOfNoNameFindsNothing) {
+  table_.AddNodeMaterial(Mat(""));
+  EXPECT_EQ(table_.FindByName(nullptr), -1);
+}
+
 TEST_F(MaterialTableTest, FindByNameIsExactAndCaseSensitive) {
   table_.AddNodeMaterial(Mat("Brick"));
   table_.AddNodeMaterial(Mat("brick"));
