@@ -38,26 +38,17 @@ const char kDuplicateNames[] =
     "Two or more object names are the same in file being exported.  All object names must "
     "be unique.";
 
+Bytes AsBytes(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
 Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return AsBytes(ReadFileText(path));
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
-}
-
-Bytes AsBytes(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
-// Names in a folder, hidden ones included.
-std::vector<std::string> Listing(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // Installs a stream factory for its lifetime.
@@ -226,7 +217,7 @@ TEST_F(ExportRunTest, WrittenFileStartsWithSkeleton) {
   EXPECT_EQ(GetU32(b, 2), b.size());
   ExpectBytes(Bytes(b.begin() + 6, b.begin() + 16),
               {0x02, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00});
-  EXPECT_EQ(Listing(dir), TextList{"out.tsm"}) << "no temporary file is left";
+  EXPECT_EQ(FolderListing(dir), TextList{"out.tsm"}) << "no temporary file is left";
   EXPECT_EQ(LastRunOutcome(), RunOutcome::WRITTEN);
 }
 
@@ -255,7 +246,7 @@ TEST_F(ExportRunTest, EmptySceneShowsNoDataAndCreatesNoFile) {
   EXPECT_EQ(RunExport(path.c_str(), &ei, &scene), 1);
   EXPECT_EQ(Texts(), TextList{kNoData});
   EXPECT_EQ(ExportToFile(path.c_str(), &ei, &scene, 0, 0), 1);
-  EXPECT_EQ(Listing(dir), TextList{});
+  EXPECT_EQ(FolderListing(dir), TextList{});
   EXPECT_EQ(opens, 0) << "no file is opened";
   EXPECT_EQ(LastRunOutcome(), RunOutcome::NO_DATA);
 }
@@ -265,7 +256,7 @@ TEST_F(ExportRunTest, EmptySceneLeavesAnExistingFileUntouched) {
   EXPECT_EQ(ExportToFile(path.c_str(), &ei, &scene, 0, 0), 1);
   EXPECT_EQ(Texts(), TextList{kNoData});
   ExpectBytes(ReadFile(path), AsBytes("previous contents"));
-  EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
+  EXPECT_EQ(FolderListing(dir), TextList{"out.tsm"});
 }
 
 TEST_F(ExportRunTest, MissingFolderCantCreateOutputFile) {
@@ -276,7 +267,7 @@ TEST_F(ExportRunTest, MissingFolderCantCreateOutputFile) {
   sink.boxes.clear();
   EXPECT_EQ(ExportToFile(missing.c_str(), &ei, &scene, 0, 0), 1);
   EXPECT_EQ(Texts(), TextList{kCantCreate});
-  EXPECT_EQ(Listing(dir), TextList{});
+  EXPECT_EQ(FolderListing(dir), TextList{});
   EXPECT_EQ(LastRunOutcome(), RunOutcome::CANT_CREATE);
 }
 
@@ -288,9 +279,9 @@ TEST_F(ExportRunTest, UnusableNamesCantCreateOutputFile) {
   EXPECT_EQ(Run(dir), 0);  // an existing folder is not a file
   EXPECT_EQ(Texts(), (TextList{kCantCreate, kCantCreate, kCantCreate, kCantCreate}));
   EXPECT_TRUE(fs::is_directory(dir));
-  EXPECT_EQ(Listing(dir), TextList{});
+  EXPECT_EQ(FolderListing(dir), TextList{});
   std::string strayPrefix = "." + fs::path(dir).filename().string() + ".";
-  for (const std::string& name : Listing(fs::path(dir).parent_path()))
+  for (const std::string& name : FolderListing(fs::path(dir).parent_path()))
     EXPECT_NE(name.rfind(strayPrefix, 0), 0u) << "temporary file " << name;
 }
 
@@ -308,7 +299,7 @@ TEST_F(ExportRunTest, ShortWriteAtEveryOffsetKeepsThePreviousFile) {
     sink.whileShown = [&] {
       // The box is up before anything is removed: the temporary file is still there,
       // next to the untouched previous file.
-      std::vector<std::string> names = Listing(dir);
+      std::vector<std::string> names = FolderListing(dir);
       ASSERT_EQ(names.size(), 2u);
       EXPECT_EQ(names[0].rfind(".out.tsm.", 0), 0u) << names[0];
       EXPECT_EQ(names[0].size(), std::string(".out.tsm.").size() + 6);
@@ -322,7 +313,7 @@ TEST_F(ExportRunTest, ShortWriteAtEveryOffsetKeepsThePreviousFile) {
     EXPECT_GT(FaultyStream::shortWrites, shortBefore);
     EXPECT_EQ(seenWhileShown, 1);
     EXPECT_EQ(Texts(), TextList{kWriteError});
-    EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
+    EXPECT_EQ(FolderListing(dir), TextList{"out.tsm"});
     ExpectBytes(ReadFile(path), AsBytes("previous"));
   }
 }
@@ -333,7 +324,7 @@ TEST_F(ExportRunTest, ShortWriteLeavesNoFileWhereThereWasNone) {
   failAt = 20;
   EXPECT_EQ(ExportToFile(path.c_str(), &ei, &scene, 0, 0), 1);
   EXPECT_EQ(Texts(), TextList{kWriteError});
-  EXPECT_EQ(Listing(dir), TextList{});
+  EXPECT_EQ(FolderListing(dir), TextList{});
 }
 
 TEST_F(ExportRunTest, FailedCloseAloneIsAWriteError) {
@@ -346,7 +337,7 @@ TEST_F(ExportRunTest, FailedCloseAloneIsAWriteError) {
   EXPECT_EQ(FaultyStream::closes, 1);
   EXPECT_EQ(Texts(), TextList{kWriteError});
   EXPECT_EQ(LastRunOutcome(), RunOutcome::WRITE_ERROR);
-  EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
+  EXPECT_EQ(FolderListing(dir), TextList{"out.tsm"});
   ExpectBytes(ReadFile(path), AsBytes("previous"));
 }
 
@@ -374,7 +365,7 @@ TEST_F(ExportRunTest, FileThatMayNotBeWrittenIsNotReplaced) {
   if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "can't run as an ordinary user here";
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the run replaced the file or showed other boxes";
   ExpectBytes(ReadFile(path), AsBytes("previous"));
-  EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
+  EXPECT_EQ(FolderListing(dir), TextList{"out.tsm"});
 }
 
 TEST_F(ExportRunTest, FailedRenameIsAWriteError) {
@@ -386,7 +377,7 @@ TEST_F(ExportRunTest, FailedRenameIsAWriteError) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(opens, 1);
   EXPECT_EQ(Texts(), TextList{kWriteError});
-  EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
+  EXPECT_EQ(FolderListing(dir), TextList{"out.tsm"});
   EXPECT_TRUE(fs::is_directory(path));
 }
 
@@ -422,7 +413,7 @@ TEST_F(ExportRunTest, RunLeftByAnExceptionClearsTheRunWidePointersAndItsFile) {
   EXPECT_EQ(RunEntries, nullptr);
   EXPECT_EQ(RunObjects, nullptr);
   EXPECT_EQ(RunMaterials, nullptr);
-  EXPECT_EQ(Listing(dir), TextList{"out.tsm"});
+  EXPECT_EQ(FolderListing(dir), TextList{"out.tsm"});
   ExpectBytes(ReadFile(path), AsBytes("previous"));
 }
 
@@ -485,7 +476,7 @@ TEST_F(ExportRunTest, DeviceTargetIsWrittenInPlaceAndKept) {
   ASSERT_EQ(::stat("/dev/null", &after), 0);
   EXPECT_TRUE(S_ISCHR(after.st_mode));
   EXPECT_EQ(after.st_rdev, before.st_rdev);
-  for (const std::string& name : Listing("/dev"))
+  for (const std::string& name : FolderListing("/dev"))
     EXPECT_NE(name.rfind(".null.", 0), 0u) << "temporary file " << name << " in /dev";
 }
 
@@ -518,7 +509,7 @@ TEST_F(ExportRunTest, PipeTargetReceivesTheWholeFileInOrder) {
   ::close(reader);
   ExpectBytes(received, good);
   EXPECT_TRUE(fs::is_fifo(fifo));
-  EXPECT_EQ(Listing(dir), TextList{"pipe.tsm"});
+  EXPECT_EQ(FolderListing(dir), TextList{"pipe.tsm"});
 }
 
 TEST_F(ExportRunTest, SymbolicLinkStaysAndItsFileIsReplaced) {
@@ -531,7 +522,7 @@ TEST_F(ExportRunTest, SymbolicLinkStaysAndItsFileIsReplaced) {
   ASSERT_EQ(Run(), 1);
   EXPECT_TRUE(fs::is_symlink(path));
   ExpectBytes(ReadFile(real), good);
-  EXPECT_EQ(Listing(dir + "/real"), TextList{"scene.tsm"});
+  EXPECT_EQ(FolderListing(dir + "/real"), TextList{"scene.tsm"});
 }
 
 TEST_F(ExportRunTest, NewFileGetsTheUsualModeAndAReplacedFileKeepsItsOwn) {
@@ -560,7 +551,7 @@ TEST_F(ExportRunTest, LongFileNameStillGetsATemporaryFile) {
   std::string longPath = dir + "/" + std::string(250, 'n') + ".tsm";
   ASSERT_EQ(Run(longPath), 1);
   EXPECT_TRUE(sink.boxes.empty());
-  EXPECT_EQ(Listing(dir).size(), 1u);
+  EXPECT_EQ(FolderListing(dir).size(), 1u);
   EXPECT_EQ(GetU32(ReadFile(longPath), 2), fs::file_size(longPath));
 }
 

@@ -14,6 +14,7 @@
 
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
+#include "tests/test_util.h"
 
 namespace tsm {
 namespace {
@@ -45,13 +46,6 @@ std::string ErrorOfText(const std::string& text) {
 
 std::string ErrorOf(const std::string& members) {
   return ErrorOfText(Doc(members));
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 template <class T>
@@ -910,7 +904,7 @@ TEST(SceneJson, HierarchyAndNestingLimits) {
 // ---- Robustness -----------------------------------------------------------------------
 
 TEST(SceneJson, EveryTruncationOfAValidFileFailsCleanly) {
-  std::string text = ReadFile(TSM_SOURCE_DIR "/examples/minimal.json");
+  std::string text = ReadFileText(TSM_SOURCE_DIR "/examples/minimal.json");
   size_t end = text.rfind('}');
   ASSERT_NE(end, std::string::npos);
   {

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -39,6 +43,22 @@ inline float GetF32(const std::vector<uint8_t>& b, size_t at) {
   float f;
   std::memcpy(&f, &bits, 4);
   return f;
+}
+
+// The whole contents of a file; empty when it can't be read.
+inline std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The names in a folder, hidden ones included, sorted; empty when it can't be read.
+inline std::vector<std::string> FolderListing(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // One message box as the sink received it.

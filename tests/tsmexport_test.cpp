@@ -1,6 +1,5 @@
 // The tsmexport command as a user runs it: exit status, messages on standard error, the
 // default output name, and what is left on disk after a failure.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,7 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_util.h"
+
 namespace {
+
+using tsm::FolderListing;
+using tsm::ReadFileText;
 
 const std::string kTool = TSM_BINARY_DIR "/tsmexport";
 const std::string kExamples = TSM_SOURCE_DIR "/examples";
@@ -23,27 +27,6 @@ struct Outcome {
   std::string out;  // standard output and standard error, in that order
   std::string err;
 };
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The names in a folder, sorted, without . and ..
-std::vector<std::string> Listing(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -67,8 +50,8 @@ class TsmexportTest : public ::testing::Test {
     Outcome o;
     int raw = std::system(("sh -c \"" + cmd + "\"").c_str());
     o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    o.out = Slurp(outFile);
-    o.err = Slurp(errFile);
+    o.out = ReadFileText(outFile);
+    o.err = ReadFileText(errFile);
     std::remove(outFile.c_str());
     std::remove(errFile.c_str());
     return o;
@@ -88,7 +71,7 @@ TEST_F(TsmexportTest, ExportsEveryExampleIntoAFileThatStartsWithTheTopChunk) {
     std::string out = dir + "/" + name + ".tsm";
     Outcome o = Run("'" + kExamples + "/" + name + ".json' -o '" + out + "'");
     EXPECT_EQ(o.status, 0) << name << ": " << o.err;
-    std::string bytes = Slurp(out);
+    std::string bytes = ReadFileText(out);
     ASSERT_GE(bytes.size(), 16u) << name;
     EXPECT_EQ(uint8_t(bytes[0]), 0xEF);
     EXPECT_EQ(uint8_t(bytes[1]), 0xBE);
@@ -99,7 +82,7 @@ TEST_F(TsmexportTest, ExportsEveryExampleIntoAFileThatStartsWithTheTopChunk) {
 }
 
 TEST_F(TsmexportTest, WithoutOutputNameWritesBesideTheSceneWithTsmExtension) {
-  std::string scene = WriteScene("room.scene.json", Slurp(kExamples + "/minimal.json"));
+  std::string scene = WriteScene("room.scene.json", ReadFileText(kExamples + "/minimal.json"));
   Outcome o = Run("'" + scene + "'");
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(Exists(dir + "/room.scene.tsm"));
@@ -109,7 +92,7 @@ TEST_F(TsmexportTest, TwoExportsOfOneSceneAreByteIdentical) {
   std::string a = dir + "/a.tsm", b = dir + "/b.tsm";
   ASSERT_EQ(Run("'" + kExamples + "/showroom.json' -o '" + a + "'").status, 0);
   ASSERT_EQ(Run("'" + kExamples + "/showroom.json' -o '" + b + "'").status, 0);
-  EXPECT_EQ(Slurp(a), Slurp(b));
+  EXPECT_EQ(ReadFileText(a), ReadFileText(b));
 }
 
 TEST_F(TsmexportTest, BrokenSceneExitsTwoNamingTheFileAndWritesNothing) {
@@ -130,15 +113,15 @@ TEST_F(TsmexportTest, MissingSceneFileExitsTwo) {
 }
 
 TEST_F(TsmexportTest, NeverWritesOverTheSceneFile) {
-  std::string text = Slurp(kExamples + "/minimal.json");
+  std::string text = ReadFileText(kExamples + "/minimal.json");
   std::string scene = WriteScene("room.tsm", text);  // the default output is the scene
   Outcome o = Run("'" + scene + "'");
   EXPECT_EQ(o.status, 2);
   EXPECT_NE(o.err.find("would overwrite the scene file"), std::string::npos) << o.err;
-  EXPECT_EQ(Slurp(scene), text);
+  EXPECT_EQ(ReadFileText(scene), text);
   o = Run("'" + scene + "' -o '" + dir + "/./room.tsm'");
   EXPECT_EQ(o.status, 2);
-  EXPECT_EQ(Slurp(scene), text);
+  EXPECT_EQ(ReadFileText(scene), text);
 }
 
 TEST_F(TsmexportTest, UsageErrorsExitTwo) {
@@ -164,7 +147,7 @@ TEST_F(TsmexportTest, EmptySceneShowsNoDataExitsOneAndKeepsPreviousFile) {
   Outcome o = Run("'" + scene + "' -o '" + out + "'");
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "TSMEXP4: No data to export\n");
-  EXPECT_EQ(Slurp(out), "previous bytes");
+  EXPECT_EQ(ReadFileText(out), "previous bytes");
 }
 
 TEST_F(TsmexportTest, UnwritablePathExitsOneWithItsMessage) {
@@ -182,11 +165,12 @@ TEST_F(TsmexportTest, FailedWriteExitsOneAndLeavesPreviousFileByteIdentical) {
                     "/showroom.json' -o '" + out +
                     "' 2>&1 >/dev/null; echo \\$? >&2) 2>&1 | cat >'" + err + "'\"";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_EQ(Slurp(err), "TSMEXP4: Write error on file\n1\n") << "message, then exit status 1";
+  EXPECT_EQ(ReadFileText(err), "TSMEXP4: Write error on file\n1\n")
+      << "message, then exit status 1";
   std::remove(err.c_str());
-  EXPECT_EQ(Slurp(out), "previous bytes");
+  EXPECT_EQ(ReadFileText(out), "previous bytes");
   // Nothing else is left in the folder: the unfinished file was removed.
-  EXPECT_EQ(Listing(dir), std::vector<std::string>{"out.tsm"});
+  EXPECT_EQ(FolderListing(dir), std::vector<std::string>{"out.tsm"});
 }
 
 TEST_F(TsmexportTest, FailedWriteToDeviceExitsOne) {
