@@ -10,6 +10,7 @@
 #include "material/material_table.h"
 #include "scene/mem_material.h"
 #include "scene/mem_scene.h"
+#include "tests/material_builders.h"
 
 namespace tsm {
 namespace {
@@ -22,16 +23,9 @@ uint32_t FloatBits(float f) {
 
 class MaterialConvertTest : public ::testing::Test {
  protected:
-  MemMaterial* Mat(Class_ID cls = kStandardMaterialClass) {
-    auto m = std::make_unique<MemMaterial>();
-    m->classId = cls;
-    return scene_.Own(std::move(m));
-  }
+  MemMaterial* Mat(Class_ID cls = kStandardMaterialClass) { return NewMaterial(scene_, "", cls); }
   MemMap* Map(Class_ID cls = kBitmapMapClass, const std::string& path = "brick.bmp") {
-    auto map = std::make_unique<MemMap>();
-    map->classId = cls;
-    map->fileName = path;
-    return scene_.Own(std::move(map));
+    return NewMap(scene_, cls, path);
   }
   // A standard material with one map in channel, converted.
   const MaterialRecord& ConvertWithMap(int channel, MemMap* map, float amount = 1.0f,

@@ -11,6 +11,7 @@
 
 #include "scene/mem_material.h"
 #include "scene/mem_scene.h"
+#include "tests/material_builders.h"
 
 namespace tsm {
 namespace {
@@ -18,10 +19,7 @@ namespace {
 class MaterialTableTest : public ::testing::Test {
  protected:
   MemMaterial* Mat(const std::string& name, Class_ID cls = kStandardMaterialClass) {
-    auto m = std::make_unique<MemMaterial>();
-    m->name = name;
-    m->classId = cls;
-    return scene_.Own(std::move(m));
+    return NewMaterial(scene_, name, cls);
   }
   MemMaterial* Multi(const std::vector<HostMaterial*>& subs) {
     MemMaterial* m = Mat("Multi", kMultiMaterialClass);

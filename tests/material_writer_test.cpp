@@ -12,6 +12,7 @@
 #include "material/material_table.h"
 #include "scene/mem_material.h"
 #include "scene/mem_scene.h"
+#include "tests/material_builders.h"
 #include "tests/test_util.h"
 
 namespace tsm {
@@ -92,16 +93,10 @@ class MaterialWriterTest : public ::testing::Test {
   }
 
   MemMaterial* Mat(const std::string& name, Class_ID cls = kStandardMaterialClass) {
-    auto m = std::make_unique<MemMaterial>();
-    m->name = name;
-    m->classId = cls;
-    return scene_.Own(std::move(m));
+    return NewMaterial(scene_, name, cls);
   }
   MemMap* Map(Class_ID cls = kBitmapMapClass, const std::string& path = "brick.bmp") {
-    auto map = std::make_unique<MemMap>();
-    map->classId = cls;
-    map->fileName = path;
-    return scene_.Own(std::move(map));
+    return NewMap(scene_, cls, path);
   }
   // Enters m into the table and answers its record.
   const MaterialRecord* Enter(MemMaterial* m) {
