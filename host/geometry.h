@@ -155,6 +155,12 @@ class AngAxis {
   explicit AngAxis(const Quat& q);
 };
 
+// A scale with the orientation of its axes, as scale controllers answer it.
+struct ScaleValue {
+  Point3 s{1.0f, 1.0f, 1.0f};  // per-axis factors; no scaling
+  Quat q;                      // orientation of the scale axes; identity
+};
+
 // Converts a quaternion to an angle in [0, pi] radians and a unit axis. The identity
 // rotation gives angle 0 and the axis (0, 0, 0). This is the one conversion used on
 // every path.

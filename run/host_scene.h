@@ -8,13 +8,17 @@
 #ifndef TSM_RUN_HOST_SCENE_H
 #define TSM_RUN_HOST_SCENE_H
 
+#include <cstdint>
+
 #include "host/geometry.h"
 #include "host/host_core.h"
+#include "host/mesh.h"
 
 class SceneNode;
 class SceneObject;
 class HostMaterial;
 class HostMap;
+class HostController;
 
 // Family codes of the objects the exporter knows.
 constexpr int kFamilyNode = 1;     // a scene node seen as a dependent
@@ -73,8 +77,54 @@ class SceneNode : public HostDependent {
   virtual int IsSceneRoot() = 0;
   // The node's world transform at time t.
   virtual Matrix3 NodeTransform(TimeValue t) = 0;
+  // The world transform of the node's object at time t: the object-offset matrix (the
+  // offset's scale, then rotation, then position) times NodeTransform(t).
+  virtual Matrix3 ObjectTransform(TimeValue t) = 0;
+  // The object offset's position, relative to the node.
+  virtual Point3 ObjectOffsetPosition() = 0;
+  // A yes-or-no query of the host by code; the writers ask code 96.
+  virtual int NodeQuery(int code) = 0;
+  // Replaces text with the node's free-form property text.
+  virtual void NodePropertyText(CStr& text) = 0;
+  // Non-zero when axis (0 x, 1 y, 2 z) of lock group group (0 position, 1 rotation,
+  // 2 scale) is locked.
+  virtual int TransformLocked(int group, int axis) = 0;
+  // The node's transform controller, or null when the node has none.
+  virtual HostController* TransformController() = 0;
 };
 
+// What EvaluateLight fills. Angles in degrees, as the host holds them.
+struct LightParams {
+  int on = 0;               // non-zero: the light is on
+  Point3 color;             // three floats, nominally 0..1
+  float intensity = 0.0f;   // multiplier
+  float hotspot = 0.0f;     // degrees
+  float falloff = 0.0f;     // degrees
+  int useAtten = 0;         // non-zero: attenuation in use
+  float attenStart = 0.0f;  // distance where attenuation starts
+  float attenEnd = 0.0f;    // distance where it ends
+  int overshoot = 0;        // non-zero: overshoot on
+  int shadow = 0;           // non-zero: casts shadows
+};
+
+// What EvaluateCamera fills: ten 32-bit fields. The caller sets size to 40 before the
+// call; the writers read only fov.
+struct CameraParams {
+  uint32_t size = 40;
+  int32_t isOrtho = 0;
+  float fov = 0.0f;  // field of view, radians
+  float tdist = 0.0f;
+  int32_t horzLine = 0;
+  int32_t manualClip = 0;
+  float hither = 0.0f;
+  float yon = 0.0f;
+  float nearRange = 0.0f;
+  float farRange = 0.0f;
+};
+
+// An object a node evaluates to. Operations that only some kinds of object answer have
+// neutral answers here (zero, none, false), so a caller may ask any object; the objects
+// of each kind override what they answer.
 class SceneObject {
  public:
   virtual ~SceneObject() = default;
@@ -82,6 +132,100 @@ class SceneObject {
   virtual Class_ID ClassIdentity() = 0;
   // Non-zero when the object can be turned into an object of class id.
   virtual int ConvertibleTo(Class_ID id) = 0;
+
+  // Geometry. ConvertToClass answers the object itself when it already is of class id,
+  // else a new object that the caller must release with ReleaseObject, or null when it
+  // can't be converted.
+  virtual SceneObject* ConvertToClass(TimeValue /*t*/, Class_ID /*id*/) { return nullptr; }
+  // A triangle-mesh object's mesh; null for other objects. Owned by the object.
+  virtual Mesh* ObjectMesh() { return nullptr; }
+  // Releases an object that ConvertToClass made; the object is gone afterwards.
+  virtual void ReleaseObject() {}
+  // A shape object's shape; null for other objects. Owned by the object.
+  virtual BezierShape* ObjectShape() { return nullptr; }
+  // The bounding box of the object for node at time t, in the node's space; box is made
+  // empty by the caller first. viewport is the host's, passed on unchanged.
+  virtual void ObjectBounds(TimeValue /*t*/, SceneNode* /*node*/, void* /*viewport*/,
+                            Box3& /*box*/) {}
+
+  // Lights. valid may be narrowed by the host; callers don't read it back.
+  virtual void EvaluateLight(TimeValue /*t*/, Interval& /*valid*/, LightParams& /*params*/) {}
+  virtual float SpotAspect(TimeValue /*t*/, Interval& /*valid*/) { return 0.0f; }
+  virtual float ShadowMapBias(TimeValue /*t*/, Interval& /*valid*/) { return 0.0f; }
+  virtual float ShadowMapRange(TimeValue /*t*/, Interval& /*valid*/) { return 0.0f; }
+  virtual int ShadowMapSize(TimeValue /*t*/, Interval& /*valid*/) { return 0; }
+  virtual float RayTraceBias(TimeValue /*t*/, Interval& /*valid*/) { return 0.0f; }
+  virtual bool UsesGlobalShadows() { return true; }
+  virtual bool ConeDisplayed() { return false; }
+  virtual bool RayTracedShadows() { return false; }
+  // 0 for a rectangular spot, 1 for a circular one.
+  virtual int SpotShape() { return 1; }
+  virtual Point3 LightColor(TimeValue /*t*/, Interval& /*valid*/) { return Point3(); }
+  virtual float LightHotspot(TimeValue /*t*/, Interval& /*valid*/) { return 0.0f; }  // degrees
+  virtual float LightFalloff(TimeValue /*t*/, Interval& /*valid*/) { return 0.0f; }  // degrees
+  virtual HostController* ColorController() { return nullptr; }
+  virtual HostController* HotspotController() { return nullptr; }
+  virtual HostController* FalloffController() { return nullptr; }
+
+  // Cameras.
+  virtual void EvaluateCamera(TimeValue /*t*/, Interval& /*valid*/, CameraParams& /*params*/) {}
+  // which: 0 the near range, 1 the far range.
+  virtual float CameraRange(TimeValue /*t*/, int /*which*/, Interval& /*valid*/) { return 0.0f; }
+  virtual float CameraFov(TimeValue /*t*/, Interval& /*valid*/) { return 0.0f; }  // radians
+  virtual HostController* FovController() { return nullptr; }
+};
+
+// The id under which a key-bearing controller offers its keys.
+constexpr uint32_t KEY_INTERFACE_ID = 0x1060;
+
+// One key of a key-bearing controller as the key interface gives it. Which value member
+// holds the key's value depends on the controller's kind.
+struct SplineKey {
+  TimeValue time = 0;  // ticks
+  uint32_t flags = 0;  // the host's key flags; not read by the exporter
+  float tens = 0.0f;   // tension
+  float cont = 0.0f;   // continuity
+  float bias = 0.0f;
+  float easeIn = 0.0f;   // ease to
+  float easeOut = 0.0f;  // ease from
+  float fval = 0.0f;     // float keys
+  Point3 pval;           // position and colour keys
+  ScaleValue sval;       // scale keys
+  AngAxis aval;          // rotation keys: the rotation from the previous key (the first absolute)
+};
+
+// The key access of a key-bearing controller.
+class HostKeyControl {
+ public:
+  virtual ~HostKeyControl() = default;
+  // Fills key with key i, 0 <= i < the controller's KeyCount.
+  virtual void GetKey(int i, SplineKey* key) = 0;
+};
+
+// An animation controller: keys and values at any time. A transform controller also has
+// sub-controllers. A value query of a type the controller does not hold leaves the value
+// as it was.
+class HostController {
+ public:
+  virtual ~HostController() = default;
+  virtual Class_ID ClassIdentity() = 0;
+  // The number of keys; -1 or 0: none.
+  virtual int KeyCount() = 0;
+  // The time of key i in ticks, 0 <= i < KeyCount().
+  virtual TimeValue KeyTime(int i) = 0;
+  // The key access for id KEY_INTERFACE_ID, or null when the controller offers none.
+  virtual HostKeyControl* KeyInterface(uint32_t /*id*/) { return nullptr; }
+  // The value at time t. valid may be narrowed; mode is passed on unchanged (callers pass 1).
+  virtual void ControllerValue(TimeValue /*t*/, float* /*v*/, Interval& /*valid*/, int /*mode*/) {}
+  virtual void ControllerValue(TimeValue /*t*/, Point3* /*v*/, Interval& /*valid*/, int /*mode*/) {}
+  virtual void ControllerValue(TimeValue /*t*/, Quat* /*v*/, Interval& /*valid*/, int /*mode*/) {}
+  virtual void ControllerValue(TimeValue /*t*/, ScaleValue* /*v*/, Interval& /*valid*/,
+                               int /*mode*/) {}
+  // Sub-controllers of a transform controller; null when absent.
+  virtual HostController* PositionController() { return nullptr; }
+  virtual HostController* RotationController() { return nullptr; }
+  virtual HostController* ScaleController() { return nullptr; }
+  virtual HostController* RollController() { return nullptr; }
 };
 
 class HostScene {
@@ -103,6 +247,8 @@ class HostInterface {
   virtual TimeValue CurrentTime() = 0;
   // Start and end of the animation, in ticks.
   virtual Interval AnimationRange() = 0;
+  // The host's viewport number n, only passed on to ObjectBounds; may be null.
+  virtual void* ViewportHandle(int /*n*/) { return nullptr; }
 };
 
 // Channel numbers of a standard material's maps.

@@ -74,6 +74,13 @@ class MemShapeObject : public MemObject {
     classId = kShapeObjectClass;
   }
   std::vector<MemSpline> splines;
+
+  // The knots as a host shape (in handle, knot, out handle per knot), rebuilt from
+  // splines at each call.
+  BezierShape* ObjectShape() override;
+
+ private:
+  BezierShape shape_;
 };
 
 // A camera with a look-at target (family 32, class (0x1002, 0)).
@@ -86,6 +93,10 @@ class MemCameraObject : public MemObject {
   float fov = 0.785398163f;  // field of view, radians; 45 degrees
   float nearRange = 0.0f;    // CameraRange 0
   float farRange = 1000.0f;  // CameraRange 1
+
+  void EvaluateCamera(TimeValue t, Interval& valid, CameraParams& params) override;
+  float CameraRange(TimeValue t, int which, Interval& valid) override;
+  float CameraFov(TimeValue t, Interval& valid) override;
 };
 
 // A point light (family 48, class (0x1011, 0)) or a spot light (class (0x1012, 0)).
@@ -118,6 +129,20 @@ class MemLightObject : public MemObject {
   float aspect = 1.0f;       // of a rectangular spot
   float rayTraceBias = 0.2f;
   bool rayTracedShadows = false;
+
+  void EvaluateLight(TimeValue t, Interval& valid, LightParams& params) override;
+  float SpotAspect(TimeValue, Interval&) override { return aspect; }
+  float ShadowMapBias(TimeValue, Interval&) override { return shadowMapBias; }
+  float ShadowMapRange(TimeValue, Interval&) override { return shadowMapRange; }
+  int ShadowMapSize(TimeValue, Interval&) override { return shadowMapSize; }
+  float RayTraceBias(TimeValue, Interval&) override { return rayTraceBias; }
+  bool UsesGlobalShadows() override { return useGlobalShadows; }
+  bool ConeDisplayed() override { return coneDisplayed; }
+  bool RayTracedShadows() override { return rayTracedShadows; }
+  int SpotShape() override { return rectangular ? 0 : 1; }
+  Point3 LightColor(TimeValue t, Interval& valid) override;
+  float LightHotspot(TimeValue t, Interval& valid) override;
+  float LightFalloff(TimeValue t, Interval& valid) override;
 };
 
 // A dummy helper (family 80, class (0x876234, 0)) with its box in object space.

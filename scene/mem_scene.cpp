@@ -27,6 +27,20 @@ Matrix3 MemNode::NodeTransform(TimeValue t) {
   return local * parent->NodeTransform(t);
 }
 
+Matrix3 MemNode::ObjectOffsetMatrix() const {
+  return ScaleMatrix(objectOffsetScale) * QuatToMatrix(objectOffsetRot) *
+         TransMatrix(objectOffsetPos);
+}
+
+Matrix3 MemNode::ObjectTransform(TimeValue t) {
+  return ObjectOffsetMatrix() * NodeTransform(t);
+}
+
+int MemNode::TransformLocked(int group, int axis) {
+  if (group < 0 || group > 2 || axis < 0 || axis > 2) return 0;
+  return transformLocked[group][axis] ? 1 : 0;
+}
+
 MemScene::MemScene() : root_(new MemNode) {
   root_->name = "Scene Root";
 }

@@ -48,13 +48,13 @@ class MemNode : public SceneNode {
   bool meshAccepted = true;                     // answer of MeshNodeAccepted
   Matrix3 local;                                // transform relative to the parent; identity
   std::vector<HostDependent*> extraDependents;  // visited after the node itself
-  // Values the writers ask of a node; no writer reads them through the interface yet.
-  std::string propertyText;                    // free-form property text; empty
-  bool transformLocked[3][3] = {};             // [lock group][axis x, y, z]; all unlocked
-  bool nodeQuery96 = false;                    // answer of NodeQuery(96)
-  Point3 objectOffsetPos;                      // object offset position; (0, 0, 0)
-  Quat objectOffsetRot;                        // object offset rotation; identity
-  Point3 objectOffsetScale{1.0f, 1.0f, 1.0f};  // object offset scale; none
+  std::string propertyText;                     // free-form property text; empty
+  bool transformLocked[3][3] = {};              // [lock group][axis x, y, z]; all unlocked
+  bool nodeQuery96 = false;                     // answer of NodeQuery(96)
+  Point3 objectOffsetPos;                       // object offset position; (0, 0, 0)
+  Quat objectOffsetRot;                         // object offset rotation; identity
+  Point3 objectOffsetScale{1.0f, 1.0f, 1.0f};   // object offset scale; none
+  HostController* transform = nullptr;          // transform controller; null: none
 
   // HostDependent
   int FamilyCode() override { return kFamilyNode; }
@@ -71,6 +71,14 @@ class MemNode : public SceneNode {
   SceneNode* ParentNode() override { return parent; }
   int IsSceneRoot() override { return parent == nullptr ? 1 : 0; }
   Matrix3 NodeTransform(TimeValue t) override;
+  Matrix3 ObjectTransform(TimeValue t) override;
+  Point3 ObjectOffsetPosition() override { return objectOffsetPos; }
+  int NodeQuery(int code) override { return code == 96 && nodeQuery96 ? 1 : 0; }
+  void NodePropertyText(CStr& text) override { text = propertyText; }
+  int TransformLocked(int group, int axis) override;
+  HostController* TransformController() override { return transform; }
+  // The object-offset matrix: the offset's scale, then rotation, then position.
+  Matrix3 ObjectOffsetMatrix() const;
 };
 
 class MemScene : public HostScene, public HostInterface {

@@ -1,0 +1,58 @@
+#include "scene/mem_objects.h"
+
+namespace tsm {
+
+BezierShape* MemShapeObject::ObjectShape() {
+  shape_.splines.assign(splines.size(), {});
+  for (size_t s = 0; s < splines.size(); ++s) {
+    std::vector<Point3>& verts = shape_.splines[s];
+    verts.reserve(splines[s].knots.size() * 3);
+    for (const MemKnot& k : splines[s].knots) {
+      verts.push_back(k.inVec);
+      verts.push_back(k.point);
+      verts.push_back(k.outVec);
+    }
+  }
+  return &shape_;
+}
+
+void MemCameraObject::EvaluateCamera(TimeValue t, Interval& valid, CameraParams& params) {
+  params.fov = CameraFov(t, valid);
+  params.nearRange = nearRange;
+  params.farRange = farRange;
+}
+
+float MemCameraObject::CameraRange(TimeValue /*t*/, int which, Interval& /*valid*/) {
+  return which == 0 ? nearRange : farRange;
+}
+
+float MemCameraObject::CameraFov(TimeValue /*t*/, Interval& /*valid*/) {
+  return fov;
+}
+
+void MemLightObject::EvaluateLight(TimeValue t, Interval& valid, LightParams& params) {
+  params.on = on ? 1 : 0;
+  params.color = LightColor(t, valid);
+  params.intensity = intensity;
+  params.hotspot = LightHotspot(t, valid);
+  params.falloff = LightFalloff(t, valid);
+  params.useAtten = attenuate ? 1 : 0;
+  params.attenStart = attenStart;
+  params.attenEnd = attenEnd;
+  params.overshoot = overshoot ? 1 : 0;
+  params.shadow = castShadows ? 1 : 0;
+}
+
+Point3 MemLightObject::LightColor(TimeValue /*t*/, Interval& /*valid*/) {
+  return color;
+}
+
+float MemLightObject::LightHotspot(TimeValue /*t*/, Interval& /*valid*/) {
+  return hotspot;
+}
+
+float MemLightObject::LightFalloff(TimeValue /*t*/, Interval& /*valid*/) {
+  return falloff;
+}
+
+}  // namespace tsm
