@@ -11,22 +11,12 @@
 #include <commctrl.h>
 // clang-format on
 
-#include <cstdio>
-
 namespace tsm {
 
 namespace {
 MessageSink* currentSink = nullptr;  // null: the system's message box
 int commonControlsInits = 0;
 }  // namespace
-
-int StderrMessageSink::Show(const char* caption, const char* text, unsigned /*type*/) {
-  if (caption != nullptr && caption[0] != '\0')
-    std::fprintf(stderr, "%s: %s\n", caption, text ? text : "");
-  else
-    std::fprintf(stderr, "%s\n", text ? text : "");
-  return IDOK;
-}
 
 MessageSink* SetMessageSink(MessageSink* sink) {
   MessageSink* previous = currentSink;
