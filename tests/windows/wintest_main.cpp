@@ -71,9 +71,10 @@ int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) 
   return IDOK;
 }
 
-// Points module's import of function from dll at replacement. Answers false when the
-// module has no such import.
-bool RedirectImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+// Points module's import of function from dll at replacement, and puts where it pointed
+// before into *previous. Answers false when the module has no such import.
+bool RedirectImport(HMODULE module, const char* dll, const char* function, void* replacement,
+                    void** previous) {
   BYTE* base = reinterpret_cast<BYTE*>(module);
   const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
@@ -94,6 +95,7 @@ bool RedirectImport(HMODULE module, const char* dll, const char* function, void*
       DWORD old;
       if (!VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &old))
         return false;
+      *previous = reinterpret_cast<void*>(slot->u1.Function);
       slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
       VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), old, &old);
       return true;
@@ -129,6 +131,7 @@ struct Module {
   ClassDesc* (*classDesc)(int) = nullptr;
   unsigned long (*version)() = nullptr;
   int (*canAutoDefer)() = nullptr;
+  void* systemMessageBox = nullptr;  // the module's MessageBoxA before it was routed here
 };
 
 template <class F>
@@ -148,7 +151,7 @@ bool Load(const char* path, Module* m) {
   Resolve(m->handle, "LibVersion", &m->version);
   Resolve(m->handle, "CanAutoDefer", &m->canAutoDefer);
   Check(RedirectImport(m->handle, "user32.dll", "MessageBoxA",
-                       reinterpret_cast<void*>(&RecordMessageBox)),
+                       reinterpret_cast<void*>(&RecordMessageBox), &m->systemMessageBox),
         "the module's MessageBoxA can be routed to the test host");
   return m->description && m->numberClasses && m->classDesc && m->version && m->canAutoDefer;
 }
@@ -375,6 +378,27 @@ void CheckExports(const Module& m, const std::string& folder) {
         "failed exports leave nothing in the folder");
 }
 
+// Under Wine without a display the system's message box returns at once: with the
+// module's boxes going to the system again, an export that shows one still ends.
+void CheckSystemBoxes(const Module& m, const std::string& folder) {
+  void* recorder = nullptr;
+  Check(RedirectImport(m.handle, "user32.dll", "MessageBoxA", m.systemMessageBox, &recorder),
+        "the module's MessageBoxA goes to the system again");
+  MemScene empty;
+  const std::string nothing = folder + "\\empty.tsm";
+  Check(Export(m, nothing, empty, 0) == 1, "an export with a box of the system answers 1");
+  CheckBoxes({}, "a box of the system");
+  Check(!Exists(nothing), "an empty scene makes no file");
+}
+
+// The version of Wine that runs this program, or null on Windows.
+const char* WineVersion() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  FARPROC fn = ntdll != nullptr ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
+  return fn != nullptr ? reinterpret_cast<const char* (*)()>(reinterpret_cast<void*>(fn))()
+                       : nullptr;
+}
+
 // Unloading destroys the descriptor; loading again makes a fresh one.
 void CheckReload(Module* m, const char* path) {
   static BaseInterface extra(Interface_ID(0x77, 0x78), "extra");
@@ -400,11 +424,18 @@ int main(int argc, char** argv) {
   CreateDirectoryA(folder.c_str(), nullptr);
   for (const std::string& name : Listing(folder)) DeleteFileA((folder + "\\" + name).c_str());
 
+  const char* wine = WineVersion();
+  std::printf("tsm_wintest: %s, module %s\n",
+              wine != nullptr ? (std::string("under Wine ") + wine).c_str() : "on Windows",
+              modulePath);
   Module m;
   if (Load(modulePath, &m)) {
     CheckStrings(m.handle);
     CheckAnswers(m);
     CheckExports(m, folder);
+    // Only where no box can wait for a user.
+    if (wine != nullptr && GetEnvironmentVariableA("DISPLAY", nullptr, 0) == 0)
+      CheckSystemBoxes(m, folder);
     CheckReload(&m, modulePath);
     Check(FreeLibrary(m.handle) != 0, "FreeLibrary unloads the module again");
   }
