@@ -1,11 +1,12 @@
-# The two commands of the README:
+# The commands of the README:
 #   make demo   export the bundled example scene and print its chunk tree
 #   make test   build everything and run the whole suite through ctest, then the same
 #               suite once more under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make test-windows   cross-build the module for Windows and test it (under Wine)
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo test asan-test clean
+.PHONY: all deps configure build demo test asan-test test-windows clean
 
 all: build
 
@@ -31,5 +32,10 @@ asan-test: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
 
+# The module for Windows, cross-built with MinGW-w64: the 32-bit one checked statically, the
+# 64-bit one exporting scenes under Wine (scripts/test-windows).
+test-windows: deps
+	JOBS=$(JOBS) ./scripts/test-windows $(BUILD)-windows
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-windows

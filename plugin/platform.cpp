@@ -1,6 +1,5 @@
 #include "plugin/platform.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "resources/string_table.h"
@@ -12,14 +11,6 @@ StderrMessageSink stderrSink;
 MessageSink* currentSink = &stderrSink;
 int commonControlsInits = 0;
 }  // namespace
-
-int StderrMessageSink::Show(const char* caption, const char* text, unsigned /*type*/) {
-  if (caption != nullptr && caption[0] != '\0')
-    std::fprintf(stderr, "%s: %s\n", caption, text ? text : "");
-  else
-    std::fprintf(stderr, "%s\n", text ? text : "");
-  return IDOK;
-}
 
 MessageSink* SetMessageSink(MessageSink* sink) {
   MessageSink* previous = currentSink;

@@ -1,7 +1,9 @@
 // The small platform layer under the plug-in: module handles, string resources, message
-// boxes and the common controls. On the host's platform these are the system's own; here
-// string resources come from the compiled string table and message boxes go to a message
-// sink that the program (a tool, a test, a host) installs.
+// boxes and the common controls. On Windows (plugin/win/platform_win.cpp) these are the
+// system's own: string resources of the module, the system's message box owned by the
+// active window. Elsewhere (platform.cpp) string resources come from the compiled string
+// table and message boxes go to standard error. On both, a message sink that the program
+// (a tool, a test, a host) installs receives the boxes instead.
 #ifndef TSM_PLUGIN_PLATFORM_H
 #define TSM_PLUGIN_PLATFORM_H
 
@@ -30,8 +32,9 @@ class StderrMessageSink : public MessageSink {
   int Show(const char* caption, const char* text, unsigned type) override;
 };
 
-// Installs the sink that boxes go to; null restores the standard-error sink. The sink is
-// not owned. Answers the sink that was installed before.
+// Installs the sink that boxes go to; null restores the platform's own boxes (standard
+// error, or the system's box on Windows). The sink is not owned. Answers the sink that
+// was installed before.
 MessageSink* SetMessageSink(MessageSink* sink);
 
 // Loads string resource id of module into buffer (at most size - 1 characters and a NUL).
@@ -39,7 +42,7 @@ MessageSink* SetMessageSink(MessageSink* sink);
 int LoadStringA(ModuleHandle module, unsigned id, char* buffer, int size);
 // Shows a modal box through the installed sink and answers its button.
 int MessageBoxA(WindowHandle owner, const char* text, const char* caption, unsigned type);
-// The window of the host that is active; there is none here.
+// The window of the host that is active; there is none outside Windows.
 WindowHandle GetActiveWindow();
 // Registers the platform's common controls. Counted so tests can tell it ran.
 void InitCommonControls();

@@ -10,22 +10,9 @@ struct StringResource {
 };
 
 const StringResource kStrings[] = {
-    {IDS_CLASS_NAME, "Tessarin Quadrel"},
-    {IDS_LONG_DESC, "Tessarin Format Quadrel File"},
-    {IDS_SHORT_DESC, "Tessarin Format"},
-    {IDS_AUTHOR, "The tsm exporter developers"},
-    {IDS_COPYRIGHT, "Copyright (C) 2026 The tsm exporter developers"},
-    {IDS_RUN_CAPTION, "TSMEXP4"},
-    {IDS_CATEGORY, "Scene Export"},
-    {IDS_LIB_DESCRIPTION, "Tessarin File Format Exporter  Version 1.1 (maintained by Kobrin)"},
-    {IDS_NO_DATA, "No data to export"},
-    {IDS_CANT_CREATE, "Can't create output file"},
-    {IDS_WRITE_ERROR, "Write error on file"},
-    {IDS_TOO_LARGE, "Object %s is to large to export"},
-    {IDS_EXPORT_ERROR, "Export Error"},
-    {IDS_DUPLICATE_NAMES,
-     "Two or more object names are the same in file being exported.  All object names must "
-     "be unique."},
+#define TSM_STRING(id, text) {id, text},
+#include "resources/string_texts.inc"
+#undef TSM_STRING
 };
 
 }  // namespace
