@@ -88,6 +88,7 @@ struct Bounds {
   Vec3 hi{-std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
           -std::numeric_limits<double>::max()};
   bool any = false;
+  bool meshesOnly = false;  // the points were the meshes' alone
 
   void Add(const Vec3& p) {
     if (!Finite(p)) return;
@@ -99,20 +100,34 @@ struct Bounds {
   double Radius() const { return 0.5 * Length(Sub(hi, lo)); }
 };
 
-// The bounds of all meshes, or of everything else when there is no mesh vertex.
-Bounds SceneBounds(const ViewScene& scene, bool meshesOnly) {
-  Bounds b;
+// Calls fn for every vertex of a mesh face, or, when meshesOnly is false, for every
+// point of the scene: mesh vertices, shape points, lights and cameras.
+template <class Fn>
+void ForEachPoint(const ViewScene& scene, bool meshesOnly, Fn&& fn) {
   for (const ViewMesh& m : scene.meshes) {
     for (const ViewFace& f : m.faces) {
-      for (uint16_t v : f.v) b.Add(m.vertices[v]);
+      for (uint16_t v : f.v) {
+        if (Finite(m.vertices[v])) fn(m.vertices[v]);
+      }
     }
   }
-  if (b.any && meshesOnly) return b;
+  if (meshesOnly) return;
   for (const ViewShape& s : scene.shapes) {
-    for (const Vec3& p : s.points) b.Add(p);
+    for (const Vec3& p : s.points) {
+      if (Finite(p)) fn(p);
+    }
   }
-  for (const ViewLight& l : scene.lights) b.Add(l.position);
-  for (const ViewCamera& c : scene.cameras) b.Add(c.position);
+  for (const ViewLight& l : scene.lights) fn(l.position);
+  for (const ViewCamera& c : scene.cameras) fn(c.position);
+}
+
+// The bounds of the meshes, or of every point when no mesh has a face (meshesOnly then
+// false), or of every point when all is true.
+Bounds SceneBounds(const ViewScene& scene, bool all) {
+  Bounds b;
+  if (!all) ForEachPoint(scene, true, [&](const Vec3& p) { b.Add(p); });
+  b.meshesOnly = b.any;
+  if (!b.any) ForEachPoint(scene, false, [&](const Vec3& p) { b.Add(p); });
   return b;
 }
 
@@ -334,7 +349,7 @@ RenderResult RenderPreview(const ViewScene& scene, const RenderOptions& options,
     return result;
   }
 
-  Bounds all = SceneBounds(scene, false);
+  Bounds all = SceneBounds(scene, true);
   double extent = all.any ? std::max(all.Radius(), 1e-3) : 1.0;
   Vec3 eye, target;
   double fov = kAutoFovDegrees;
@@ -344,15 +359,22 @@ RenderResult RenderPreview(const ViewScene& scene, const RenderOptions& options,
     if (camera->lens > 0.0f && std::isfinite(camera->lens)) fov = 2400.0 / camera->lens;
     result.view = "camera \"" + camera->name + "\"";
   } else {
-    Bounds fit = SceneBounds(scene, true);
+    Bounds fit = SceneBounds(scene, false);
     target = fit.Center();
-    double radius = std::max(fit.Radius(), 1e-3);
-    // Looking down from the front right, 45 degrees round and 30 degrees up.
-    const double kRound = kPi / 4.0, kUp = kPi / 6.0;
+    // Looking down from the front right, 45 degrees round and 30 degrees up, from just
+    // far enough that every corner of the bounds lies inside nine tenths of the picture.
+    const double kRound = kPi / 4.0, kUp = kPi / 6.0, kMargin = 0.9;
     Vec3 dir{std::cos(kUp) * std::sin(kRound), -std::cos(kUp) * std::cos(kRound), std::sin(kUp)};
-    double halfX = kAutoFovDegrees * kPi / 360.0;
-    double halfY = std::atan(std::tan(halfX) * options.height / options.width);
-    double dist = radius / std::sin(std::min(halfX, halfY)) * 1.1;
+    View axes(Add(target, dir), target, kAutoFovDegrees, options.width, options.height, 1.0);
+    double tanX = std::tan(kAutoFovDegrees * kPi / 360.0) * kMargin;
+    double tanY = tanX * options.height / options.width;
+    double dist = std::max(fit.Radius(), 1e-3) * 0.01;
+    ForEachPoint(scene, fit.meshesOnly, [&](const Vec3& p) {
+      Vec3 d = Sub(p, target);
+      double along = Dot(d, dir);
+      dist = std::max(dist, along + std::fabs(Dot(d, axes.Right())) / tanX);
+      dist = std::max(dist, along + std::fabs(Dot(d, axes.Up())) / tanY);
+    });
     eye = Add(target, Scale(dir, dist));
     result.view = "three-quarter view";
   }
