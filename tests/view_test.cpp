@@ -123,7 +123,8 @@ TEST(PreviewTest, BackFacesShowOnlyForTwoSidedMaterialsAndFacesWithoutMaterialAr
     s.materials[0].twoSided = k.twoSided;
     s.meshes[0].material = k.material;
     if (k.reversed) s.meshes[0].faces = {{{0, 2, 1}}};
-    const uint8_t* c = Centre(Render(s));
+    const Image image = Render(s);
+    const uint8_t* c = Centre(image);
     SCOPED_TRACE(testing::Message() << "reversed " << k.reversed << " two-sided " << k.twoSided
                                     << " material '" << k.material << "'");
     EXPECT_EQ(!IsBackground(c), k.drawn);
@@ -220,6 +221,28 @@ TEST(PreviewTest, DamagedFilesFailWithTheReadersMessage) {
     ASSERT_FALSE(ReadViewScene(bytes.data(), bytes.size(), &scene, &error)) << bytes.size();
     EXPECT_EQ(error, CheckChunkFile(bytes).error);
     EXPECT_EQ(error.rfind("offset ", 0), 0u) << error;
+  }
+}
+
+TEST(PreviewTest, AnyByteChangedEitherFailsTheReadOrStillDraws) {
+  TestScene s = RedTriangleScene();
+  s.shapes.push_back({"Rope", {{{0, 0, 0}}, {{1, 1, 1}}}});
+  s.nodes.push_back({0, "Tri", NO_PARENT, {{0, {{0, 0, 0}}}, {10, {{3, 0, 0}}}}});
+  const std::vector<uint8_t> good = BuildFile(s);
+  RenderOptions small;
+  small.width = 32;
+  small.height = 24;
+  for (size_t at = 0; at < good.size(); ++at) {
+    for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+      std::vector<uint8_t> bytes = good;
+      bytes[at] ^= flip;
+      ViewScene scene;
+      std::string error;
+      if (!ReadViewScene(bytes.data(), bytes.size(), &scene, &error)) continue;
+      ApplyPositionTracks(&scene, 5);
+      Image image;
+      EXPECT_TRUE(RenderPreview(scene, small, &image).ok) << "byte " << at;
+    }
   }
 }
 

@@ -169,15 +169,32 @@ class Rasterizer {
     double ax, ay, bx, by;
     view_.Project(a, &ax, &ay);
     view_.Project(b, &bx, &by);
-    double steps = std::ceil(std::max(std::fabs(bx - ax), std::fabs(by - ay)));
-    if (!(steps < 4.0 * kMaxImageSide)) steps = 4.0 * kMaxImageSide;  // far off-picture
+    double wa = 1.0 / a.z, wb = 1.0 / b.z;
+    // Keep the part inside the picture (and a pixel round it): the projection of a line
+    // is a line, and 1/z varies linearly along it.
+    double t0 = 0.0, t1 = 1.0;
+    const double lo[2] = {-1.0, -1.0}, hi[2] = {image_->width + 1.0, image_->height + 1.0};
+    const double from[2] = {ax, ay}, delta[2] = {bx - ax, by - ay};
+    for (int k = 0; k < 2; ++k) {
+      if (!std::isfinite(from[k]) || !std::isfinite(delta[k])) return;
+      if (delta[k] == 0.0) {
+        if (from[k] < lo[k] || from[k] > hi[k]) return;
+        continue;
+      }
+      double ta = (lo[k] - from[k]) / delta[k], tb = (hi[k] - from[k]) / delta[k];
+      t0 = std::max(t0, std::min(ta, tb));
+      t1 = std::min(t1, std::max(ta, tb));
+    }
+    if (t0 > t1) return;
+    double sx = ax + delta[0] * t0, sy = ay + delta[1] * t0, sw = wa + (wb - wa) * t0;
+    double ex = ax + delta[0] * t1, ey = ay + delta[1] * t1, ew = wa + (wb - wa) * t1;
+    double steps = std::ceil(std::max(std::fabs(ex - sx), std::fabs(ey - sy)));
     for (int i = 0; i <= static_cast<int>(steps); ++i) {
       double t = steps > 0.0 ? i / steps : 0.0;
-      double invZ = (1.0 - t) / a.z + t / b.z;
       // A line lies on the surfaces it is drawn over; a little slack keeps it visible.
-      Plot(static_cast<int>(std::floor(ax + (bx - ax) * t)),
-           static_cast<int>(std::floor(ay + (by - ay) * t)), static_cast<float>(invZ * 1.001),
-           color);
+      Plot(static_cast<int>(std::floor(sx + (ex - sx) * t)),
+           static_cast<int>(std::floor(sy + (ey - sy) * t)),
+           static_cast<float>((sw + (ew - sw) * t) * 1.001), color);
     }
   }
 
@@ -247,8 +264,11 @@ class Rasterizer {
     view_.Project(a, &x[0], &y[0]);
     view_.Project(b, &x[1], &y[1]);
     view_.Project(c, &x[2], &y[2]);
+    for (int i = 0; i < 3; ++i) {
+      if (!(std::fabs(x[i]) < 1e9 && std::fabs(y[i]) < 1e9)) return;  // nowhere near
+    }
     double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-    if (!(std::fabs(area) > 1e-12)) return;  // degenerate, or not a number
+    if (!(std::fabs(area) > 1e-12)) return;  // degenerate
     double minX = std::max(0.0, std::floor(std::min({x[0], x[1], x[2]})));
     double maxX = std::min(image_->width - 1.0, std::ceil(std::max({x[0], x[1], x[2]})));
     double minY = std::max(0.0, std::floor(std::min({y[0], y[1], y[2]})));
