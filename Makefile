@@ -1,5 +1,6 @@
 # The commands of the README:
-#   make demo   export the bundled example scene and print its chunk tree
+#   make demo   export the bundled example scene, print its chunk tree and draw a preview
+#               picture of it; builds only the three tools it runs
 #   make test   build everything and run the whole suite through ctest, then the same
 #               suite once more under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make test-windows   cross-build the module for Windows and test it (under Wine)
@@ -19,7 +20,8 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target tsmexport tsmdump tsmview
 	./scripts/demo $(BUILD)
 
 test: build

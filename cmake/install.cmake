@@ -30,6 +30,11 @@ foreach(tool tsmexport tsmdump)
   endif()
 endforeach()
 
+# The preview tool links the preview library, which is not part of the package.
+if(TARGET tsmview)
+  install(TARGETS tsmview RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
 install(EXPORT tsmexportTargets NAMESPACE tsmexport:: DESTINATION ${TSM_INSTALL_CMAKEDIR})
 configure_package_config_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/tsmexportConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/tsmexportConfig.cmake

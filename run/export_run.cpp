@@ -3,6 +3,7 @@
 #include "material/material_table.h"
 #include "plugin/messages.h"
 #include "run/output_file.h"
+#include "run/progress.h"
 #include "run/scene_lists.h"
 #include "writer/file_writer.h"
 
@@ -65,8 +66,10 @@ int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int q
 int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
   TimeValue time = ip != nullptr ? ip->CurrentTime() : 0;
   MaterialTable materials;
+  ReportProgress(ProgressStage::ENUMERATING, 0.0);
   SceneEnumerator entries(ei != nullptr ? ei->scene : nullptr, time, ip, &materials);
   ObjectList objects;  // after the entries and the table, so unwinding frees it first
+  ReportProgress(ProgressStage::ENUMERATING, 1.0);
 
   if (entries.Count() == 0) {
     ShowRunMessage(IDS_NO_DATA);

@@ -10,6 +10,7 @@
 #include "plugin/plugin.h"
 #include "run/export_run.h"
 #include "scene/scene_json.h"
+#include "tools/export_report.h"
 
 namespace {
 
@@ -19,11 +20,14 @@ const char kUsage[] =
     "Loads SCENE (a JSON scene file) and exports it into a chunk file.\n"
     "\n"
     "  -o, --output OUT.tsm  the file to write (default: SCENE with the extension .tsm)\n"
-    "  -q, --quiet           suppress the writers' warnings (errors are still shown)\n"
+    "  -q, --quiet           suppress the writers' warnings, the progress bar and the\n"
+    "                        summary line (errors are still shown)\n"
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
     "\n"
-    "Messages are printed to standard error as CAPTION: text.\n"
+    "Messages are printed to standard error as CAPTION: text. After an export, one line\n"
+    "on standard output sums up what the written file holds. Large scenes show a\n"
+    "progress bar on standard error when it is a terminal.\n"
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
     "file could not be created or written); 2 usage or scene errors.\n";
 
@@ -88,8 +92,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  tsm::ProgressBar progress(stderr);
+  if (!quiet && tsm::LargeSceneFile(scenePath)) progress.Install();
+  tsm::ReportProgress(tsm::ProgressStage::LOADING, 0.0);
   tsm::MemScene scene;
   tsm::LoadResult loaded = tsm::LoadJsonScene(scenePath, scene);
+  tsm::ReportProgress(tsm::ProgressStage::LOADING, 1.0);
+  if (!quiet && loaded.ok && tsm::LargeScene(scene)) progress.Install();
   if (!loaded.ok) {
     std::fprintf(stderr, "tsmexport: %s\n", loaded.error.c_str());
     return 2;
@@ -109,5 +118,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tsmexport: out of memory; %s was not written\n", outPath.c_str());
     return 1;
   }
-  return tsm::LastRunOutcome() == tsm::RunOutcome::WRITTEN ? 0 : 1;
+  progress.Remove();
+  if (tsm::LastRunOutcome() != tsm::RunOutcome::WRITTEN) return 1;
+  if (!quiet) tsm::PrintExportSummary(outPath);
+  return 0;
 }

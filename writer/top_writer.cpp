@@ -1,3 +1,4 @@
+#include "run/progress.h"
 #include "writer/file_writer.h"
 
 namespace tsm {
@@ -13,8 +14,16 @@ int WriteTopChunk(int32_t id, OutStream& stream, void* /*context*/) {
         return WriteU32(stream, kFileVersion);
       case MAIN:
       case MOD_MAIN:
-        return WriteTopChunk(FILE_VERSION, stream, nullptr) &&
-               WriteEditorChunk(EDITOR_DATA, stream, nullptr) && WriteKeyframerSection(stream);
+        // Each section is reported before and after it is written; the section writers
+        // may report finer steps in between.
+        if (!WriteTopChunk(FILE_VERSION, stream, nullptr)) return false;
+        ReportProgress(ProgressStage::EDITOR_SECTION, 0.0);
+        if (!WriteEditorChunk(EDITOR_DATA, stream, nullptr)) return false;
+        ReportProgress(ProgressStage::EDITOR_SECTION, 1.0);
+        ReportProgress(ProgressStage::KEYFRAMER_SECTION, 0.0);
+        if (!WriteKeyframerSection(stream)) return false;
+        ReportProgress(ProgressStage::KEYFRAMER_SECTION, 1.0);
+        return true;
       default:
         return true;  // an id without a body here: a bare header
     }

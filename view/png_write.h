@@ -1,0 +1,18 @@
+// Writing a picture as a PNG file, through libpng.
+#ifndef TSM_VIEW_PNG_WRITE_H
+#define TSM_VIEW_PNG_WRITE_H
+
+#include <string>
+
+#include "view/render.h"
+
+namespace tsm {
+
+// Writes image as an 8-bit RGB PNG at path (created or replaced). Answers false with the
+// reason in *error when the file cannot be created or written; a file that could not be
+// finished is removed.
+bool WritePng(const char* path, const Image& image, std::string* error);
+
+}  // namespace tsm
+
+#endif  // TSM_VIEW_PNG_WRITE_H

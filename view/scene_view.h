@@ -1,0 +1,111 @@
+// The drawable content of a chunk file: the named meshes with their vertices as written
+// (world space), faces and face colours, the lights, cameras and shapes of the editor
+// section, and the position tracks of the keyframer's object nodes. Read from a file that
+// the chunk reader has checked; nothing here draws.
+#ifndef TSM_VIEW_SCENE_VIEW_H
+#define TSM_VIEW_SCENE_VIEW_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tsm {
+
+struct Vec3 {
+  double x = 0.0, y = 0.0, z = 0.0;
+};
+
+// A colour as three floats, nominally 0..1.
+struct ColorF {
+  float r = 0.0f, g = 0.0f, b = 0.0f;
+};
+
+// A material as the preview needs it.
+struct ViewMaterial {
+  std::string name;
+  ColorF diffuse{0.7f, 0.7f, 0.7f};  // from MATERIAL_DIFFUSE; grey when the block has none
+  bool twoSided = false;             // MATERIAL_TWO_SIDED: back faces are drawn too
+};
+
+struct ViewFace {
+  uint16_t v[3] = {0, 0, 0};  // vertex indices as written
+  int material = -1;          // index into ViewScene::materials; -1: no material (grey)
+};
+
+struct ViewMesh {
+  std::string name;
+  std::vector<Vec3> vertices;  // world space, as written
+  std::vector<ViewFace> faces;
+};
+
+struct ViewLight {
+  std::string name;
+  Vec3 position;
+  ColorF color{1.0f, 1.0f, 1.0f};
+  float multiplier = 1.0f;  // LIGHT_MULTIPLIER
+  bool off = false;         // LIGHT_OFF
+  bool spot = false;        // has SPOT_LIGHT
+  Vec3 target;              // spot lights: where the spot points
+};
+
+struct ViewCamera {
+  std::string name;
+  Vec3 position;
+  Vec3 target;
+  float lens = 0.0f;  // 2400 / field of view in degrees
+};
+
+struct ViewShape {
+  std::string name;
+  std::vector<Vec3> points;  // world space, in the order written
+};
+
+// One key of a position track.
+struct PositionKey {
+  int32_t frame = 0;
+  Vec3 value;
+};
+
+// An object node of the keyframer section (a mesh or a dummy).
+struct ViewNode {
+  int id = -1;                        // NODE_ID; -1 when the node has none
+  std::string name;                   // NODE_HEADER name: the object's name for meshes
+  bool instance = false;              // carries INSTANCE_NAME, or its flag word is 0
+  int parent = -1;                    // parent's NODE_ID; -1 for none
+  std::vector<PositionKey> position;  // the position track's keys; empty: no track
+};
+
+struct ViewScene {
+  std::vector<ViewMaterial> materials;  // in file order
+  std::vector<ViewMesh> meshes;
+  std::vector<ViewLight> lights;
+  std::vector<ViewCamera> cameras;
+  std::vector<ViewShape> shapes;
+  std::vector<ViewNode> nodes;  // object nodes, in file order
+  int64_t currentTime = 0;      // KF_CURRENT_TIME, ticks
+
+  // True when there is nothing to draw.
+  bool Empty() const {
+    return meshes.empty() && lights.empty() && cameras.empty() && shapes.empty();
+  }
+};
+
+// Reads data[0, size) into *scene. Answers false with the chunk reader's message in
+// *error ("offset N: ...") when the file is not a sound chunk file; payloads are read
+// within their chunks only, and face indices beyond a mesh's vertices drop the face.
+bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error);
+
+// Moves every mesh by the change of its node's position track between the file's
+// current time and frame (a frame number). A child node moves with its parent's change
+// as well. The file holds its current time in ticks; it is turned into a frame with the
+// host's usual 160 ticks per frame. Between keys the position is interpolated linearly;
+// before the first and after the last key it is that key's value.
+void ApplyPositionTracks(ViewScene* scene, int32_t frame);
+
+// The position of a track at frame (see ApplyPositionTracks); (0, 0, 0) without keys.
+Vec3 PositionAt(const std::vector<PositionKey>& keys, double frame);
+
+}  // namespace tsm
+
+#endif  // TSM_VIEW_SCENE_VIEW_H
