@@ -98,6 +98,7 @@ class SequentialRunStream : public RunStream {
 
 RunStreamFactory runStreamFactory = MakeFileRunStream;
 InPlaceNotice inPlaceNotice = nullptr;
+bool anonymousAllowed = true;
 
 constexpr int kTemporaryAttempts = 100;
 constexpr int kMaxLinks = 40;  // as the system follows them
@@ -229,6 +230,12 @@ void RemovePendingTemporary() {
   if (pendingSet) (void)::unlink(pendingPath);
 }
 
+bool AllowAnonymousTemporaryFiles(bool allowed) {
+  bool previous = anonymousAllowed;
+  anonymousAllowed = allowed;
+  return previous;
+}
+
 InPlaceNotice SetInPlaceNotice(InPlaceNotice notice) {
   InPlaceNotice previous = inPlaceNotice;
   inPlaceNotice = notice;
@@ -239,8 +246,7 @@ std::unique_ptr<RunStream> MakeFileRunStream(int fd) {
   if (fd < 0) return nullptr;
   off_t at = ::lseek(fd, 0, SEEK_CUR);
   int flags = ::fcntl(fd, F_GETFL);
-  bool sequential = at < 0 ? errno == ESPIPE
-                           : at != 0 || (flags >= 0 && (flags & O_APPEND) != 0);
+  bool sequential = at < 0 ? errno == ESPIPE : at != 0 || (flags >= 0 && (flags & O_APPEND) != 0);
   if (sequential) return std::unique_ptr<RunStream>(new SequentialRunStream(fd));
   std::unique_ptr<FileRunStream> stream(new FileRunStream);
   if (!stream->Attach(fd)) return nullptr;
@@ -338,7 +344,7 @@ bool OutputFile::OpenRegular(bool exists, const struct stat& st) {
 #ifdef O_TMPFILE
   // A file without a name can't be left behind, however the process ends; it needs a
   // file system that makes them and a way to name it at the end.
-  fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (anonymousAllowed) fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd >= 0) {
     keep_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     struct stat linked;

@@ -94,6 +94,11 @@ int DescriptorNamedBy(const std::string& path);
 // dies of a signal.
 void RemovePendingTemporary();
 
+// For tests only: whether files without a name are used where the file system makes them
+// (the default); with false every replaced or new file goes through a named temporary
+// file, as on file systems that make none. Answers the setting before.
+bool AllowAnonymousTemporaryFiles(bool allowed);
+
 // Called when an existing regular file is to be written in place because its folder may
 // not be written: a failed export then loses the file's previous contents. path is the
 // file. The command line prints a notice; the host sees nothing.

@@ -25,8 +25,9 @@ bool DefaultOutputPath(const std::string& scene, std::string* out, std::string* 
   struct stat st;
   bool missing = ::stat(scene.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
   if (scene == "-" || DescriptorNamedBy(scene) >= 0 || (!missing && !S_ISREG(st.st_mode))) {
-    *why = scene + " is not a regular file, so no output name can be derived from it; "
-                   "name the output with -o";
+    *why = scene +
+           " is not a regular file, so no output name can be derived from it; "
+           "name the output with -o";
     return false;
   }
   size_t slash = scene.find_last_of("/\\");
@@ -46,8 +47,7 @@ std::string OutputPathArgument(const std::string& arg) {
 void PrepareProcessForOutput() {
   for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
     struct sigaction previous;
-    if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
-      continue;
+    if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
     struct sigaction action;
     std::memset(&action, 0, sizeof(action));
     action.sa_handler = RemoveTemporaryAndDie;
