@@ -7,7 +7,9 @@
 // (once meshes and tracks fill the sections) get the first kEveryOffsetLimit / 2 bytes
 // one by one, every byte of every chunk header and the byte at every chunk end (where the
 // length patches and the seeks back happen), and an even sample of the rest, so that one
-// scene costs a few thousand runs whatever its size.
+// scene costs a few thousand runs whatever its size. The runs use a nameless temporary
+// file; the first 64 of those offsets and the failed close are repeated with a named one
+// (as on file systems that make no nameless files), since only the file's making differs.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -165,7 +167,7 @@ TEST_P(FaultInjectionTest, ShortWriteAtEveryOffsetAndFailedCloseKeepThePreviousT
   for (bool anonymous : {true, false}) {
     AllowAnonymousTemporaryFiles(anonymous);
     std::vector<uint64_t> offsets = FaultOffsets(good);
-    if (!anonymous && offsets.size() > 64) offsets.resize(64);  // the same code after open
+    if (!anonymous && offsets.size() > 64) offsets.resize(64);
     for (uint64_t at : offsets) {
       SCOPED_TRACE(std::string(anonymous ? "nameless" : "named") + " temporary file, short " +
                    "write at byte " + std::to_string(at) + " of " + std::to_string(good.size()));
