@@ -366,10 +366,11 @@ class TsmexportPathsTest : public OutputPathsTest {
     std::string out, err;
   };
   // Runs the tool under sh with the given redirections of its own.
-  Outcome Tool(const std::string& args, const std::string& redirect = "") {
+  Outcome Tool(const std::string& args, const std::string& redirect = "",
+               const std::string& prefix = "") {
     std::string outFile = dir + "/.stdout", errFile = dir + "/.stderr";
-    std::string cmd = "cd '" + dir + "' && '" + kTool + "' " + args + " 2>'" + errFile + "' " +
-                      (redirect.empty() ? ">'" + outFile + "'" : redirect);
+    std::string cmd = "cd '" + dir + "' && " + prefix + "'" + kTool + "' " + args + " 2>'" +
+                      errFile + "' " + (redirect.empty() ? ">'" + outFile + "'" : redirect);
     Outcome o;
     int raw = std::system(("sh -c \"" + cmd + "\" </dev/null").c_str());
     o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -430,6 +431,37 @@ TEST_F(TsmexportPathsTest, DoubleDashEndsTheOptions) {
   EXPECT_EQ(ReadFileText(dir + "/-x.tsm"), MinimalBytes());
   EXPECT_EQ(Tool("-x.json").status, 2) << "without --, it is an unknown option";
   EXPECT_EQ(Tool("-- -x.json -- ").status, 2) << "a second -- is a second scene";
+}
+
+TEST_F(TsmexportPathsTest, OutputFailuresNameThePathAndTheReason) {
+  fs::create_symlink(dir + "/missing/out.tsm", dir + "/dangling.tsm");
+  Outcome o = Tool("'" + Minimal() + "' -o dangling.tsm");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err,
+            "TSMEXP4: Can't create output file\ntsmexport: dangling.tsm: symbolic link to a "
+            "missing file: No such file or directory\n");
+  EXPECT_TRUE(fs::is_symlink(dir + "/dangling.tsm"));
+  fs::create_directory(dir + "/folder.tsm");
+  o = Tool("'" + Minimal() + "' -o folder.tsm");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "TSMEXP4: Can't create output file\ntsmexport: folder.tsm: Is a directory\n");
+}
+
+TEST_F(TsmexportPathsTest, FileInLockedFolderIsWrittenInPlaceWithANotice) {
+  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+    GTEST_SKIP() << "needs the superuser and setpriv to run the tool as another user";
+  std::string bytes = MinimalBytes();
+  ASSERT_EQ(::mkdir((dir + "/locked").c_str(), 0755), 0);
+  std::string target = dir + "/locked/out.tsm";
+  WriteFile(target, "previous");
+  ASSERT_EQ(::chown(target.c_str(), kNobody, kNobody), 0);
+  Outcome o = Tool("'" + Minimal() + "' -o locked/out.tsm", ">/dev/null",
+                   "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err,
+            "tsmexport: locked/out.tsm: its folder can't be written, so the file is written in "
+            "place; if the export fails now, its previous contents are lost\n");
+  EXPECT_EQ(ReadFileText(target), bytes);
 }
 
 TEST_F(TsmexportPathsTest, FileSizeLimitFailsTheWriteInsteadOfEndingTheProcess) {
