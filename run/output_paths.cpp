@@ -1,5 +1,9 @@
 #include "run/output_paths.h"
 
+// The command line's side of the output; it runs on POSIX systems only (the Windows build
+// makes the module alone).
+#ifndef _WIN32
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -77,3 +81,5 @@ std::string InPlaceNoticeText(const std::string& path) {
 }
 
 }  // namespace tsm
+
+#endif  // _WIN32
