@@ -89,8 +89,9 @@ class RunStream : public OutStream {
 typedef std::unique_ptr<RunStream> (*RunStreamFactory)(int fd);
 
 // The factory the run uses unless a test installs another: a buffered FileStream over fd,
-// or, when fd can't seek (a pipe), a stream that keeps the whole file in memory and
-// writes it out in order when closed.
+// or, when fd can't seek (a pipe) or others write it too (append mode, a position past
+// the start), a stream that holds the whole file (its first 16 MiB in memory, the rest in
+// a temporary file without a name) and writes it out in order when closed.
 std::unique_ptr<RunStream> MakeFileRunStream(int fd);
 
 // For tests only: makes the run create its output streams with factory (null restores

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -58,31 +59,70 @@ class FileRunStream : public RunStream {
   int error_ = 0;
 };
 
+// Bytes of a sequential output held in memory; beyond them the file goes into a
+// temporary file without a name, so that a large output into a pipe costs disk rather
+// than memory.
+constexpr uint64_t kSequentialMemoryLimit = 16u << 20;
+
+// A file that can seek, for holding a sequential output: without a name in $TMPDIR (or
+// /tmp), else a named one removed at once. Answers its descriptor, or -1 with errno set.
+int OpenHoldingFile() {
+  const char* folder = std::getenv("TMPDIR");
+  std::string dir = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+  int fd = -1;
+#ifdef O_TMPFILE
+  fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+#endif
+  std::string path = dir + "/.tsm-XXXXXX";
+  fd = ::mkostemp(&path[0], O_CLOEXEC);
+  if (fd >= 0) (void)::unlink(path.c_str());
+  return fd;
+}
+
 // A stream over something that can't seek (a pipe, a terminal) or that others write too
 // (a descriptor in append mode or past its start): chunk lengths are patched after their
-// bodies, so the whole file is kept in memory and goes out in order on Close.
+// bodies, so the file is held (in memory up to kSequentialMemoryLimit bytes, then in a
+// holding file) and goes out in order on Close.
 class SequentialRunStream : public RunStream {
  public:
   explicit SequentialRunStream(int fd) : fd_(fd) {}
-  ~SequentialRunStream() override { Close(); }
+  ~SequentialRunStream() override {
+    Close();
+    if (holdingFd_ >= 0) ::close(holdingFd_);
+  }
   SequentialRunStream(const SequentialRunStream&) = delete;
   SequentialRunStream& operator=(const SequentialRunStream&) = delete;
 
   size_t Write(const void* data, size_t size) override {
     if (fd_ < 0) return 0;
-    size_t n = memory_.Write(data, size);
-    if (n != size && error_ == 0) error_ = ENOMEM;
+    if (!holding_ && memory_.Tell() + size > kSequentialMemoryLimit && !Hold()) {
+      Note(errno != 0 ? errno : EIO);
+      return 0;
+    }
+    errno = 0;
+    size_t n = holding_ ? holding_->Write(data, size) : memory_.Write(data, size);
+    if (n != size) Note(holding_ ? (errno != 0 ? errno : EIO) : ENOMEM);
+    uint64_t at = Tell();
+    if (at > end_) end_ = at;
     return n;
   }
-  uint64_t Tell() override { return memory_.Tell(); }
-  bool Seek(uint64_t pos) override { return memory_.Seek(pos); }
+  uint64_t Tell() override { return holding_ ? holding_->Tell() : memory_.Tell(); }
+  bool Seek(uint64_t pos) override { return holding_ ? holding_->Seek(pos) : memory_.Seek(pos); }
   int Close() override {
     if (fd_ < 0) return 0;
-    const std::vector<uint8_t>& bytes = memory_.Bytes();
-    bool ok = WriteAll(fd_, bytes.data(), bytes.size());
-    if (!ok && error_ == 0) error_ = errno;
+    bool ok;
+    if (holding_) {
+      ok = holding_->Close() == 0;
+      if (!ok) Note(errno != 0 ? errno : EIO);
+      ok = ok && CopyHeldBytes();
+    } else {
+      const std::vector<uint8_t>& bytes = memory_.Bytes();
+      ok = WriteAll(fd_, bytes.data(), bytes.size());
+      if (!ok) Note(errno);
+    }
     if (::close(fd_) != 0) {
-      if (error_ == 0) error_ = errno;
+      Note(errno);
       ok = false;
     }
     fd_ = -1;
@@ -91,8 +131,52 @@ class SequentialRunStream : public RunStream {
   int Error() const override { return error_; }
 
  private:
+  void Note(int error) {
+    if (error_ == 0) error_ = error;
+  }
+  // Moves what memory holds into a holding file and goes on there.
+  bool Hold() {
+    int fd = OpenHoldingFile();
+    if (fd < 0) return false;
+    holdingFd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    std::unique_ptr<FileStream> file(new FileStream);
+    if (holdingFd_ < 0 || !file->Attach(fd)) {
+      if (holdingFd_ < 0) ::close(fd);
+      return false;
+    }
+    const std::vector<uint8_t>& bytes = memory_.Bytes();
+    uint64_t pos = memory_.Tell();
+    if (!bytes.empty() && file->Write(bytes.data(), bytes.size()) != bytes.size()) return false;
+    file->Seek(pos);
+    holding_ = std::move(file);
+    memory_ = MemoryStream();
+    return true;
+  }
+  // Sends the held file out in order.
+  bool CopyHeldBytes() {
+    std::vector<uint8_t> buffer(FileStream::kDefaultBufferSize);
+    for (uint64_t at = 0; at < end_;) {
+      size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), end_ - at));
+      ssize_t n = ::pread(holdingFd_, buffer.data(), want, static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        Note(n < 0 ? errno : EIO);
+        return false;
+      }
+      if (!WriteAll(fd_, buffer.data(), static_cast<size_t>(n))) {
+        Note(errno);
+        return false;
+      }
+      at += static_cast<uint64_t>(n);
+    }
+    return true;
+  }
+
   int fd_;
   MemoryStream memory_;
+  std::unique_ptr<FileStream> holding_;  // once the file outgrew memory
+  int holdingFd_ = -1;                   // a second descriptor of the holding file
+  uint64_t end_ = 0;                     // bytes of the file so far
   int error_ = 0;
 };
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "run/export_run.h"
@@ -190,6 +192,42 @@ TEST_F(OutputPathsTest, DescriptorNamesAreWrittenInPlaceAfterWhatTheyHold) {
   EXPECT_EQ(DescriptorNamedBy("/dev/fd/1x"), -1);
   EXPECT_EQ(DescriptorNamedBy("/dev/fd/"), -1);
   EXPECT_EQ(DescriptorNamedBy("/dev/fdx/1"), -1);
+}
+
+// A pipe gets the file in order, also one larger than what the stream holds in memory
+// (the rest waits in a holding file); lengths patched long after their bytes included.
+TEST_F(OutputPathsTest, PipeReceivesALargeFileInOrder) {
+  for (size_t size : {size_t(1000), size_t(20u << 20)}) {
+    SCOPED_TRACE(size);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    std::string received;
+    std::thread reader([&] {
+      char buffer[65536];
+      for (ssize_t n; (n = ::read(ends[0], buffer, sizeof(buffer))) > 0;)
+        received.append(buffer, static_cast<size_t>(n));
+    });
+    std::unique_ptr<RunStream> stream = MakeFileRunStream(ends[1]);
+    ASSERT_TRUE(stream);
+    std::string expected;
+    std::string block(4096, '\0');
+    ASSERT_EQ(stream->Write("HEAD", 4), 4u);
+    for (size_t at = 4; at < size; at += block.size()) {
+      for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((at + i) * 7);
+      size_t n = std::min(block.size(), size - at);
+      ASSERT_EQ(stream->Write(block.data(), n), n);
+      expected.append(block, 0, n);
+    }
+    ASSERT_TRUE(stream->Seek(0));
+    ASSERT_EQ(stream->Write("head", 4), 4u);
+    ASSERT_TRUE(stream->Seek(size));
+    EXPECT_EQ(stream->Close(), 0);
+    reader.join();
+    ::close(ends[0]);
+    ASSERT_EQ(received.size(), size);
+    EXPECT_TRUE(received.compare(0, 4, "head") == 0);
+    EXPECT_TRUE(received.compare(4, std::string::npos, expected) == 0) << "bytes out of order";
+  }
 }
 
 TEST_F(OutputPathsTest, ClosedDescriptorCantBeCreatedAndNothingIsReplaced) {
