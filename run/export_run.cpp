@@ -12,6 +12,12 @@ namespace tsm {
 namespace {
 
 RunOutcome lastOutcome = RunOutcome::NONE;
+RunOutputFailure lastFailure;
+
+void NoteOutputFailure(const OutputFile& output) {
+  lastFailure.error = output.Error();
+  lastFailure.step = output.FailedStep();
+}
 
 // The run's own boxes: a string-table text, caption "TSMEXP4", OK only, shown whatever
 // QuietMode says.
@@ -55,6 +61,10 @@ RunOutcome LastRunOutcome() {
   return lastOutcome;
 }
 
+const RunOutputFailure& LastRunOutputFailure() {
+  return lastFailure;
+}
+
 int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int quiet,
                  uint32_t /*options*/) {
   QuietMode = quiet != 0 ? 1 : 0;
@@ -64,6 +74,7 @@ int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int q
 }
 
 int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
+  lastFailure = RunOutputFailure();
   TimeValue time = ip != nullptr ? ip->CurrentTime() : 0;
   MaterialTable materials;
   ReportProgress(ProgressStage::ENUMERATING, 0.0);
@@ -85,6 +96,7 @@ int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
   OutputFile output;
   output.CloseIfOpen();
   if (!output.Open(name)) {
+    NoteOutputFailure(output);
     ShowRunMessage(IDS_CANT_CREATE);
     output.CloseIfOpen();
     ReleaseRun(objects, entries, materials);
@@ -96,6 +108,7 @@ int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
   int closed = output.CloseIfOpen();
   // A rename that fails leaves the file short of its place: as bad as a failed write.
   if (written == 0 || closed != 0 || !output.Commit()) {
+    NoteOutputFailure(output);
     ShowRunMessage(IDS_WRITE_ERROR);  // before the unfinished file goes
     output.Discard();
     output.CloseIfOpen();

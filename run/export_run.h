@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "run/host_scene.h"
 #include "writer/chunk_io.h"
@@ -35,13 +36,18 @@ int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int q
 // could not be created or written. An empty scene answers 1 without creating a file.
 //
 // The file never replaces what is at name until it is complete: the bytes go into a new
-// temporary file ".<file name>.XXXXXX" in the same folder, which is renamed over name
-// once it has been written and closed (a symbolic link at name is followed, and the file
-// it points at is replaced). A failed run removes only that temporary file, so a file
-// that was at name before stays as it was. A file that may not be written is not
-// replaced either: the output can't be created. A new file gets the mode 0666 less the
-// umask; a replaced file keeps its permission bits. When name is something other than a regular
-// file (a device, a pipe), it is opened and written in place and never removed.
+// file in the same folder, one without a name where the file system makes those, or else
+// a temporary one whose name is no longer than the target's; it is put in place by
+// rename once it has been written, closed and synced. A failed run removes only that
+// file, so a file that was at name before stays as it was. A symbolic link at name is
+// never replaced: the file it leads to is, and a link that leads nowhere can't be created.
+// A file that may not be written is not replaced either: the output can't be created. A
+// new file gets the mode 0666 less the umask; a replaced file keeps its permission bits
+// and, as far as the process may, its owner and group (set-ID bits only with their own
+// owner or group). An existing file in a folder that may not be written is written in
+// place, and emptied when the run fails. A name of an open descriptor of the process
+// (/dev/stdout, /dev/fd/N, ...), a device or a pipe is written in place and never
+// removed.
 // The run-wide pointers are set while the file is written and null again afterwards, also
 // when an exception (out of memory) leaves the run.
 int RunExport(const char* name, ExportInterface* ei, HostInterface* ip);
@@ -57,6 +63,15 @@ enum class RunOutcome {
 };
 RunOutcome LastRunOutcome();
 
+// Why the output of the last run could not be created or written, for callers that say
+// more than the run's boxes: the system's error number (0 when unknown) and the step that
+// failed ("" for plain opens and writes). Both empty after any other outcome.
+struct RunOutputFailure {
+  int error = 0;
+  std::string step;
+};
+const RunOutputFailure& LastRunOutputFailure();
+
 // The stream a run writes its file through: the writers' OutStream and the close whose
 // result decides whether the file is kept.
 class RunStream : public OutStream {
@@ -64,6 +79,9 @@ class RunStream : public OutStream {
   // Writes out what is buffered and closes; answers 0 on success, non-zero when a write
   // or the close failed. Closing again answers 0.
   virtual int Close() = 0;
+  // The system's error number of the first write or close that failed; 0 when none
+  // failed or the reason is unknown.
+  virtual int Error() const { return 0; }
 };
 
 // Makes the stream for an open, empty output file descriptor fd. The stream owns fd from
@@ -71,8 +89,9 @@ class RunStream : public OutStream {
 typedef std::unique_ptr<RunStream> (*RunStreamFactory)(int fd);
 
 // The factory the run uses unless a test installs another: a buffered FileStream over fd,
-// or, when fd can't seek (a pipe), a stream that keeps the whole file in memory and
-// writes it out in order when closed.
+// or, when fd can't seek (a pipe) or others write it too (append mode, a position past
+// the start), a stream that holds the whole file (its first 16 MiB in memory, the rest in
+// a temporary file without a name) and writes it out in order when closed.
 std::unique_ptr<RunStream> MakeFileRunStream(int fd);
 
 // For tests only: makes the run create its output streams with factory (null restores

@@ -297,13 +297,17 @@ TEST_F(ExportRunTest, ShortWriteAtEveryOffsetKeepsThePreviousFile) {
     sink.boxes.clear();
     int seenWhileShown = 0;
     sink.whileShown = [&] {
-      // The box is up before anything is removed: the temporary file is still there,
-      // next to the untouched previous file.
+      // The box is up before anything is removed: the unfinished file is still there
+      // (without a name where the file system allows it, else under a temporary name no
+      // longer than the target's), next to the untouched previous file.
       std::vector<std::string> names = FolderListing(dir);
-      ASSERT_EQ(names.size(), 2u);
-      EXPECT_EQ(names[0].rfind(".out.tsm.", 0), 0u) << names[0];
-      EXPECT_EQ(names[0].size(), std::string(".out.tsm.").size() + 6);
-      EXPECT_EQ(names[1], "out.tsm");
+      ASSERT_GE(names.size(), 1u);
+      ASSERT_LE(names.size(), 2u);
+      EXPECT_EQ(names.back(), "out.tsm");
+      if (names.size() == 2) {
+        EXPECT_EQ(names[0][0], '.') << names[0];
+        EXPECT_EQ(names[0].size(), std::string("out.tsm").size());
+      }
       ExpectBytes(ReadFile(path), AsBytes("previous"));
       ++seenWhileShown;
     };

@@ -151,9 +151,11 @@ TEST_F(TsmexportTest, EmptySceneShowsNoDataExitsOneAndKeepsPreviousFile) {
 }
 
 TEST_F(TsmexportTest, UnwritablePathExitsOneWithItsMessage) {
-  Outcome o = Run("'" + kExamples + "/minimal.json' -o '" + dir + "/no such dir/out.tsm'");
+  std::string out = dir + "/no such dir/out.tsm";
+  Outcome o = Run("'" + kExamples + "/minimal.json' -o '" + out + "'");
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "TSMEXP4: Can't create output file\n");
+  EXPECT_EQ(o.err, "TSMEXP4: Can't create output file\ntsmexport: " + out +
+                       ": No such file or directory\n");
 }
 
 TEST_F(TsmexportTest, FailedWriteExitsOneAndLeavesPreviousFileByteIdentical) {
@@ -165,8 +167,9 @@ TEST_F(TsmexportTest, FailedWriteExitsOneAndLeavesPreviousFileByteIdentical) {
                     "/showroom.json' -o '" + out +
                     "' 2>&1 >/dev/null; echo \\$? >&2) 2>&1 | cat >'" + err + "'\"";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_EQ(ReadFileText(err), "TSMEXP4: Write error on file\n1\n")
-      << "message, then exit status 1";
+  EXPECT_EQ(ReadFileText(err),
+            "TSMEXP4: Write error on file\ntsmexport: " + out + ": File too large\n1\n")
+      << "message, the path and the reason, then exit status 1";
   std::remove(err.c_str());
   EXPECT_EQ(ReadFileText(out), "previous bytes");
   // Nothing else is left in the folder: the unfinished file was removed.
@@ -177,7 +180,7 @@ TEST_F(TsmexportTest, FailedWriteToDeviceExitsOne) {
   if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
   Outcome o = Run("'" + kExamples + "/minimal.json' -o /dev/full");
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "TSMEXP4: Write error on file\n");
+  EXPECT_EQ(o.err, "TSMEXP4: Write error on file\ntsmexport: /dev/full: No space left on device\n");
   EXPECT_TRUE(Exists("/dev/full"));
 }
 

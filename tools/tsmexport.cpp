@@ -9,6 +9,8 @@
 #include "plugin/messages.h"
 #include "plugin/plugin.h"
 #include "run/export_run.h"
+#include "run/output_file.h"
+#include "run/output_paths.h"
 #include "scene/scene_json.h"
 #include "tools/export_report.h"
 
@@ -19,27 +21,19 @@ const char kUsage[] =
     "\n"
     "Loads SCENE (a JSON scene file) and exports it into a chunk file.\n"
     "\n"
-    "  -o, --output OUT.tsm  the file to write (default: SCENE with the extension .tsm)\n"
+    "  -o, --output OUT.tsm  the file to write, - for standard output (default: SCENE\n"
+    "                        with the extension .tsm; SCENE must then be a regular file)\n"
     "  -q, --quiet           suppress the writers' warnings, the progress bar and the\n"
     "                        summary line (errors are still shown)\n"
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
+    "  --                    end of options: what follows is the scene file\n"
     "\n"
     "Messages are printed to standard error as CAPTION: text. After an export, one line\n"
     "on standard output sums up what the written file holds. Large scenes show a\n"
     "progress bar on standard error when it is a terminal.\n"
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
     "file could not be created or written); 2 usage or scene errors.\n";
-
-// The scene's path with its extension replaced by .tsm (added when it has none).
-std::string DefaultOutput(const std::string& scene) {
-  size_t slash = scene.find_last_of("/\\");
-  size_t dot = scene.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
-      dot == (slash == std::string::npos ? 0 : slash + 1))
-    return scene + ".tsm";
-  return scene.substr(0, dot) + ".tsm";
-}
 
 // True when both paths name one existing file.
 bool SameFile(const std::string& a, const std::string& b) {
@@ -53,13 +47,38 @@ int Usage(const char* problem) {
   return 2;
 }
 
+void PrintInPlaceNotice(const char* path) {
+  std::fprintf(stderr, "tsmexport: %s\n", tsm::InPlaceNoticeText(path).c_str());
+}
+
+// Prepares the process for writing the output; after the run, adds the path and the
+// system's reason below the box of a failed output.
+void PrepareOutput() {
+  tsm::PrepareProcessForOutput();
+  tsm::SetInPlaceNotice(PrintInPlaceNotice);
+}
+void ReportOutputFailure(const std::string& outPath) {
+  std::string line = tsm::DescribeOutputFailure(outPath);
+  if (!line.empty()) std::fprintf(stderr, "tsmexport: %s\n", line.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string scenePath, outPath;
   bool quiet = false;
+  bool optionsDone = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
+    if (optionsDone || a[0] != '-' || a[1] == '\0') {
+      if (!scenePath.empty()) return Usage("only one scene file can be exported at a time");
+      scenePath = a;
+      continue;
+    }
+    if (std::strcmp(a, "--") == 0) {
+      optionsDone = true;
+      continue;
+    }
     if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -73,17 +92,16 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
       if (i + 1 >= argc) return Usage("-o needs a file name");
       if (!outPath.empty()) return Usage("-o given twice");
-      outPath = argv[++i];
+      outPath = tsm::OutputPathArgument(argv[++i]);
       if (outPath.empty()) return Usage("-o needs a file name");
-    } else if (a[0] == '-' && a[1] != '\0') {
-      return Usage((std::string("unknown option ") + a).c_str());
     } else {
-      if (!scenePath.empty()) return Usage("only one scene file can be exported at a time");
-      scenePath = a;
+      return Usage((std::string("unknown option ") + a).c_str());
     }
   }
   if (scenePath.empty()) return Usage("no scene file given");
-  if (outPath.empty()) outPath = DefaultOutput(scenePath);
+  std::string why;
+  if (outPath.empty() && !tsm::DefaultOutputPath(scenePath, &outPath, &why))
+    return Usage(why.c_str());
   if (SameFile(scenePath, outPath)) {
     std::fprintf(stderr,
                  "tsmexport: %s: the output would overwrite the scene file; name "
@@ -112,8 +130,10 @@ int main(int argc, char** argv) {
   // decides the exit status.
   ExportInterface ei;
   ei.scene = &scene;
+  PrepareOutput();
   try {
     tsm::ExportToFile(outPath.c_str(), &ei, &scene, quiet ? 1 : 0, 0);
+    ReportOutputFailure(outPath);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "tsmexport: out of memory; %s was not written\n", outPath.c_str());
     return 1;
