@@ -18,25 +18,47 @@ class ByteBatch {
 
   explicit ByteBatch(OutStream& stream) : stream_(stream) {}
 
+  // Room for n more bytes (n <= kSize): the place to store them, or null when a write
+  // the batch had to make came back short. The caller fills all n bytes with the Store
+  // helpers below.
+  uint8_t* Reserve(size_t n) {
+    if (n_ + n > kSize && !Flush()) return nullptr;
+    uint8_t* p = buf_ + n_;
+    n_ += n;
+    return p;
+  }
+
   // Each Put answers false when a write the batch had to make came back short.
   bool PutU16(uint16_t v) {
-    if (!Room(2)) return false;
-    buf_[n_++] = static_cast<uint8_t>(v);
-    buf_[n_++] = static_cast<uint8_t>(v >> 8);
-    return true;
+    uint8_t* p = Reserve(2);
+    return p != nullptr && (StoreU16(p, v), true);
   }
   bool PutU32(uint32_t v) {
-    if (!Room(4)) return false;
-    buf_[n_++] = static_cast<uint8_t>(v);
-    buf_[n_++] = static_cast<uint8_t>(v >> 8);
-    buf_[n_++] = static_cast<uint8_t>(v >> 16);
-    buf_[n_++] = static_cast<uint8_t>(v >> 24);
-    return true;
+    uint8_t* p = Reserve(4);
+    return p != nullptr && (StoreU32(p, v), true);
   }
   bool PutF32(float v) {
+    uint8_t* p = Reserve(4);
+    return p != nullptr && (StoreF32(p, v), true);
+  }
+
+  // Little-endian stores; each answers the byte after the value.
+  static uint8_t* StoreU16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    return p + 2;
+  }
+  static uint8_t* StoreU32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+    return p + 4;
+  }
+  static uint8_t* StoreF32(uint8_t* p, float v) {
     uint32_t bits;
     std::memcpy(&bits, &v, 4);
-    return PutU32(bits);
+    return StoreU32(p, bits);
   }
 
   // Writes what is collected; answers false on a short write. Call before the chunk
@@ -48,8 +70,6 @@ class ByteBatch {
   }
 
  private:
-  bool Room(size_t need) { return n_ + need <= kSize || Flush(); }
-
   OutStream& stream_;
   uint8_t buf_[kSize];
   size_t n_ = 0;

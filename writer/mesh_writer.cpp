@@ -17,6 +17,8 @@ namespace {
 // 0.001 in single precision (bits 0x3A83126F): where a mesh at the world origin is put.
 constexpr float kOriginOffset = 0.001f;
 
+constexpr size_t kFaceRecordBytes = 32;
+
 bool WriteTriangleMesh(OutStream& stream, ObjectListItem* item) {
   Matrix3 identity;
   identity.IdentityMatrix();
@@ -52,7 +54,9 @@ bool WriteVertices(OutStream& stream, const MeshContext& mc) {
   if (!out.PutU16(static_cast<uint16_t>(mesh.getNumVerts()))) return false;
   for (const Point3& v : mesh.verts) {
     Point3 p = v * mc.geometry;
-    if (!out.PutF32(p.x) || !out.PutF32(p.y) || !out.PutF32(p.z)) return false;
+    uint8_t* at = out.Reserve(12);
+    if (at == nullptr) return false;
+    ByteBatch::StoreF32(ByteBatch::StoreF32(ByteBatch::StoreF32(at, p.x), p.y), p.z);
   }
   return out.Flush();
 }
@@ -62,8 +66,11 @@ bool WriteVertexColors(OutStream& stream, const MeshContext& mc) {
   if (mesh.getNumVertCol() != mesh.getNumVerts()) return SoftError(kVertColorSizeText);
   ByteBatch out(stream);
   if (!out.PutU16(static_cast<uint16_t>(mesh.getNumVertCol()))) return false;
-  for (const Point3& c : mesh.vertCol)
-    if (!out.PutF32(c.x) || !out.PutF32(c.y) || !out.PutF32(c.z)) return false;
+  for (const Point3& c : mesh.vertCol) {
+    uint8_t* at = out.Reserve(12);
+    if (at == nullptr) return false;
+    ByteBatch::StoreF32(ByteBatch::StoreF32(ByteBatch::StoreF32(at, c.x), c.y), c.z);
+  }
   return out.Flush();
 }
 
@@ -101,11 +108,11 @@ bool WriteFaceRecords(OutStream& stream, const Mesh& mesh, bool* smoothed) {
         if (ti < texVerts) uv[k] = Point2(mesh.tVerts[ti].x, mesh.tVerts[ti].y);
       }
     }
-    bool ok = out.PutU16(static_cast<uint16_t>(face.v[0])) &&
-              out.PutU16(static_cast<uint16_t>(face.v[1])) &&
-              out.PutU16(static_cast<uint16_t>(face.v[2])) && out.PutU16(EdgeFlags(face.flags));
-    for (int k = 0; ok && k < 3; ++k) ok = out.PutF32(uv[k].x) && out.PutF32(uv[k].y);
-    if (!ok) return false;
+    uint8_t* at = out.Reserve(kFaceRecordBytes);
+    if (at == nullptr) return false;
+    for (int k = 0; k < 3; ++k) at = ByteBatch::StoreU16(at, static_cast<uint16_t>(face.v[k]));
+    at = ByteBatch::StoreU16(at, EdgeFlags(face.flags));
+    for (int k = 0; k < 3; ++k) at = ByteBatch::StoreF32(ByteBatch::StoreF32(at, uv[k].x), uv[k].y);
   }
   return out.Flush();
 }
