@@ -42,17 +42,26 @@ class ByteBatch {
     return p != nullptr && (StoreF32(p, v), true);
   }
 
-  // Little-endian stores; each answers the byte after the value.
+  // Little-endian stores; each answers the byte after the value. On a little-endian
+  // machine a value's bytes are already in file order and are copied as they stand.
   static uint8_t* StoreU16(uint8_t* p, uint16_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(p, &v, 2);
+#else
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
+#endif
     return p + 2;
   }
   static uint8_t* StoreU32(uint8_t* p, uint32_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(p, &v, 4);
+#else
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
+#endif
     return p + 4;
   }
   static uint8_t* StoreF32(uint8_t* p, float v) {
