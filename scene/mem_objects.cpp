@@ -1,6 +1,78 @@
 #include "scene/mem_objects.h"
 
+#include <utility>
+
 namespace tsm {
+
+namespace {
+int liveConvertedMeshes = 0;
+}  // namespace
+
+bool MemMeshObject::Shape::operator==(const Shape& o) const {
+  for (int i = 0; i < 5; ++i)
+    if (data[i] != o.data[i] || size[i] != o.size[i]) return false;
+  return true;
+}
+
+MemMeshObject::Shape MemMeshObject::CurrentShape() const {
+  Shape s;
+  s.data[0] = vertices.data();
+  s.size[0] = vertices.size();
+  s.data[1] = faces.data();
+  s.size[1] = faces.size();
+  s.data[2] = texVerts.data();
+  s.size[2] = texVerts.size();
+  s.data[3] = texFaces.data();
+  s.size[3] = texFaces.size();
+  s.data[4] = vertexColors.data();
+  s.size[4] = vertexColors.size();
+  return s;
+}
+
+Mesh MemMeshObject::BuildMesh() const {
+  Mesh m;
+  m.verts = vertices;
+  m.faces.resize(faces.size());
+  for (size_t i = 0; i < faces.size(); ++i) {
+    const MemFace& src = faces[i];
+    Face& f = m.faces[i];
+    for (int k = 0; k < 3; ++k) f.v[k] = static_cast<uint32_t>(src.v[k]);
+    f.smGroup = src.smoothing;
+    f.flags = static_cast<uint32_t>(src.edgeVisible & 7);
+    f.setMatID(src.materialId);
+  }
+  m.tVerts = texVerts;
+  m.tvFace.resize(texFaces.size());
+  for (size_t i = 0; i < texFaces.size(); ++i)
+    for (int k = 0; k < 3; ++k) m.tvFace[i].t[k] = static_cast<uint32_t>(texFaces[i][k]);
+  m.vertCol = vertexColors;
+  return m;
+}
+
+Mesh* MemMeshObject::ObjectMesh() {
+  Shape now = CurrentShape();
+  if (!built_ || !(now == builtShape_)) {
+    mesh_ = BuildMesh();
+    builtShape_ = now;
+    built_ = true;
+  }
+  return &mesh_;
+}
+
+MemConvertedMesh::MemConvertedMesh(Mesh m) : mesh(std::move(m)) {
+  family = kFamilyGeometry;
+  classId = triObjectClassID;
+  convertibleToMesh = true;
+  ++liveConvertedMeshes;
+}
+
+MemConvertedMesh::~MemConvertedMesh() {
+  --liveConvertedMeshes;
+}
+
+int MemConvertedMesh::LiveCount() {
+  return liveConvertedMeshes;
+}
 
 BezierShape* MemShapeObject::ObjectShape() {
   shape_.splines.assign(splines.size(), {});

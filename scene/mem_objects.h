@@ -51,6 +51,46 @@ class MemMeshObject : public MemObject {
   std::vector<std::array<int, 3>> texFaces;  // one per face, or empty: none
   std::vector<Point3> vertexColors;          // three floats each; empty: none; the
                                              // count may differ from the vertex count
+
+  // The fields as a host mesh: face flags carry the edge bits and the material id in
+  // their upper 16 bits. Built when first asked and again whenever a field's size or its
+  // data has moved since; a caller that changes values in place without changing sizes
+  // calls MeshChanged. Owned by the object.
+  Mesh* ObjectMesh() override;
+  void MeshChanged() { built_ = false; }
+  Mesh ConvertedMesh() const override { return BuildMesh(); }
+  Mesh BuildMesh() const;
+
+ private:
+  // Where the fields stood when mesh_ was built.
+  struct Shape {
+    const void* data[5] = {};
+    size_t size[5] = {};
+    bool operator==(const Shape& o) const;
+  };
+  Shape CurrentShape() const;
+
+  Mesh mesh_;
+  Shape builtShape_;
+  bool built_ = false;
+};
+
+// A triangle mesh that a conversion made from an object of another class. It lives until
+// its ReleaseObject; LiveCount tells how many are alive, so tests can see that every
+// converted mesh was released.
+class MemConvertedMesh : public MemObject {
+ public:
+  explicit MemConvertedMesh(Mesh m);
+  ~MemConvertedMesh() override;
+  MemConvertedMesh(const MemConvertedMesh&) = delete;
+  MemConvertedMesh& operator=(const MemConvertedMesh&) = delete;
+
+  Mesh mesh;
+
+  Mesh* ObjectMesh() override { return &mesh; }
+  // Frees the object.
+  void ReleaseObject() override { delete this; }
+  static int LiveCount();
 };
 
 // One knot of a Bezier spline with its two handles, all in object space.

@@ -3,11 +3,19 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "scene/mem_objects.h"
+
 namespace tsm {
 
 int MemObject::ConvertibleTo(Class_ID id) {
   if (id == triObjectClassID) return convertibleToMesh ? 1 : 0;
   return id == classId ? 1 : 0;
+}
+
+SceneObject* MemObject::ConvertToClass(TimeValue /*t*/, Class_ID id) {
+  if (id == classId) return this;
+  if (id == triObjectClassID && convertibleToMesh) return new MemConvertedMesh(ConvertedMesh());
+  return nullptr;
 }
 
 ObjectState MemNode::EvaluateAtTime(TimeValue /*t*/, int /*mode*/) {

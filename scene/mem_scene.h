@@ -24,6 +24,12 @@ class MemObject : public SceneObject {
   int FamilyCode() override { return family; }
   Class_ID ClassIdentity() override { return classId; }
   int ConvertibleTo(Class_ID id) override;
+  // The object itself for its own class; for the triangle-mesh class, when the object is
+  // convertible, a new MemConvertedMesh of ConvertedMesh() that the caller releases with
+  // ReleaseObject; else null.
+  SceneObject* ConvertToClass(TimeValue t, Class_ID id) override;
+  // The mesh a conversion to a triangle mesh gives; empty unless a payload has one.
+  virtual Mesh ConvertedMesh() const { return Mesh(); }
 };
 
 // A dependent of a node that is not itself a node (a modifier, a controller, ...).

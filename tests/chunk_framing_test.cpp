@@ -30,10 +30,13 @@ TEST(ChunkFraming, OnlyLowSixteenBitsOfIdCount) {
 TEST(ChunkFraming, SkeletonBytes) {
   MemoryStream s;
   ASSERT_EQ(WriteTopChunk(MOD_MAIN, s, nullptr), 1);
-  // MOD_MAIN, FILE_VERSION, then the two sections as empty chunks.
-  ExpectBytes(s.Bytes(), {0xEF, 0xBE, 28,   0, 0, 0,                 //
-                          0x02, 0x00, 0x0A, 0, 0, 0, 0x03, 0, 0, 0,  //
-                          0x3D, 0x3D, 6,    0, 0, 0,                 //
+  // MOD_MAIN, FILE_VERSION, the editor section of an empty scene (mesh version and
+  // master scale), then the keyframer section.
+  ExpectBytes(s.Bytes(), {0xEF, 0xBE, 48,   0, 0, 0,                       //
+                          0x02, 0x00, 0x0A, 0, 0, 0, 0x03, 0, 0,    0,     //
+                          0x3D, 0x3D, 26,   0, 0, 0,                       //
+                          0x3E, 0x3D, 0x0A, 0, 0, 0, 0x03, 0, 0,    0,     //
+                          0x00, 0x01, 0x0A, 0, 0, 0, 0,    0, 0x80, 0x3F,  //
                           0x00, 0xB0, 6,    0, 0, 0});
 }
 
