@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -9,19 +10,29 @@
 #include "plugin/messages.h"
 #include "plugin/plugin.h"
 #include "run/export_run.h"
-#include "scene/scene_json.h"
+#include "scene/scene_import.h"
+#include "scene/scene_json_writer.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: tsmexport SCENE [-o OUT.tsm] [--quiet]\n"
+    "usage: tsmexport SCENE [-o OUT.tsm] [--quiet] [--up-axis y|z] [--no-split] [--fps N]\n"
+    "                       [--to-json OUT.json]\n"
     "\n"
-    "Loads SCENE (a JSON scene file) and exports it into a chunk file.\n"
+    "Loads SCENE (a JSON scene file, glTF 2.0 .gltf/.glb, or OBJ with MTL) and exports it\n"
+    "into a chunk file.\n"
     "\n"
     "  -o, --output OUT.tsm  the file to write (default: SCENE with the extension .tsm)\n"
     "  -q, --quiet           suppress the writers' warnings (errors are still shown)\n"
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
+    "  glTF and OBJ only:\n"
+    "      --up-axis y|z     the file's up axis (default y: turned to the Z-up world)\n"
+    "      --no-split        leave meshes above 65530 faces or vertices whole (they are\n"
+    "                        then left out of the export) instead of splitting them\n"
+    "      --fps N           frames a second for key times in seconds (default 30)\n"
+    "      --to-json OUT.json  write the loaded scene in the JSON scene format instead\n"
+    "                        of exporting (also for JSON scenes)\n"
     "\n"
     "Messages are printed to standard error as CAPTION: text.\n"
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
@@ -49,13 +60,85 @@ int Usage(const char* problem) {
   return 2;
 }
 
+// The options of the importers and of --to-json.
+struct ImportArgs {
+  tsm::ImportOptions options;
+  std::string toJson;  // empty: export as usual
+};
+
+// Reads argv[i] (and its value) when it is an import option. Answers 1 when it was one,
+// 0 when it is not, and -1 with problem set when it was given wrongly.
+int ParseImportOption(int argc, char** argv, int& i, ImportArgs& args, std::string& problem) {
+  std::string a = argv[i];
+  if (a == "--no-split") {
+    args.options.split = false;
+    return 1;
+  }
+  if (a != "--up-axis" && a != "--fps" && a != "--to-json") return 0;
+  if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+    problem = a + " needs a value";
+    return -1;
+  }
+  std::string v = argv[++i];
+  if (a == "--up-axis") {
+    if (v != "y" && v != "z" && v != "Y" && v != "Z") {
+      problem = "--up-axis takes y or z, not " + v;
+      return -1;
+    }
+    args.options.yUp = v == "y" || v == "Y";
+  } else if (a == "--fps") {
+    char* end = nullptr;
+    double fps = std::strtod(v.c_str(), &end);
+    if (end == v.c_str() || *end != '\0' || !(fps > 0 && fps <= 1000)) {
+      problem = "--fps takes a number above 0 and at most 1000, not " + v;
+      return -1;
+    }
+    args.options.fps = fps;
+  } else {
+    args.toJson = v;
+  }
+  return 1;
+}
+
+// Loads the scene by its file's extension and prints the notices; answers false (after
+// printing the error) when nothing can be exported.
+bool LoadScene(const std::string& path, const tsm::ImportOptions& options, tsm::MemScene& scene) {
+  tsm::ImportResult loaded = tsm::LoadSceneFile(path, options, scene);
+  for (const std::string& n : loaded.notices)
+    std::fprintf(stderr, "tsmexport: notice: %s\n", n.c_str());
+  if (!loaded.ok) std::fprintf(stderr, "tsmexport: %s\n", loaded.error.c_str());
+  return loaded.ok;
+}
+
+// --to-json: writes the loaded scene as a JSON scene file. Answers the exit status.
+int WriteSceneJson(const tsm::MemScene& scene, const std::string& scenePath,
+                   const std::string& jsonPath) {
+  if (SameFile(scenePath, jsonPath)) {
+    std::fprintf(stderr,
+                 "tsmexport: %s: the output would overwrite the scene file; name another\n",
+                 jsonPath.c_str());
+    return 2;
+  }
+  tsm::WriteResult written = tsm::WriteJsonScene(scene, jsonPath);
+  if (!written.ok) {
+    std::fprintf(stderr, "tsmexport: %s\n", written.error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string scenePath, outPath;
   bool quiet = false;
+  ImportArgs importArgs;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
+    std::string problem;
+    int import = ParseImportOption(argc, argv, i, importArgs, problem);
+    if (import < 0) return Usage(problem.c_str());
+    if (import > 0) continue;
     if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -89,11 +172,8 @@ int main(int argc, char** argv) {
   }
 
   tsm::MemScene scene;
-  tsm::LoadResult loaded = tsm::LoadJsonScene(scenePath, scene);
-  if (!loaded.ok) {
-    std::fprintf(stderr, "tsmexport: %s\n", loaded.error.c_str());
-    return 2;
-  }
+  if (!LoadScene(scenePath, importArgs.options, scene)) return 2;
+  if (!importArgs.toJson.empty()) return WriteSceneJson(scene, scenePath, importArgs.toJson);
   scene.ApplyHostSettings();
 
   // The module's load notification: records the handle the string table is read through.
