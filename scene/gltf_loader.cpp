@@ -19,6 +19,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kMaxHierarchyDepth = 1000;       // as in our JSON scene format
 constexpr size_t kMaxUnbackedCount = 1 << 24;  // elements of an accessor without data
+constexpr size_t kMaxTriangles = 1 << 26;      // of one mesh, whatever its primitives say
 constexpr float kTargetDistance = 1.0f;        // synthesised targets, in the node's units
 
 // Images are referenced by name; their bytes are never decoded.
@@ -40,7 +41,8 @@ std::string UriDecode(const std::string& uri) {
   std::string out;
   for (size_t i = 0; i < uri.size(); ++i) {
     unsigned value = 0;
-    if (uri[i] == '%' && i + 2 < uri.size() && std::sscanf(uri.c_str() + i + 1, "%2x", &value) == 1) {
+    if (uri[i] == '%' && i + 2 < uri.size() &&
+        std::sscanf(uri.c_str() + i + 1, "%2x", &value) == 1) {
       out.push_back(static_cast<char>(value));
       i += 2;
     } else {
@@ -76,6 +78,8 @@ class GltfImport {
 
   void Run() {
     Parse();
+    scene_.masterUnitType = 5;  // glTF lengths are meters
+    scene_.masterUnitScale = 1.0;
     BuildNodes();
     BuildAnimation();
     for (auto& t : targets_) AddLookAtTarget(scene_, t.first, t.second, kTargetDistance, names_);
@@ -97,17 +101,15 @@ class GltfImport {
     tinygltf::TinyGLTF gltf;
     gltf.SetImageLoader(SkipImage, nullptr);
     std::string err, warn;
-    bool ok = std::string(magic, 4) == "glTF"
-                  ? gltf.LoadBinaryFromFile(&model_, &err, &warn, path_)
-                  : gltf.LoadASCIIFromFile(&model_, &err, &warn, path_);
+    bool ok = std::string(magic, 4) == "glTF" ? gltf.LoadBinaryFromFile(&model_, &err, &warn, path_)
+                                              : gltf.LoadASCIIFromFile(&model_, &err, &warn, path_);
     // Missing images are reported by our own check, once each.
     size_t start = 0;
     while (start < warn.size()) {
       size_t end = warn.find('\n', start);
       if (end == std::string::npos) end = warn.size();
       std::string line = warn.substr(start, end - start);
-      if (!line.empty() && line.find("external 'uri' for image") == std::string::npos)
-        Notice(line);
+      if (!line.empty() && line.find("external 'uri' for image") == std::string::npos) Notice(line);
       start = end + 1;
     }
     if (!ok) {
@@ -146,8 +148,8 @@ class GltfImport {
       out.v.resize(a.count * comps);
       for (size_t e = 0; e < a.count; ++e)
         for (int c = 0; c < comps; ++c)
-          out.v[e * comps + c] = Component(data + e * stride + size_t(c) * size, a.componentType,
-                                           a.normalized);
+          out.v[e * comps + c] =
+              Component(data + e * stride + size_t(c) * size, a.componentType, a.normalized);
     }
     if (a.sparse.isSparse) ApplySparse(a, out, at);
     for (float f : out.v)
@@ -166,8 +168,8 @@ class GltfImport {
       throw ImportError(at + ": buffer " + Text(bv.buffer) + " does not exist");
     const std::vector<unsigned char>& buf = model_.buffers[bv.buffer].data;
     if (bv.byteOffset > buf.size() || bv.byteLength > buf.size() - bv.byteOffset)
-      throw ImportError(at + ": buffer view " + Text(viewIndex) + " reaches past the end of buffer " +
-                        Text(bv.buffer));
+      throw ImportError(at + ": buffer view " + Text(viewIndex) +
+                        " reaches past the end of buffer " + Text(bv.buffer));
     *stride = bv.byteStride != 0 ? bv.byteStride : size;
     if (*stride < size)
       throw ImportError(at + ": the stride of buffer view " + Text(viewIndex) +
@@ -301,7 +303,8 @@ class GltfImport {
     m->ambient = m->diffuse * 0.2f;
     if (Finite(pbr.roughnessFactor))
       m->shininess = float(std::min(1.0, std::max(0.0, 1.0 - pbr.roughnessFactor)));
-    if (g.alphaMode == "BLEND") m->transparency = float(std::min(1.0, std::max(0.0, 1.0 - base[3])));
+    if (g.alphaMode == "BLEND")
+      m->transparency = float(std::min(1.0, std::max(0.0, 1.0 - base[3])));
     m->twoSided = g.doubleSided;
     double glow = 0.0;
     for (double e : g.emissiveFactor)
@@ -343,13 +346,13 @@ class GltfImport {
       const tinygltf::Value& rot = v.Get("rotation");
       if (off.IsArray() && off.ArrayLen() == 2) {
         map->uOffset = Number(off.Get(0), 0.0);
-        map->vOffset = -Number(off.Get(1), 0.0);  // V runs the other way in the file
+        map->vOffset = 0.0f - Number(off.Get(1), 0.0);  // V runs the other way in the file
       }
       if (sc.IsArray() && sc.ArrayLen() == 2) {
         map->uTiling = Number(sc.Get(0), 1.0);
         map->vTiling = Number(sc.Get(1), 1.0);
       }
-      if (rot.IsNumber()) map->rotationAngle = -Number(rot, 0.0);
+      if (rot.IsNumber()) map->rotationAngle = 0.0f - Number(rot, 0.0);
     }
     m.channels[channel].map = map;
     m.channels[channel].amount = Finite(amount) ? float(amount) : 1.0f;
@@ -424,8 +427,7 @@ class GltfImport {
       }
       Values v = Read(pos->second, {TINYGLTF_TYPE_VEC3}, pat + " POSITION");
       size_t base = mesh->vertices.size();
-      if (v.count > size_t(INT32_MAX) - base)
-        throw ImportError(pat + ": too many vertices");
+      if (v.count > size_t(INT32_MAX) - base) throw ImportError(pat + ": too many vertices");
       for (size_t i = 0; i < v.count; ++i)
         mesh->vertices.push_back(axes_.Point(Point3(v.At(i, 0), v.At(i, 1), v.At(i, 2))));
       auto tex = prim.attributes.find("TEXCOORD_0");
@@ -441,7 +443,8 @@ class GltfImport {
         Values c = Read(col->second, {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, pat + " COLOR_0");
         if (c.count != v.count) throw ImportError(pat + ": COLOR_0 and POSITION counts differ");
         colors.resize(base, Point3(1, 1, 1));
-        for (size_t i = 0; i < c.count; ++i) colors.emplace_back(c.At(i, 0), c.At(i, 1), c.At(i, 2));
+        for (size_t i = 0; i < c.count; ++i)
+          colors.emplace_back(c.At(i, 0), c.At(i, 1), c.At(i, 2));
         anyColor = true;
       }
       uvs.resize(mesh->vertices.size());
@@ -459,8 +462,11 @@ class GltfImport {
         idx.resize(v.count);
         for (size_t i = 0; i < v.count; ++i) idx[i] = i;
       }
-      int slot = static_cast<int>(std::find(slots.begin(), slots.end(), prim.material) -
-                                  slots.begin());
+      if (idx.size() / 3 > kMaxTriangles - mesh->faces.size())
+        throw ImportError(at + ": more than " + std::to_string(kMaxTriangles) +
+                          " triangles is beyond reason");
+      int slot =
+          static_cast<int>(std::find(slots.begin(), slots.end(), prim.material) - slots.begin());
       if (slot == int(slots.size())) slots.push_back(prim.material);
       AddTriangles(*mesh, idx, prim.mode, base, slot);
     }
@@ -477,8 +483,8 @@ class GltfImport {
     } else if (slots.size() > 1) {
       auto* multi = scene_.Own(std::make_unique<MemMaterial>());
       multi->classId = kMultiMaterialClass;
-      multi->name = WithoutNul(g.name.empty() ? "Mesh" + Text(index) + " Materials"
-                                               : g.name + " Materials");
+      multi->name =
+          WithoutNul(g.name.empty() ? "Mesh" + Text(index) + " Materials" : g.name + " Materials");
       for (int s : slots) multi->subMaterials.push_back(Material(s));
       data.material = multi;
     }
@@ -580,7 +586,8 @@ class GltfImport {
       for (double v : n.matrix)
         if (!Finite(v)) throw ImportError(at + ": the matrix holds a value that is not finite");
       auto col = [&](int c) {
-        return Point3(float(n.matrix[c * 4]), float(n.matrix[c * 4 + 1]), float(n.matrix[c * 4 + 2]));
+        return Point3(float(n.matrix[c * 4]), float(n.matrix[c * 4 + 1]),
+                      float(n.matrix[c * 4 + 2]));
       };
       return axes_.Transform(Matrix3(col(0), col(1), col(2), col(3)));
     }
@@ -747,13 +754,14 @@ class GltfImport {
         throw ImportError(at + ": sampler " + Text(ch.sampler) + " does not exist");
       const tinygltf::AnimationSampler& s = anim.samplers[ch.sampler];
       Values in = Read(s.input, {TINYGLTF_TYPE_SCALAR}, at + " input");
-      Values out = Read(s.output, {kind == ControlKind::ROTATION ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3},
-                        at + " output");
+      Values out =
+          Read(s.output, {kind == ControlKind::ROTATION ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3},
+               at + " output");
       bool cubic = s.interpolation == "CUBICSPLINE";
       bool step = s.interpolation == "STEP";
       if (out.count != in.count * (cubic ? 3 : 1))
-        throw ImportError(at + ": the output holds " + std::to_string(out.count) +
-                          " values for " + std::to_string(in.count) + " key times");
+        throw ImportError(at + ": the output holds " + std::to_string(out.count) + " values for " +
+                          std::to_string(in.count) + " key times");
       if (cubic)
         NoticeOnce("cubic-spline animation is sampled at its keys and runs straight between them");
       MemController* c = ControllerFor(node, kind);

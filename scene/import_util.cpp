@@ -11,7 +11,8 @@ namespace tsm {
 Matrix3 AxisChange::Transform(const Matrix3& m) const {
   if (!yUp_) return m;
   // The host's X axis is the file's X, its Y the file's -Z and its Z the file's Y.
-  return Matrix3(Point(m.GetRow(0)), Point(-m.GetRow(2)), Point(m.GetRow(1)), Point(m.GetRow(3)));
+  return Matrix3(Point(m.GetRow(0)), Point(Point3() - m.GetRow(2)), Point(m.GetRow(1)),
+                 Point(m.GetRow(3)));
 }
 
 std::string WithoutNul(const std::string& text) {
@@ -49,8 +50,8 @@ Matrix3 LocalAt(const MemNode& node, const MemTransformController& tc, TimeValue
 
 }  // namespace
 
-MemNode* AddLookAtTarget(MemScene& scene, MemNode* owner, const Point3& direction,
-                         float distance, NameKeeper& names) {
+MemNode* AddLookAtTarget(MemScene& scene, MemNode* owner, const Point3& direction, float distance,
+                         NameKeeper& names) {
   MemNode* parent = owner->parent == scene.Root() ? nullptr : owner->parent;
   MemNode* target = scene.AddNode(names.Unique(owner->name + ".Target", "Target"), parent);
   target->object = scene.AddObject(kFamilyHelper, kTargetObjectClass);
@@ -165,12 +166,11 @@ void SplitLargeMeshes(MemScene& scene, const std::vector<MemNode*>& meshNodes,
         first = end;
       }
       found = pieces.emplace(mesh, std::move(made)).first;
-      notices.push_back(label + ": mesh of \"" + node->name + "\" has " +
-                        std::to_string(mesh->faces.size()) + " faces and " +
-                        std::to_string(mesh->vertices.size()) +
-                        " vertices, more than one object of the file holds (" +
-                        std::to_string(kMaxFileMeshSize) + "); split into " +
-                        std::to_string(found->second.size()) + " pieces");
+      notices.push_back(
+          label + ": mesh of \"" + node->name + "\" has " + std::to_string(mesh->faces.size()) +
+          " faces and " + std::to_string(mesh->vertices.size()) +
+          " vertices, more than one object of the file holds (" + std::to_string(kMaxFileMeshSize) +
+          "); split into " + std::to_string(found->second.size()) + " pieces");
     }
     auto* dummy = scene.Own(std::make_unique<MemDummyObject>());
     if (!mesh->vertices.empty()) {

@@ -26,10 +26,11 @@ struct ImportError : std::runtime_error {
 class AxisChange {
  public:
   explicit AxisChange(bool yUp) : yUp_(yUp) {}
-  Point3 Point(const Point3& p) const { return yUp_ ? Point3(p.x, -p.z, p.y) : p; }
+  // (0 - z keeps a zero positive, so that files read "0" rather than "-0".)
+  Point3 Point(const Point3& p) const { return yUp_ ? Point3(p.x, 0.0f - p.z, p.y) : p; }
   // A rotation of the file's axes as a rotation of the host's: the same rotation turned
   // about the changed axis.
-  Quat Rotation(const Quat& q) const { return yUp_ ? Quat(q.x, -q.z, q.y, q.w) : q; }
+  Quat Rotation(const Quat& q) const { return yUp_ ? Quat(q.x, 0.0f - q.z, q.y, q.w) : q; }
   // Per-axis scale factors: the Y and Z factors trade places.
   Point3 Scale(const Point3& s) const { return yUp_ ? Point3(s.x, s.z, s.y) : s; }
   // A transform of the file's space as one of the host's (C^-1 * M * C for row vectors).
@@ -56,8 +57,8 @@ std::string WithoutNul(const std::string& text);
 // direction from owner's origin, in owner's local axes (dir need not be unit). When
 // owner has a transform controller, the target's position follows it at the owner's key
 // times. Answers the target node.
-MemNode* AddLookAtTarget(MemScene& scene, MemNode* owner, const Point3& direction,
-                         float distance, NameKeeper& names);
+MemNode* AddLookAtTarget(MemScene& scene, MemNode* owner, const Point3& direction, float distance,
+                         NameKeeper& names);
 
 // Splits every mesh of the given nodes that has more than kMaxFileMeshSize faces or
 // vertices into pieces that fit, each a child node of the original with the same material;

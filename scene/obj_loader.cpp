@@ -101,7 +101,8 @@ class ObjImport {
     size_t corner = 0;
     for (size_t f = 0; f < m.num_face_vertices.size(); ++f) {
       size_t n = m.num_face_vertices[f];
-      if (corner + n > m.indices.size()) throw ImportError("\"" + name + "\": face data is cut short");
+      if (corner + n > m.indices.size())
+        throw ImportError("\"" + name + "\": face data is cut short");
       if (n != 3) {
         corner += n;
         continue;

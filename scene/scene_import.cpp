@@ -26,8 +26,9 @@ ImportResult LoadSceneFile(const std::string& path, const ImportOptions& options
     result.error = loaded.error;
     return result;
   }
-  result.error = path + ": unknown kind of scene file; the name must end in .json, .gltf, "
-                        ".glb or .obj";
+  result.error = path +
+                 ": unknown kind of scene file; the name must end in .json, .gltf, "
+                 ".glb or .obj";
   return result;
 }
 

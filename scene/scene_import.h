@@ -16,9 +16,9 @@ constexpr int kMaxFileMeshSize = 65530;
 
 // How an imported scene is made.
 struct ImportOptions {
-  bool yUp = true;     // the file is Y-up: (x, y, z) lands at (x, -z, y); false: keep as is
-  bool split = true;   // meshes above kMaxFileMeshSize are split into child nodes
-  double fps = 30.0;   // frames a second: converts key times in seconds to frames
+  bool yUp = true;    // the file is Y-up: (x, y, z) lands at (x, -z, y); false: keep as is
+  bool split = true;  // meshes above kMaxFileMeshSize are split into child nodes
+  double fps = 30.0;  // frames a second: converts key times in seconds to frames
 };
 
 // The outcome of a load. On failure, error names the file and what is wrong, and the

@@ -18,7 +18,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr double kPi = 3.14159265358979323846;
-const char* const kUnitNames[] = {"inches", "feet",   "miles",     "millimeters",
+const char* const kUnitNames[] = {"inches",      "feet",   "miles",     "millimeters",
                                   "centimeters", "meters", "kilometers"};
 
 struct WriteError : std::runtime_error {
@@ -48,8 +48,8 @@ Json Vec(const Point3& p, const std::string& where) {
 }
 
 Json QuatJson(const Quat& q, const std::string& where) {
-  return Json{{"quat", Json::array({Num(q.x, where), Num(q.y, where), Num(q.z, where),
-                                    Num(q.w, where)})}};
+  return Json{
+      {"quat", Json::array({Num(q.x, where), Num(q.y, where), Num(q.z, where), Num(q.w, where)})}};
 }
 
 Json Ticks(TimeValue t) {
@@ -93,8 +93,8 @@ class SceneWriter {
   Json Settings() {
     Json s;
     s["ticksPerFrame"] = scene_.ticksPerFrame;
-    s["animationRange"] = Json::array({Ticks(scene_.animationRange.Start()),
-                                       Ticks(scene_.animationRange.End())});
+    s["animationRange"] =
+        Json::array({Ticks(scene_.animationRange.Start()), Ticks(scene_.animationRange.End())});
     s["currentTime"] = Ticks(scene_.currentTime);
     if (scene_.masterUnitType < 0 || scene_.masterUnitType > 6)
       throw WriteError("settings: unknown master unit type " +
@@ -219,8 +219,9 @@ class SceneWriter {
           key["value"] = Vec(k.p, at);
           break;
         case ControlKind::ROTATION:
-          key["value"] = keyed ? Json{{"axis", Vec(k.aa.axis, at)}, {"angle", Degrees(k.aa.angle, at)}}
-                               : QuatJson(k.q, at);
+          key["value"] =
+              keyed ? Json{{"axis", Vec(k.aa.axis, at)}, {"angle", Degrees(k.aa.angle, at)}}
+                    : QuatJson(k.q, at);
           break;
       }
       if (keyed) {
@@ -321,9 +322,8 @@ class SceneWriter {
     if (!m.texVerts.empty()) {
       Json uvs = Json::array();
       for (const Point3& t : m.texVerts)
-        uvs.push_back(t.z == 0.0f && !std::signbit(t.z)
-                          ? Json::array({Num(t.x, at), Num(t.y, at)})
-                          : Vec(t, at));
+        uvs.push_back(t.z == 0.0f && !std::signbit(t.z) ? Json::array({Num(t.x, at), Num(t.y, at)})
+                                                        : Vec(t, at));
       j["uvs"] = std::move(uvs);
     }
     if (!m.texFaces.empty()) {
@@ -427,14 +427,22 @@ class SceneWriter {
 
   static std::string ChannelName(int c) {
     switch (c) {
-      case kChannelDiffuse: return "diffuse";
-      case kChannelSpecular: return "specular";
-      case kChannelShininess: return "shininess";
-      case kChannelSelfIllum: return "selfIllumination";
-      case kChannelOpacity: return "opacity";
-      case kChannelBump: return "bump";
-      case kChannelReflection: return "reflection";
-      default: return std::to_string(c);
+      case kChannelDiffuse:
+        return "diffuse";
+      case kChannelSpecular:
+        return "specular";
+      case kChannelShininess:
+        return "shininess";
+      case kChannelSelfIllum:
+        return "selfIllumination";
+      case kChannelOpacity:
+        return "opacity";
+      case kChannelBump:
+        return "bump";
+      case kChannelReflection:
+        return "reflection";
+      default:
+        return std::to_string(c);
     }
   }
 
@@ -456,8 +464,10 @@ class SceneWriter {
       j["vTiling"] = Num(m->vTiling, at);
       j["angle"] = Degrees(m->rotationAngle, at);
       j["blur"] = Num(m->blur, at);
-      j["tiling"] = {{"repeatU", (m->tilingBits & 1) != 0}, {"repeatV", (m->tilingBits & 2) != 0},
-                     {"mirrorU", (m->tilingBits & 4) != 0}, {"mirrorV", (m->tilingBits & 8) != 0}};
+      j["tiling"] = {{"repeatU", (m->tilingBits & 1) != 0},
+                     {"repeatV", (m->tilingBits & 2) != 0},
+                     {"mirrorU", (m->tilingBits & 4) != 0},
+                     {"mirrorV", (m->tilingBits & 8) != 0}};
       j["inverted"] = m->outputInverted;
       static const char* const kFilters[] = {"pyramidal", "summedArea", "none"};
       if (m->filterType < 0 || m->filterType > 2)

@@ -37,39 +37,37 @@ GltfBuilder Sample(bool animated = true) {
                          {"mode", 5},
                          {"material", 1}},
                         {{"attributes", {{"POSITION", pos}}}, {"mode", 0}}}}}};
-  json transform = {{"KHR_texture_transform",
-                     {{"offset", {0.5, 0.25}}, {"scale", {2, 3}}, {"rotation", 0.5}}}};
-  b.doc["materials"] = {{{"name", "Red"},
-                         {"pbrMetallicRoughness",
-                          {{"baseColorFactor", {1, 0, 0, 0.5}},
-                           {"baseColorTexture", {{"index", 0}, {"extensions", transform}}}}},
-                         {"normalTexture", {{"index", 1}, {"scale", 2}}},
-                         {"emissiveFactor", {0.2, 0.4, 0.1}},
-                         {"alphaMode", "BLEND"},
-                         {"doubleSided", true}},
-                        {{"name", "Blue"},
-                         {"pbrMetallicRoughness", {{"baseColorFactor", {0, 0, 1, 1}}}}}};
+  json transform = {
+      {"KHR_texture_transform", {{"offset", {0.5, 0.25}}, {"scale", {2, 3}}, {"rotation", 0.5}}}};
+  b.doc["materials"] = {
+      {{"name", "Red"},
+       {"pbrMetallicRoughness",
+        {{"baseColorFactor", {1, 0, 0, 0.5}},
+         {"baseColorTexture", {{"index", 0}, {"extensions", transform}}}}},
+       {"normalTexture", {{"index", 1}, {"scale", 2}}},
+       {"emissiveFactor", {0.2, 0.4, 0.1}},
+       {"alphaMode", "BLEND"},
+       {"doubleSided", true}},
+      {{"name", "Blue"}, {"pbrMetallicRoughness", {{"baseColorFactor", {0, 0, 1, 1}}}}}};
   b.doc["textures"] = {{{"source", 0}}, {{"source", 1}}};
   b.doc["images"] = {{{"uri", "red%20paint.png"}}, {{"uri", "bump.png"}}};
   b.doc["cameras"] = {
       {{"type", "perspective"}, {"perspective", {{"yfov", 0.8}, {"znear", 0.5}, {"zfar", 200}}}}};
   b.doc["extensionsUsed"] = {"KHR_lights_punctual", "KHR_texture_transform"};
-  b.doc["extensions"] = {
-      {"KHR_lights_punctual",
-       {{"lights",
-         {{{"type", "spot"},
-           {"color", {1, 0.5, 0.25}},
-           {"intensity", 3},
-           {"range", 10},
-           {"spot", {{"innerConeAngle", 0.2}, {"outerConeAngle", 0.4}}}},
-          {{"type", "directional"}}}}}}};
+  b.doc["extensions"] = {{"KHR_lights_punctual",
+                          {{"lights",
+                            {{{"type", "spot"},
+                              {"color", {1, 0.5, 0.25}},
+                              {"intensity", 3},
+                              {"range", 10},
+                              {"spot", {{"innerConeAngle", 0.2}, {"outerConeAngle", 0.4}}}},
+                             {{"type", "directional"}}}}}}};
   auto light = [](int i) { return json{{"KHR_lights_punctual", {{"light", i}}}}; };
-  b.doc["nodes"] = {
-      {{"name", "Group"}, {"translation", {1, 2, 3}}, {"children", {1, 2, 3}}},
-      {{"name", "Box"}, {"mesh", 0}},
-      {{"name", "Cam"}, {"camera", 0}, {"translation", {0, 0, 5}}},
-      {{"name", "Spot"}, {"extensions", light(0)}},
-      {{"name", "Sun"}, {"extensions", light(1)}}};
+  b.doc["nodes"] = {{{"name", "Group"}, {"translation", {1, 2, 3}}, {"children", {1, 2, 3}}},
+                    {{"name", "Box"}, {"mesh", 0}},
+                    {{"name", "Cam"}, {"camera", 0}, {"translation", {0, 0, 5}}},
+                    {{"name", "Spot"}, {"extensions", light(0)}},
+                    {{"name", "Sun"}, {"extensions", light(1)}}};
   b.doc["scenes"] = {{{"nodes", {0, 4}}}};
   b.doc["scene"] = 0;
   if (animated) {
@@ -103,9 +101,10 @@ TEST_F(GltfLoaderTest, HierarchyCoordinatesAndTargets) {
   ASSERT_TRUE(r.ok) << r.error;
   std::vector<std::string> order;
   for (const auto& n : scene.Nodes()) order.push_back(n->name + "<" + n->parent->name);
-  EXPECT_EQ(order, (std::vector<std::string>{"Group<Scene Root", "Box<Group", "Cam<Group",
-                                             "Spot<Group", "Sun<Scene Root", "Cam.Target<Group",
-                                             "Spot.Target<Group"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"Group<Scene Root", "Box<Group", "Cam<Group", "Spot<Group",
+                                      "Sun<Scene Root", "Cam.Target<Group", "Spot.Target<Group"}));
+  EXPECT_EQ(scene.masterUnitType, 5) << "glTF lengths are meters";
   MemNode* group = Node(scene, "Group");
   EXPECT_EQ(group->object->ClassIdentity(), kDummyObjectClass);
   EXPECT_EQ(Node(scene, "Sun")->object->ClassIdentity(), kDummyObjectClass);
@@ -231,15 +230,15 @@ TEST_F(GltfLoaderTest, BadFilesGiveOneMessageNamingTheFile) {
     const char* expected;
   };
   std::vector<Case> cases = {
-      {"index past the vertices", [](json& d) {
+      {"index past the vertices",
+       [](json& d) {
          d["accessors"][4]["componentType"] = 5125;
          d["accessors"][4]["count"] = 2;
        },
        "out of range"},
       {"accessor past its view", [](json& d) { d["accessors"][0]["count"] = 4; },
        "do not fit in buffer view"},
-      {"view past its buffer", [](json& d) { d["bufferViews"][0]["byteLength"] = 1 << 20; },
-       ""},
+      {"view past its buffer", [](json& d) { d["bufferViews"][0]["byteLength"] = 1 << 20; }, ""},
       {"absurd count without data",
        [](json& d) {
          d["accessors"][0].erase("bufferView");
@@ -250,7 +249,8 @@ TEST_F(GltfLoaderTest, BadFilesGiveOneMessageNamingTheFile) {
       {"missing mesh", [](json& d) { d["nodes"][1]["mesh"] = 7; }, "mesh 7 does not exist"},
       {"missing material", [](json& d) { d["meshes"][0]["primitives"][0]["material"] = 9; },
        "material 9 does not exist"},
-      {"missing light", [](json& d) { d["nodes"][3]["extensions"]["KHR_lights_punctual"]["light"] = 5; },
+      {"missing light",
+       [](json& d) { d["nodes"][3]["extensions"]["KHR_lights_punctual"]["light"] = 5; },
        "light 5 does not exist"},
       {"short animation output", [](json& d) { d["animations"][0]["samplers"][0]["output"] = 3; },
        "values for 3 key times"},

@@ -20,8 +20,7 @@
 namespace tsm {
 
 inline std::string Base64(const std::string& bytes) {
-  static const char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   for (size_t i = 0; i < bytes.size(); i += 3) {
     uint32_t n = uint8_t(bytes[i]) << 16;

@@ -26,13 +26,13 @@ const char kUsage[] =
     "  -q, --quiet           suppress the writers' warnings (errors are still shown)\n"
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
-    "  glTF and OBJ only:\n"
+    "      --to-json OUT.json  write the loaded scene in the JSON scene format instead\n"
+    "                        of exporting\n"
+    "  for glTF and OBJ scenes:\n"
     "      --up-axis y|z     the file's up axis (default y: turned to the Z-up world)\n"
     "      --no-split        leave meshes above 65530 faces or vertices whole (they are\n"
     "                        then left out of the export) instead of splitting them\n"
     "      --fps N           frames a second for key times in seconds (default 30)\n"
-    "      --to-json OUT.json  write the loaded scene in the JSON scene format instead\n"
-    "                        of exporting (also for JSON scenes)\n"
     "\n"
     "Messages are printed to standard error as CAPTION: text.\n"
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
@@ -114,8 +114,7 @@ bool LoadScene(const std::string& path, const tsm::ImportOptions& options, tsm::
 int WriteSceneJson(const tsm::MemScene& scene, const std::string& scenePath,
                    const std::string& jsonPath) {
   if (SameFile(scenePath, jsonPath)) {
-    std::fprintf(stderr,
-                 "tsmexport: %s: the output would overwrite the scene file; name another\n",
+    std::fprintf(stderr, "tsmexport: %s: the output would overwrite the scene file; name another\n",
                  jsonPath.c_str());
     return 2;
   }
