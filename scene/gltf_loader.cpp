@@ -103,13 +103,15 @@ class GltfImport {
     std::string err, warn;
     bool ok = std::string(magic, 4) == "glTF" ? gltf.LoadBinaryFromFile(&model_, &err, &warn, path_)
                                               : gltf.LoadASCIIFromFile(&model_, &err, &warn, path_);
-    // Missing images are reported by our own check, once each.
+    // Missing images are reported by our own check, once each; a missing buffer fails.
     size_t start = 0;
     while (start < warn.size()) {
       size_t end = warn.find('\n', start);
       if (end == std::string::npos) end = warn.size();
       std::string line = warn.substr(start, end - start);
-      if (!line.empty() && line.find("external 'uri' for image") == std::string::npos) Notice(line);
+      if (!line.empty() && line.find("external 'uri' for image") == std::string::npos &&
+          line.rfind("File not found", 0) != 0)
+        Notice(line);
       start = end + 1;
     }
     if (!ok) {
@@ -175,10 +177,10 @@ class GltfImport {
       throw ImportError(at + ": the stride of buffer view " + Text(viewIndex) +
                         " is smaller than one element");
     if (count > 0) {
-      // count elements need (count - 1) strides and one element; a count beyond the view's
-      // length can never fit, which also keeps the product below from overflowing.
-      if (count > bv.byteLength || offset > bv.byteLength ||
-          (count - 1) * *stride + size > bv.byteLength - offset)
+      // count elements need (count - 1) strides and one element; compared by division, so
+      // that no product can overflow.
+      size_t avail = offset > bv.byteLength ? 0 : bv.byteLength - offset;
+      if (offset > bv.byteLength || size > avail || count - 1 > (avail - size) / *stride)
         throw ImportError(at + ": " + std::to_string(count) +
                           " elements do not fit in buffer view " + Text(viewIndex));
     }
@@ -575,7 +577,9 @@ class GltfImport {
     auto it = n.extensions.find("KHR_lights_punctual");
     if (it == n.extensions.end() || !it->second.IsObject()) return -1;
     const tinygltf::Value& l = it->second.Get("light");
-    return l.IsInt() || l.IsNumber() ? l.GetNumberAsInt() : -1;
+    if (l.IsInt()) return l.Get<int>();
+    double d = l.IsNumber() ? l.GetNumberAsDouble() : -1.0;
+    return d >= 0 && d < 2147483647.0 ? int(d) : -1;
   }
 
   // ---- nodes ----

@@ -286,5 +286,16 @@ TEST_F(GltfLoaderTest, BadFilesGiveOneMessageNamingTheFile) {
   }
 }
 
+TEST_F(GltfLoaderTest, EveryCutOfAFileFailsWithItsName) {
+  std::string text = Sample().Text();
+  for (size_t n = 0; n < text.size(); n += 5) {
+    MemScene s;
+    std::string path = dir.Write("cut.gltf", text.substr(0, n));
+    ImportResult r = LoadGltfScene(path, ImportOptions(), s);
+    EXPECT_FALSE(r.ok) << n;
+    EXPECT_EQ(r.error.rfind(path + ": ", 0), 0u) << n << ": " << r.error;
+  }
+}
+
 }  // namespace
 }  // namespace tsm

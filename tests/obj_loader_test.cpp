@@ -135,6 +135,17 @@ TEST_F(ObjLoaderTest, BadFilesGiveOneMessageNamingTheFile) {
   EXPECT_NE(Joined(missingMtl.notices).find("gone.mtl"), std::string::npos);
 }
 
+TEST_F(ObjLoaderTest, EveryCutOfAFileLoadsOrFailsWithItsName) {
+  std::string text = kObj;
+  dir.Write("two.mtl", kMtl);
+  for (size_t n = 0; n <= text.size(); ++n) {
+    MemScene s;
+    std::string path = dir.Write("cut.obj", text.substr(0, n));
+    ImportResult r = LoadObjScene(path, ImportOptions(), s);
+    if (!r.ok) EXPECT_EQ(r.error.rfind(path + ": ", 0), 0u) << n << ": " << r.error;
+  }
+}
+
 // A mesh above the file's limit, as an OBJ: a grid of quads (too many faces) or separate
 // triangles (too many vertices, fewer faces).
 std::string LargeObj(bool grid) {
