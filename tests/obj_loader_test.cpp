@@ -142,7 +142,9 @@ TEST_F(ObjLoaderTest, EveryCutOfAFileLoadsOrFailsWithItsName) {
     MemScene s;
     std::string path = dir.Write("cut.obj", text.substr(0, n));
     ImportResult r = LoadObjScene(path, ImportOptions(), s);
-    if (!r.ok) EXPECT_EQ(r.error.rfind(path + ": ", 0), 0u) << n << ": " << r.error;
+    if (!r.ok) {
+      EXPECT_EQ(r.error.rfind(path + ": ", 0), 0u) << n << ": " << r.error;
+    }
   }
 }
 
