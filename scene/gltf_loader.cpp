@@ -313,17 +313,20 @@ class GltfImport {
       if (Finite(e)) glow = std::max(glow, e);
     m->selfIllumination = float(std::min(glow, 1.0));
     SetChannel(*m, kChannelDiffuse, pbr.baseColorTexture.index, pbr.baseColorTexture.extensions,
-               1.0, at);
+               1.0, at, pbr.baseColorTexture.texCoord);
     SetChannel(*m, kChannelBump, g.normalTexture.index, g.normalTexture.extensions,
-               g.normalTexture.scale, at);
+               g.normalTexture.scale, at, g.normalTexture.texCoord);
     SetChannel(*m, kChannelSelfIllum, g.emissiveTexture.index, g.emissiveTexture.extensions, 1.0,
-               at);
+               at, g.emissiveTexture.texCoord);
     return m;
   }
 
   void SetChannel(MemMaterial& m, int channel, int texture, const tinygltf::ExtensionMap& ext,
-                  double amount, const std::string& at) {
+                  double amount, const std::string& at, int texCoord) {
     if (texture < 0) return;
+    if (texCoord != 0)
+      NoticeOnce(at + ": a map uses TEXCOORD_" + Text(texCoord) +
+                 "; the file holds one set of texture coordinates, TEXCOORD_0");
     if (size_t(texture) >= model_.textures.size())
       throw ImportError(at + ": texture " + Text(texture) + " does not exist");
     const tinygltf::Texture& t = model_.textures[texture];
