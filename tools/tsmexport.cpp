@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -11,15 +12,18 @@
 #include "run/export_run.h"
 #include "run/output_file.h"
 #include "run/output_paths.h"
-#include "scene/scene_json.h"
+#include "scene/scene_import.h"
+#include "scene/scene_json_writer.h"
 #include "tools/export_report.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: tsmexport SCENE [-o OUT.tsm] [--quiet]\n"
+    "usage: tsmexport SCENE [-o OUT.tsm] [--quiet] [--up-axis y|z] [--no-split] [--fps N]\n"
+    "                       [--to-json OUT.json]\n"
     "\n"
-    "Loads SCENE (a JSON scene file) and exports it into a chunk file.\n"
+    "Loads SCENE (a JSON scene file, glTF 2.0 .gltf/.glb, or OBJ with MTL) and exports it\n"
+    "into a chunk file.\n"
     "\n"
     "  -o, --output OUT.tsm  the file to write, - for standard output (default: SCENE\n"
     "                        with the extension .tsm; SCENE must then be a regular file)\n"
@@ -28,6 +32,13 @@ const char kUsage[] =
     "  -h, --help            show this help\n"
     "      --version         show the version\n"
     "  --                    end of options: what follows is the scene file\n"
+    "      --to-json OUT.json  write the loaded scene in the JSON scene format instead\n"
+    "                        of exporting\n"
+    "  for glTF and OBJ scenes:\n"
+    "      --up-axis y|z     the file's up axis (default y: turned to the Z-up world)\n"
+    "      --no-split        leave meshes above 65530 faces or vertices whole (they are\n"
+    "                        then left out of the export) instead of splitting them\n"
+    "      --fps N           frames a second for key times in seconds (default 30)\n"
     "\n"
     "Messages are printed to standard error as CAPTION: text. After an export, one line\n"
     "on standard output sums up what the written file holds. Large scenes show a\n"
@@ -62,11 +73,78 @@ void ReportOutputFailure(const std::string& outPath) {
   if (!line.empty()) std::fprintf(stderr, "tsmexport: %s\n", line.c_str());
 }
 
+// The options of the importers and of --to-json.
+struct ImportArgs {
+  tsm::ImportOptions options;
+  std::string toJson;  // empty: export as usual
+};
+
+// Reads argv[i] (and its value) when it is an import option. Answers 1 when it was one,
+// 0 when it is not, and -1 with problem set when it was given wrongly.
+int ParseImportOption(int argc, char** argv, int& i, ImportArgs& args, std::string& problem) {
+  std::string a = argv[i];
+  if (a == "--no-split") {
+    args.options.split = false;
+    return 1;
+  }
+  if (a != "--up-axis" && a != "--fps" && a != "--to-json") return 0;
+  if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+    problem = a + " needs a value";
+    return -1;
+  }
+  std::string v = argv[++i];
+  if (a == "--up-axis") {
+    if (v != "y" && v != "z" && v != "Y" && v != "Z") {
+      problem = "--up-axis takes y or z, not " + v;
+      return -1;
+    }
+    args.options.yUp = v == "y" || v == "Y";
+  } else if (a == "--fps") {
+    char* end = nullptr;
+    double fps = std::strtod(v.c_str(), &end);
+    if (end == v.c_str() || *end != '\0' || !(fps > 0 && fps <= 1000)) {
+      problem = "--fps takes a number above 0 and at most 1000, not " + v;
+      return -1;
+    }
+    args.options.fps = fps;
+  } else {
+    args.toJson = v;
+  }
+  return 1;
+}
+
+// Loads the scene by its file's extension and prints the notices; answers false (after
+// printing the error) when nothing can be exported.
+bool LoadScene(const std::string& path, const tsm::ImportOptions& options, tsm::MemScene& scene) {
+  tsm::ImportResult loaded = tsm::LoadSceneFile(path, options, scene);
+  for (const std::string& n : loaded.notices)
+    std::fprintf(stderr, "tsmexport: notice: %s\n", n.c_str());
+  if (!loaded.ok) std::fprintf(stderr, "tsmexport: %s\n", loaded.error.c_str());
+  return loaded.ok;
+}
+
+// --to-json: writes the loaded scene as a JSON scene file. Answers the exit status.
+int WriteSceneJson(const tsm::MemScene& scene, const std::string& scenePath,
+                   const std::string& jsonPath) {
+  if (SameFile(scenePath, jsonPath)) {
+    std::fprintf(stderr, "tsmexport: %s: the output would overwrite the scene file; name another\n",
+                 jsonPath.c_str());
+    return 2;
+  }
+  tsm::WriteResult written = tsm::WriteJsonScene(scene, jsonPath);
+  if (!written.ok) {
+    std::fprintf(stderr, "tsmexport: %s\n", written.error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string scenePath, outPath;
   bool quiet = false;
+  ImportArgs importArgs;
   bool optionsDone = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
@@ -79,6 +157,10 @@ int main(int argc, char** argv) {
       optionsDone = true;
       continue;
     }
+    std::string problem;
+    int import = ParseImportOption(argc, argv, i, importArgs, problem);
+    if (import < 0) return Usage(problem.c_str());
+    if (import > 0) continue;
     if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -100,9 +182,10 @@ int main(int argc, char** argv) {
   }
   if (scenePath.empty()) return Usage("no scene file given");
   std::string why;
-  if (outPath.empty() && !tsm::DefaultOutputPath(scenePath, &outPath, &why))
+  bool exporting = importArgs.toJson.empty();
+  if (exporting && outPath.empty() && !tsm::DefaultOutputPath(scenePath, &outPath, &why))
     return Usage(why.c_str());
-  if (SameFile(scenePath, outPath)) {
+  if (exporting && SameFile(scenePath, outPath)) {
     std::fprintf(stderr,
                  "tsmexport: %s: the output would overwrite the scene file; name "
                  "another with -o\n",
@@ -114,13 +197,11 @@ int main(int argc, char** argv) {
   if (!quiet && tsm::LargeSceneFile(scenePath)) progress.Install();
   tsm::ReportProgress(tsm::ProgressStage::LOADING, 0.0);
   tsm::MemScene scene;
-  tsm::LoadResult loaded = tsm::LoadJsonScene(scenePath, scene);
+  bool ok = LoadScene(scenePath, importArgs.options, scene);
   tsm::ReportProgress(tsm::ProgressStage::LOADING, 1.0);
-  if (!quiet && loaded.ok && tsm::LargeScene(scene)) progress.Install();
-  if (!loaded.ok) {
-    std::fprintf(stderr, "tsmexport: %s\n", loaded.error.c_str());
-    return 2;
-  }
+  if (!ok) return 2;
+  if (!exporting) return WriteSceneJson(scene, scenePath, importArgs.toJson);
+  if (!quiet && tsm::LargeScene(scene)) progress.Install();
   scene.ApplyHostSettings();
 
   // The module's load notification: records the handle the string table is read through.

@@ -1,0 +1,856 @@
+#include "scene/gltf_loader.h"
+
+#include <tiny_gltf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "scene/import_util.h"
+#include "scene/mem_material.h"
+
+namespace tsm {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kMaxHierarchyDepth = 1000;       // as in our JSON scene format
+constexpr size_t kMaxUnbackedCount = 1 << 24;  // elements of an accessor without data
+constexpr size_t kMaxTriangles = 1 << 26;      // of one mesh, whatever its primitives say
+constexpr float kTargetDistance = 1.0f;        // synthesised targets, in the node's units
+
+// Images are referenced by name; their bytes are never decoded.
+bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int,
+               const unsigned char*, int, void*) {
+  return true;
+}
+
+std::string Text(int index) {
+  return std::to_string(index);
+}
+
+bool Finite(double v) {
+  return std::isfinite(v) && std::fabs(v) <= 3.4028235e38;
+}
+
+// %xx escapes of a URI undone.
+std::string UriDecode(const std::string& uri) {
+  std::string out;
+  for (size_t i = 0; i < uri.size(); ++i) {
+    unsigned value = 0;
+    if (uri[i] == '%' && i + 2 < uri.size() &&
+        std::sscanf(uri.c_str() + i + 1, "%2x", &value) == 1) {
+      out.push_back(static_cast<char>(value));
+      i += 2;
+    } else {
+      out.push_back(uri[i]);
+    }
+  }
+  return out;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool FileExists(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return in.good();
+}
+
+// The values of one accessor as floats, comps per element.
+struct Values {
+  int comps = 0;
+  size_t count = 0;
+  std::vector<float> v;
+  float At(size_t element, int comp) const { return v[element * comps + comp]; }
+};
+
+class GltfImport {
+ public:
+  GltfImport(const std::string& path, const ImportOptions& options, MemScene& scene,
+             std::vector<std::string>& notices)
+      : path_(path), options_(options), axes_(options.yUp), scene_(scene), notices_(notices) {}
+
+  void Run() {
+    Parse();
+    scene_.masterUnitType = 5;  // glTF lengths are meters
+    scene_.masterUnitScale = 1.0;
+    BuildNodes();
+    BuildAnimation();
+    for (auto& t : targets_) AddLookAtTarget(scene_, t.first, t.second, kTargetDistance, names_);
+    if (options_.split) SplitLargeMeshes(scene_, meshNodes_, path_, names_, notices_);
+  }
+
+ private:
+  void Notice(const std::string& text) { notices_.push_back(path_ + ": " + text); }
+  void NoticeOnce(const std::string& text) {
+    if (said_.insert(text).second) Notice(text);
+  }
+
+  void Parse() {
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) throw ImportError("cannot open the file");
+    char magic[4] = {0, 0, 0, 0};
+    in.read(magic, 4);
+    in.close();
+    tinygltf::TinyGLTF gltf;
+    gltf.SetImageLoader(SkipImage, nullptr);
+    std::string err, warn;
+    bool ok = std::string(magic, 4) == "glTF" ? gltf.LoadBinaryFromFile(&model_, &err, &warn, path_)
+                                              : gltf.LoadASCIIFromFile(&model_, &err, &warn, path_);
+    // Missing images are reported by our own check, once each; a missing buffer fails.
+    size_t start = 0;
+    while (start < warn.size()) {
+      size_t end = warn.find('\n', start);
+      if (end == std::string::npos) end = warn.size();
+      std::string line = warn.substr(start, end - start);
+      if (!line.empty() && line.find("external 'uri' for image") == std::string::npos &&
+          line.rfind("File not found", 0) != 0)
+        Notice(line);
+      start = end + 1;
+    }
+    if (!ok) {
+      for (char& c : err)
+        if (c == '\n') c = ' ';
+      while (!err.empty() && err.back() == ' ') err.pop_back();
+      throw ImportError(err.empty() ? "not a glTF file that can be read" : err);
+    }
+  }
+
+  // ---- accessors ----
+
+  Values Read(int index, std::initializer_list<int> types, const std::string& what) {
+    if (index < 0 || size_t(index) >= model_.accessors.size())
+      throw ImportError(what + ": accessor " + Text(index) + " does not exist (the file has " +
+                        std::to_string(model_.accessors.size()) + ")");
+    const tinygltf::Accessor& a = model_.accessors[index];
+    std::string at = what + ": accessor " + Text(index);
+    if (std::find(types.begin(), types.end(), a.type) == types.end())
+      throw ImportError(at + " has the wrong type for this use");
+    int comps = tinygltf::GetNumComponentsInType(a.type);
+    int size = tinygltf::GetComponentSizeInBytes(a.componentType);
+    if (comps <= 0 || size <= 0) throw ImportError(at + " has an unknown component type");
+    Values out;
+    out.comps = comps;
+    out.count = a.count;
+    if (a.bufferView < 0 && a.count > kMaxUnbackedCount)
+      throw ImportError(at + ": a count of " + std::to_string(a.count) +
+                        " elements without data is beyond reason");
+    if (a.bufferView < 0) {
+      out.v.assign(a.count * comps, 0.0f);
+    } else {
+      const unsigned char* data = nullptr;
+      size_t stride = 0;
+      View(a.bufferView, a.byteOffset, a.count, size_t(size) * comps, &data, &stride, at);
+      out.v.resize(a.count * comps);
+      for (size_t e = 0; e < a.count; ++e)
+        for (int c = 0; c < comps; ++c)
+          out.v[e * comps + c] =
+              Component(data + e * stride + size_t(c) * size, a.componentType, a.normalized);
+    }
+    if (a.sparse.isSparse) ApplySparse(a, out, at);
+    for (float f : out.v)
+      if (!std::isfinite(f)) throw ImportError(at + " holds a value that is not a finite number");
+    return out;
+  }
+
+  // The start and stride of count elements of size bytes at offset in a buffer view,
+  // checked to lie within the view and its buffer.
+  void View(int viewIndex, size_t offset, size_t count, size_t size, const unsigned char** data,
+            size_t* stride, const std::string& at) {
+    if (viewIndex < 0 || size_t(viewIndex) >= model_.bufferViews.size())
+      throw ImportError(at + ": buffer view " + Text(viewIndex) + " does not exist");
+    const tinygltf::BufferView& bv = model_.bufferViews[viewIndex];
+    if (bv.buffer < 0 || size_t(bv.buffer) >= model_.buffers.size())
+      throw ImportError(at + ": buffer " + Text(bv.buffer) + " does not exist");
+    const std::vector<unsigned char>& buf = model_.buffers[bv.buffer].data;
+    if (bv.byteOffset > buf.size() || bv.byteLength > buf.size() - bv.byteOffset)
+      throw ImportError(at + ": buffer view " + Text(viewIndex) +
+                        " reaches past the end of buffer " + Text(bv.buffer));
+    *stride = bv.byteStride != 0 ? bv.byteStride : size;
+    if (*stride < size)
+      throw ImportError(at + ": the stride of buffer view " + Text(viewIndex) +
+                        " is smaller than one element");
+    if (count > 0) {
+      // count elements need (count - 1) strides and one element; compared by division, so
+      // that no product can overflow.
+      size_t avail = offset > bv.byteLength ? 0 : bv.byteLength - offset;
+      if (offset > bv.byteLength || size > avail || count - 1 > (avail - size) / *stride)
+        throw ImportError(at + ": " + std::to_string(count) +
+                          " elements do not fit in buffer view " + Text(viewIndex));
+    }
+    *data = buf.data() + bv.byteOffset + offset;
+  }
+
+  static float Component(const unsigned char* p, int type, bool normalized) {
+    switch (type) {
+      case TINYGLTF_COMPONENT_TYPE_FLOAT: {
+        float f;
+        std::memcpy(&f, p, 4);
+        return f;
+      }
+      case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE:
+        return normalized ? p[0] / 255.0f : float(p[0]);
+      case TINYGLTF_COMPONENT_TYPE_BYTE: {
+        float v = float(static_cast<signed char>(p[0]));
+        return normalized ? std::max(v / 127.0f, -1.0f) : v;
+      }
+      case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+        unsigned v = p[0] | (p[1] << 8);
+        return normalized ? v / 65535.0f : float(v);
+      }
+      case TINYGLTF_COMPONENT_TYPE_SHORT: {
+        float v = float(static_cast<int16_t>(p[0] | (p[1] << 8)));
+        return normalized ? std::max(v / 32767.0f, -1.0f) : v;
+      }
+      case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: {
+        uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+                     (uint32_t(p[3]) << 24);
+        return float(v);
+      }
+      default:
+        return 0.0f;
+    }
+  }
+
+  // The values of an index accessor, read as integers (floats would lose large ones).
+  std::vector<size_t> Indices(int index, const std::string& what) {
+    if (index < 0 || size_t(index) >= model_.accessors.size())
+      throw ImportError(what + ": accessor " + Text(index) + " does not exist");
+    const tinygltf::Accessor& a = model_.accessors[index];
+    std::string at = what + ": accessor " + Text(index);
+    int size = tinygltf::GetComponentSizeInBytes(a.componentType);
+    if (a.type != TINYGLTF_TYPE_SCALAR || a.normalized ||
+        (a.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
+         a.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
+         a.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT))
+      throw ImportError(at + ": indices must be unsigned integer scalars");
+    if (a.bufferView < 0 || a.sparse.isSparse)
+      throw ImportError(at + ": indices need a buffer view and cannot be sparse");
+    const unsigned char* data = nullptr;
+    size_t stride = 0;
+    View(a.bufferView, a.byteOffset, a.count, size_t(size), &data, &stride, at);
+    std::vector<size_t> out(a.count);
+    for (size_t e = 0; e < a.count; ++e) {
+      const unsigned char* p = data + e * stride;
+      uint32_t v = p[0];
+      if (size >= 2) v |= uint32_t(p[1]) << 8;
+      if (size == 4) v |= (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+      out[e] = v;
+    }
+    return out;
+  }
+
+  void ApplySparse(const tinygltf::Accessor& a, Values& out, const std::string& at) {
+    if (a.sparse.count < 0 || size_t(a.sparse.count) > a.count)
+      throw ImportError(at + ": the sparse count is out of range");
+    size_t n = size_t(a.sparse.count);
+    int isize = tinygltf::GetComponentSizeInBytes(a.sparse.indices.componentType);
+    if (isize != 1 && isize != 2 && isize != 4)
+      throw ImportError(at + ": the sparse indices have an unknown component type");
+    int vsize = tinygltf::GetComponentSizeInBytes(a.componentType);
+    const unsigned char* idata = nullptr;
+    const unsigned char* vdata = nullptr;
+    size_t istride = 0, vstride = 0;
+    if (a.sparse.indices.byteOffset < 0 || a.sparse.values.byteOffset < 0)
+      throw ImportError(at + ": a sparse byte offset is negative");
+    View(a.sparse.indices.bufferView, size_t(a.sparse.indices.byteOffset), n, size_t(isize), &idata,
+         &istride, at + " (sparse indices)");
+    View(a.sparse.values.bufferView, size_t(a.sparse.values.byteOffset), n,
+         size_t(vsize) * out.comps, &vdata, &vstride, at + " (sparse values)");
+    for (size_t i = 0; i < n; ++i) {
+      size_t e = size_t(Component(idata + i * istride, a.sparse.indices.componentType, false));
+      if (e >= a.count)
+        throw ImportError(at + ": sparse index " + std::to_string(e) + " is out of range");
+      for (int c = 0; c < out.comps; ++c)
+        out.v[e * out.comps + c] =
+            Component(vdata + i * vstride + size_t(c) * vsize, a.componentType, a.normalized);
+    }
+  }
+
+  // ---- materials ----
+
+  MemMaterial* DefaultMaterial() {
+    if (defaultMaterial_ == nullptr) {
+      defaultMaterial_ = scene_.Own(std::make_unique<MemMaterial>());
+      defaultMaterial_->name = "Default";
+      defaultMaterial_->diffuse = Point3(1, 1, 1);
+      defaultMaterial_->ambient = Point3(0.2f, 0.2f, 0.2f);
+    }
+    return defaultMaterial_;
+  }
+
+  MemMaterial* Material(int index) {
+    if (index < 0) return DefaultMaterial();
+    if (size_t(index) >= model_.materials.size())
+      throw ImportError("material " + Text(index) + " does not exist");
+    auto found = materials_.find(index);
+    if (found != materials_.end()) return found->second;
+    const tinygltf::Material& g = model_.materials[index];
+    std::string at = "material " + Text(index);
+    auto* m = scene_.Own(std::make_unique<MemMaterial>());
+    materials_[index] = m;
+    m->name = WithoutNul(g.name.empty() ? "Material" + Text(index) : g.name);
+    const auto& pbr = g.pbrMetallicRoughness;
+    std::vector<double> base = pbr.baseColorFactor;
+    if (base.size() != 4) base = {1, 1, 1, 1};
+    for (double v : base)
+      if (!Finite(v)) throw ImportError(at + ": the base colour is not finite");
+    m->diffuse = Point3(float(base[0]), float(base[1]), float(base[2]));
+    m->ambient = m->diffuse * 0.2f;
+    if (Finite(pbr.roughnessFactor))
+      m->shininess = float(std::min(1.0, std::max(0.0, 1.0 - pbr.roughnessFactor)));
+    if (g.alphaMode == "BLEND")
+      m->transparency = float(std::min(1.0, std::max(0.0, 1.0 - base[3])));
+    m->twoSided = g.doubleSided;
+    double glow = 0.0;
+    for (double e : g.emissiveFactor)
+      if (Finite(e)) glow = std::max(glow, e);
+    m->selfIllumination = float(std::min(glow, 1.0));
+    SetChannel(*m, kChannelDiffuse, pbr.baseColorTexture.index, pbr.baseColorTexture.extensions,
+               1.0, at, pbr.baseColorTexture.texCoord);
+    SetChannel(*m, kChannelBump, g.normalTexture.index, g.normalTexture.extensions,
+               g.normalTexture.scale, at, g.normalTexture.texCoord);
+    SetChannel(*m, kChannelSelfIllum, g.emissiveTexture.index, g.emissiveTexture.extensions, 1.0,
+               at, g.emissiveTexture.texCoord);
+    return m;
+  }
+
+  void SetChannel(MemMaterial& m, int channel, int texture, const tinygltf::ExtensionMap& ext,
+                  double amount, const std::string& at, int texCoord) {
+    if (texture < 0) return;
+    if (texCoord != 0)
+      NoticeOnce(at + ": a map uses TEXCOORD_" + Text(texCoord) +
+                 "; the file holds one set of texture coordinates, TEXCOORD_0");
+    if (size_t(texture) >= model_.textures.size())
+      throw ImportError(at + ": texture " + Text(texture) + " does not exist");
+    const tinygltf::Texture& t = model_.textures[texture];
+    if (t.source < 0) {
+      NoticeOnce("texture " + Text(texture) + " has no image; its map is left out");
+      return;
+    }
+    if (size_t(t.source) >= model_.images.size())
+      throw ImportError("texture " + Text(texture) + ": image " + Text(t.source) +
+                        " does not exist");
+    auto* map = scene_.Own(std::make_unique<MemMap>());
+    map->fileName = ImageName(t.source);
+    if (t.sampler >= 0 && size_t(t.sampler) < model_.samplers.size()) {
+      const tinygltf::Sampler& s = model_.samplers[t.sampler];
+      map->tilingBits = WrapBits(s.wrapS, 0x1, 0x4) | WrapBits(s.wrapT, 0x2, 0x8);
+    }
+    auto tt = ext.find("KHR_texture_transform");
+    if (tt != ext.end() && tt->second.IsObject()) {
+      const tinygltf::Value& v = tt->second;
+      const tinygltf::Value& off = v.Get("offset");
+      const tinygltf::Value& sc = v.Get("scale");
+      const tinygltf::Value& rot = v.Get("rotation");
+      if (off.IsArray() && off.ArrayLen() == 2) {
+        map->uOffset = Number(off.Get(0), 0.0);
+        map->vOffset = 0.0f - Number(off.Get(1), 0.0);  // V runs the other way in the file
+      }
+      if (sc.IsArray() && sc.ArrayLen() == 2) {
+        map->uTiling = Number(sc.Get(0), 1.0);
+        map->vTiling = Number(sc.Get(1), 1.0);
+      }
+      if (rot.IsNumber()) map->rotationAngle = 0.0f - Number(rot, 0.0);
+    }
+    m.channels[channel].map = map;
+    m.channels[channel].amount = Finite(amount) ? float(amount) : 1.0f;
+  }
+
+  static int WrapBits(int wrap, int repeat, int mirror) {
+    if (wrap == TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT) return mirror;
+    if (wrap == TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE) return 0;
+    return repeat;
+  }
+
+  static float Number(const tinygltf::Value& v, double fallback) {
+    double d = v.IsNumber() || v.IsInt() ? v.GetNumberAsDouble() : fallback;
+    return Finite(d) ? float(d) : float(fallback);
+  }
+
+  // The file name a map refers to; a missing file or an embedded image is a notice.
+  std::string ImageName(int index) {
+    const tinygltf::Image& img = model_.images[index];
+    std::string name;
+    bool embedded = img.uri.empty() || img.uri.compare(0, 5, "data:") == 0;
+    if (embedded) {
+      std::string ext = img.mimeType == "image/jpeg" ? ".jpg" : ".png";
+      name = img.name.empty() ? "image" + Text(index) + ext : img.name;
+    } else {
+      name = UriDecode(img.uri);
+    }
+    name = WithoutNul(name);
+    if (embedded)
+      NoticeOnce("image " + Text(index) + " is embedded in the file; its map refers to it as \"" +
+                 name + "\"");
+    else if (!FileExists(FolderOf(path_) + name))
+      NoticeOnce("image file \"" + name + "\" (image " + Text(index) +
+                 ") is missing; its map keeps the name");
+    return name;
+  }
+
+  // ---- meshes ----
+
+  struct MeshData {
+    MemMeshObject* object = nullptr;
+    HostMaterial* material = nullptr;
+  };
+
+  MeshData Mesh(int index) {
+    auto found = meshes_.find(index);
+    if (found != meshes_.end()) return found->second;
+    if (index < 0 || size_t(index) >= model_.meshes.size())
+      throw ImportError("mesh " + Text(index) + " does not exist");
+    const tinygltf::Mesh& g = model_.meshes[index];
+    std::string at = "mesh " + Text(index);
+    auto* mesh = scene_.Own(std::make_unique<MemMeshObject>());
+    std::vector<int> slots;  // glTF material index of each sub-material slot
+    std::vector<Point3> uvs, colors;
+    bool anyUv = false, anyColor = false;
+    for (size_t p = 0; p < g.primitives.size(); ++p) {
+      const tinygltf::Primitive& prim = g.primitives[p];
+      std::string pat = at + ", primitive " + std::to_string(p);
+      if (prim.mode >= TINYGLTF_MODE_POINTS && prim.mode <= TINYGLTF_MODE_LINE_STRIP) {
+        Notice(pat + ": points and lines are not exported; left out");
+        continue;
+      }
+      if (prim.mode != TINYGLTF_MODE_TRIANGLES && prim.mode != TINYGLTF_MODE_TRIANGLE_STRIP &&
+          prim.mode != TINYGLTF_MODE_TRIANGLE_FAN)
+        throw ImportError(pat + ": unknown mode " + Text(prim.mode));
+      if (!prim.targets.empty())
+        NoticeOnce(at + ": morph targets are not exported; the mesh keeps its rest shape");
+      auto pos = prim.attributes.find("POSITION");
+      if (pos == prim.attributes.end()) {
+        Notice(pat + ": no POSITION attribute; left out");
+        continue;
+      }
+      Values v = Read(pos->second, {TINYGLTF_TYPE_VEC3}, pat + " POSITION");
+      size_t base = mesh->vertices.size();
+      if (v.count > size_t(INT32_MAX) - base) throw ImportError(pat + ": too many vertices");
+      for (size_t i = 0; i < v.count; ++i)
+        mesh->vertices.push_back(axes_.Point(Point3(v.At(i, 0), v.At(i, 1), v.At(i, 2))));
+      auto tex = prim.attributes.find("TEXCOORD_0");
+      if (tex != prim.attributes.end()) {
+        Values t = Read(tex->second, {TINYGLTF_TYPE_VEC2}, pat + " TEXCOORD_0");
+        if (t.count != v.count) throw ImportError(pat + ": TEXCOORD_0 and POSITION counts differ");
+        uvs.resize(base);
+        for (size_t i = 0; i < t.count; ++i) uvs.emplace_back(t.At(i, 0), 1.0f - t.At(i, 1), 0.0f);
+        anyUv = true;
+      }
+      auto col = prim.attributes.find("COLOR_0");
+      if (col != prim.attributes.end()) {
+        Values c = Read(col->second, {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, pat + " COLOR_0");
+        if (c.count != v.count) throw ImportError(pat + ": COLOR_0 and POSITION counts differ");
+        colors.resize(base, Point3(1, 1, 1));
+        for (size_t i = 0; i < c.count; ++i)
+          colors.emplace_back(c.At(i, 0), c.At(i, 1), c.At(i, 2));
+        anyColor = true;
+      }
+      uvs.resize(mesh->vertices.size());
+      colors.resize(mesh->vertices.size(), Point3(1, 1, 1));
+
+      std::vector<size_t> idx;
+      if (prim.indices >= 0) {
+        idx = Indices(prim.indices, pat + " indices");
+        for (size_t i : idx)
+          if (i >= v.count)
+            throw ImportError(pat + ": index " + std::to_string(i) +
+                              " is out of range: the primitive has " + std::to_string(v.count) +
+                              " vertices");
+      } else {
+        idx.resize(v.count);
+        for (size_t i = 0; i < v.count; ++i) idx[i] = i;
+      }
+      if (idx.size() / 3 > kMaxTriangles - mesh->faces.size())
+        throw ImportError(at + ": more than " + std::to_string(kMaxTriangles) +
+                          " triangles is beyond reason");
+      int slot =
+          static_cast<int>(std::find(slots.begin(), slots.end(), prim.material) - slots.begin());
+      if (slot == int(slots.size())) slots.push_back(prim.material);
+      AddTriangles(*mesh, idx, prim.mode, base, slot);
+    }
+    if (anyUv) {
+      mesh->texVerts = uvs;
+      mesh->texFaces.reserve(mesh->faces.size());
+      for (const MemFace& f : mesh->faces) mesh->texFaces.push_back(f.v);
+    }
+    if (anyColor) mesh->vertexColors = colors;
+    MeshData data;
+    data.object = mesh;
+    if (slots.size() == 1) {
+      data.material = Material(slots[0]);
+    } else if (slots.size() > 1) {
+      auto* multi = scene_.Own(std::make_unique<MemMaterial>());
+      multi->classId = kMultiMaterialClass;
+      multi->name =
+          WithoutNul(g.name.empty() ? "Mesh" + Text(index) + " Materials" : g.name + " Materials");
+      for (int s : slots) multi->subMaterials.push_back(Material(s));
+      data.material = multi;
+    }
+    meshes_[index] = data;
+    return data;
+  }
+
+  static void AddTriangles(MemMeshObject& mesh, const std::vector<size_t>& idx, int mode,
+                           size_t base, int slot) {
+    auto add = [&](size_t a, size_t b, size_t c) {
+      MemFace f;
+      f.v = {int(base + a), int(base + b), int(base + c)};
+      f.smoothing = 1;  // shared vertices are smooth; hard edges have vertices of their own
+      f.materialId = slot;
+      mesh.faces.push_back(f);
+    };
+    if (mode == TINYGLTF_MODE_TRIANGLES) {
+      for (size_t i = 0; i + 2 < idx.size(); i += 3) add(idx[i], idx[i + 1], idx[i + 2]);
+    } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
+      for (size_t i = 0; i + 2 < idx.size(); ++i) {
+        size_t a = idx[i], b = idx[i + 1], c = idx[i + 2];
+        if (a == b || b == c || a == c) continue;  // joins between strips
+        if (i % 2 == 0)
+          add(a, b, c);
+        else
+          add(b, a, c);
+      }
+    } else {
+      for (size_t i = 1; i + 1 < idx.size(); ++i) add(idx[0], idx[i], idx[i + 1]);
+    }
+  }
+
+  // ---- cameras and lights ----
+
+  MemObject* Camera(int index, const std::string& node) {
+    if (index < 0 || size_t(index) >= model_.cameras.size())
+      throw ImportError("node \"" + node + "\": camera " + Text(index) + " does not exist");
+    const tinygltf::Camera& c = model_.cameras[index];
+    if (c.type != "perspective") {
+      Notice("camera " + Text(index) + " of node \"" + node +
+             "\" is not a perspective camera; the node is kept as a dummy");
+      return nullptr;
+    }
+    const auto& p = c.perspective;
+    if (!(p.yfov > 0 && p.yfov < kPi) || !Finite(p.znear) || p.znear < 0 || !Finite(p.zfar))
+      throw ImportError("camera " + Text(index) + ": yfov, znear or zfar is out of range");
+    auto* cam = scene_.Own(std::make_unique<MemCameraObject>());
+    cam->fov = float(p.yfov);
+    cam->nearRange = float(p.znear);
+    cam->farRange = p.zfar > p.znear ? float(p.zfar) : std::max(1000.0f, cam->nearRange);
+    return cam;
+  }
+
+  MemObject* Light(int index, const std::string& node) {
+    if (index < 0 || size_t(index) >= model_.lights.size())
+      throw ImportError("node \"" + node + "\": light " + Text(index) + " does not exist");
+    const tinygltf::Light& l = model_.lights[index];
+    std::string at = "light " + Text(index);
+    if (l.type != "point" && l.type != "spot") {
+      Notice(at + " of node \"" + node + "\" is a " + l.type +
+             " light, which the file cannot hold; the node is kept as a dummy");
+      return nullptr;
+    }
+    auto* light = scene_.Own(std::make_unique<MemLightObject>(l.type == "spot"));
+    if (l.color.size() == 3) {
+      for (double v : l.color)
+        if (!Finite(v)) throw ImportError(at + ": the colour is not finite");
+      light->color = Point3(float(l.color[0]), float(l.color[1]), float(l.color[2]));
+    }
+    if (!Finite(l.intensity)) throw ImportError(at + ": the intensity is not finite");
+    light->intensity = float(l.intensity);
+    if (l.range > 0 && Finite(l.range)) {
+      light->attenuate = true;
+      light->attenStart = 0.0f;
+      light->attenEnd = float(l.range);
+    }
+    if (light->IsSpot()) {
+      // Cone half-angles in radians become full cone angles in degrees.
+      double outer = Finite(l.spot.outerConeAngle) ? l.spot.outerConeAngle * 360.0 / kPi : 45.0;
+      double inner = Finite(l.spot.innerConeAngle) ? l.spot.innerConeAngle * 360.0 / kPi : 0.0;
+      light->falloff = float(std::min(179.0, std::max(1.0, outer)));
+      light->hotspot = float(std::min(double(light->falloff), std::max(0.5, inner)));
+    }
+    return light;
+  }
+
+  int NodeLight(const tinygltf::Node& n) {
+    auto it = n.extensions.find("KHR_lights_punctual");
+    if (it == n.extensions.end() || !it->second.IsObject()) return -1;
+    const tinygltf::Value& l = it->second.Get("light");
+    if (l.IsInt()) return l.Get<int>();
+    double d = l.IsNumber() ? l.GetNumberAsDouble() : -1.0;
+    return d >= 0 && d < 2147483647.0 ? int(d) : -1;
+  }
+
+  // ---- nodes ----
+
+  Matrix3 LocalMatrix(const tinygltf::Node& n, const std::string& at) {
+    if (!n.matrix.empty()) {
+      if (n.matrix.size() != 16) throw ImportError(at + ": the matrix needs 16 numbers");
+      for (double v : n.matrix)
+        if (!Finite(v)) throw ImportError(at + ": the matrix holds a value that is not finite");
+      auto col = [&](int c) {
+        return Point3(float(n.matrix[c * 4]), float(n.matrix[c * 4 + 1]),
+                      float(n.matrix[c * 4 + 2]));
+      };
+      return axes_.Transform(Matrix3(col(0), col(1), col(2), col(3)));
+    }
+    Point3 t, s(1, 1, 1);
+    Quat q;
+    if (!Vector(n.translation, 3, &t.x) || !Vector(n.scale, 3, &s.x))
+      throw ImportError(at + ": translation and scale need three finite numbers");
+    if (!n.rotation.empty()) {
+      float r[4];
+      if (!Vector(n.rotation, 4, r)) throw ImportError(at + ": rotation needs four finite numbers");
+      q = Quat(r[0], r[1], r[2], r[3]);
+      if (!(std::fabs(r[0]) + std::fabs(r[1]) + std::fabs(r[2]) + std::fabs(r[3]) > 0))
+        throw ImportError(at + ": the rotation quaternion has length 0");
+      q = Normalize(q);
+    }
+    return ScaleMatrix(axes_.Scale(s)) * QuatToMatrix(axes_.Rotation(q)) *
+           TransMatrix(axes_.Point(t));
+  }
+
+  // Copies n numbers into out; an empty vector leaves out as it is.
+  static bool Vector(const std::vector<double>& v, size_t n, float* out) {
+    if (v.empty()) return true;
+    if (v.size() != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+      if (!Finite(v[i])) return false;
+      out[i] = float(v[i]);
+    }
+    return true;
+  }
+
+  void BuildNodes() {
+    std::vector<int> roots;
+    int sceneIndex = model_.defaultScene >= 0 ? model_.defaultScene : 0;
+    if (!model_.scenes.empty()) {
+      if (size_t(sceneIndex) >= model_.scenes.size())
+        throw ImportError("scene " + Text(sceneIndex) + " does not exist");
+      roots = model_.scenes[sceneIndex].nodes;
+      if (model_.scenes.size() > 1)
+        Notice("the file holds " + std::to_string(model_.scenes.size()) + " scenes; only scene " +
+               Text(sceneIndex) + " is loaded");
+    } else {
+      // No scene list: every node that is nobody's child.
+      std::vector<bool> child(model_.nodes.size(), false);
+      for (const auto& n : model_.nodes)
+        for (int c : n.children)
+          if (c >= 0 && size_t(c) < child.size()) child[c] = true;
+      for (size_t i = 0; i < child.size(); ++i)
+        if (!child[i]) roots.push_back(int(i));
+    }
+    nodes_.assign(model_.nodes.size(), nullptr);
+    struct Pending {
+      int index;
+      MemNode* parent;
+      int depth;
+    };
+    std::vector<Pending> stack;
+    for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back({*it, nullptr, 1});
+    while (!stack.empty()) {
+      Pending p = stack.back();
+      stack.pop_back();
+      if (p.index < 0 || size_t(p.index) >= model_.nodes.size())
+        throw ImportError("node " + Text(p.index) + " does not exist (the file has " +
+                          std::to_string(model_.nodes.size()) + " nodes)");
+      if (nodes_[p.index] != nullptr)
+        throw ImportError("node " + Text(p.index) +
+                          " appears more than once in the hierarchy (or in a cycle)");
+      if (p.depth > kMaxHierarchyDepth)
+        throw ImportError("the node hierarchy is more than " + Text(kMaxHierarchyDepth) +
+                          " levels deep");
+      MemNode* node = AddNode(p.index, p.parent);
+      const tinygltf::Node& g = model_.nodes[p.index];
+      for (auto it = g.children.rbegin(); it != g.children.rend(); ++it)
+        stack.push_back({*it, node, p.depth + 1});
+    }
+  }
+
+  MemNode* AddNode(int index, MemNode* parent) {
+    const tinygltf::Node& g = model_.nodes[index];
+    std::string at = "node " + Text(index);
+    MemNode* node = scene_.AddNode(names_.Unique(g.name, "Node" + Text(index)), parent);
+    nodes_[index] = node;
+    node->local = LocalMatrix(g, at);
+    if (g.skin >= 0) NoticeOnce("skins are not exported; skinned meshes keep their rest pose");
+    if (g.mesh >= 0) {
+      MeshData m = Mesh(g.mesh);
+      node->object = m.object;
+      node->material = m.material;
+      meshNodes_.push_back(node);
+    }
+    // A camera or light beside a mesh gets a child node of its own.
+    auto holder = [&](const char* suffix) {
+      if (node->object == nullptr) return node;
+      MemNode* child = scene_.AddNode(names_.Unique(node->name + suffix, suffix + 1), node);
+      return child;
+    };
+    if (g.camera >= 0) {
+      MemObject* cam = Camera(g.camera, node->name);
+      if (cam != nullptr) {
+        MemNode* h = holder(".Camera");
+        h->object = cam;
+        targets_.emplace_back(h, axes_.Point(Point3(0, 0, -1)));
+      }
+    }
+    int lightIndex = NodeLight(g);
+    if (lightIndex >= 0) {
+      MemObject* light = Light(lightIndex, node->name);
+      if (light != nullptr) {
+        MemNode* h = holder(".Light");
+        h->object = light;
+        if (static_cast<MemLightObject*>(light)->IsSpot())
+          targets_.emplace_back(h, axes_.Point(Point3(0, 0, -1)));
+      }
+    }
+    if (node->object == nullptr) node->object = scene_.Own(std::make_unique<MemDummyObject>());
+    return node;
+  }
+
+  // ---- animation ----
+
+  TimeValue Ticks(double seconds, const std::string& at) {
+    double ticks = std::round(seconds * options_.fps * scene_.ticksPerFrame);
+    if (!std::isfinite(ticks) || ticks > 2147483647.0 || ticks < -2147483647.0)
+      throw ImportError(at + ": key time " + std::to_string(seconds) +
+                        " s does not fit in the host's time");
+    return TimeValue(ticks);
+  }
+
+  void BuildAnimation() {
+    if (model_.animations.empty()) return;
+    const tinygltf::Animation& anim = model_.animations[0];
+    if (model_.animations.size() > 1)
+      Notice("the file holds " + std::to_string(model_.animations.size()) +
+             " animations; only the first" + (anim.name.empty() ? "" : ", \"" + anim.name + "\",") +
+             " is exported");
+    bool any = false;
+    TimeValue first = 0, last = 0;
+    std::set<std::pair<int, std::string>> done;
+    for (size_t ci = 0; ci < anim.channels.size(); ++ci) {
+      const tinygltf::AnimationChannel& ch = anim.channels[ci];
+      std::string at = "animation 0, channel " + std::to_string(ci);
+      if (ch.target_path == "weights") {
+        NoticeOnce("morph target weights are not animated in the file; left out");
+        continue;
+      }
+      ControlKind kind;
+      if (ch.target_path == "translation")
+        kind = ControlKind::POSITION;
+      else if (ch.target_path == "rotation")
+        kind = ControlKind::ROTATION;
+      else if (ch.target_path == "scale")
+        kind = ControlKind::SCALE;
+      else
+        throw ImportError(at + ": unknown target path \"" + ch.target_path + "\"");
+      if (ch.target_node < 0 || size_t(ch.target_node) >= model_.nodes.size())
+        throw ImportError(at + ": node " + Text(ch.target_node) + " does not exist");
+      MemNode* node = nodes_[ch.target_node];
+      if (node == nullptr) continue;  // a node of another scene
+      if (!done.insert({ch.target_node, ch.target_path}).second) {
+        Notice(at + ": node \"" + node->name + "\" has its " + ch.target_path +
+               " animated twice; the first is kept");
+        continue;
+      }
+      if (ch.sampler < 0 || size_t(ch.sampler) >= anim.samplers.size())
+        throw ImportError(at + ": sampler " + Text(ch.sampler) + " does not exist");
+      const tinygltf::AnimationSampler& s = anim.samplers[ch.sampler];
+      Values in = Read(s.input, {TINYGLTF_TYPE_SCALAR}, at + " input");
+      Values out =
+          Read(s.output, {kind == ControlKind::ROTATION ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3},
+               at + " output");
+      bool cubic = s.interpolation == "CUBICSPLINE";
+      bool step = s.interpolation == "STEP";
+      if (out.count != in.count * (cubic ? 3 : 1))
+        throw ImportError(at + ": the output holds " + std::to_string(out.count) + " values for " +
+                          std::to_string(in.count) + " key times");
+      if (cubic)
+        NoticeOnce("cubic-spline animation is sampled at its keys and runs straight between them");
+      MemController* c = ControllerFor(node, kind);
+      for (size_t k = 0; k < in.count; ++k) {
+        MemKey key;
+        key.time = Ticks(in.v[k], at);
+        size_t e = cubic ? 3 * k + 1 : k;
+        if (kind == ControlKind::ROTATION) {
+          Quat q(out.At(e, 0), out.At(e, 1), out.At(e, 2), out.At(e, 3));
+          if (!(std::fabs(q.x) + std::fabs(q.y) + std::fabs(q.z) + std::fabs(q.w) > 0))
+            throw ImportError(at + ": a rotation key has length 0");
+          key.q = axes_.Rotation(Normalize(q));
+        } else {
+          Point3 p(out.At(e, 0), out.At(e, 1), out.At(e, 2));
+          key.p = kind == ControlKind::SCALE ? axes_.Scale(p) : axes_.Point(p);
+        }
+        if (!c->keys.empty() && key.time < c->keys.back().time)
+          throw ImportError(at + ": key times must increase");
+        if (!c->keys.empty() && key.time == c->keys.back().time) continue;
+        if (step && !c->keys.empty() && key.time - 1 > c->keys.back().time) {
+          MemKey hold = c->keys.back();  // holds the value up to the next key
+          hold.time = key.time - 1;
+          c->keys.push_back(hold);
+        }
+        c->keys.push_back(key);
+      }
+      if (c->keys.empty()) continue;
+      first = any ? std::min(first, c->keys.front().time) : c->keys.front().time;
+      last = any ? std::max(last, c->keys.back().time) : c->keys.back().time;
+      any = true;
+    }
+    if (any && last > 0) {
+      int tpf = scene_.ticksPerFrame;
+      int64_t end = (int64_t(last) + tpf - 1) / tpf * tpf;
+      int64_t start = first < 0 ? int64_t(first) / tpf * tpf : 0;
+      if (end <= 2147483647) scene_.animationRange = Interval(TimeValue(start), TimeValue(end));
+    }
+  }
+
+  MemController* ControllerFor(MemNode* node, ControlKind kind) {
+    auto* tc = dynamic_cast<MemTransformController*>(node->transform);
+    if (tc == nullptr) {
+      tc = scene_.Own(std::make_unique<MemTransformController>());
+      node->transform = tc;
+    }
+    auto* c = scene_.Own(std::make_unique<MemController>(kind, false));
+    Point3 t, s;
+    Quat q;
+    DecomposeMatrix(node->local, t, q, s);
+    c->constP = t;
+    c->constQ = q;
+    c->constS = s;
+    if (kind == ControlKind::POSITION) tc->position = c;
+    if (kind == ControlKind::ROTATION) tc->rotation = c;
+    if (kind == ControlKind::SCALE) tc->scale = c;
+    return c;
+  }
+
+  std::string path_;
+  ImportOptions options_;
+  AxisChange axes_;
+  MemScene& scene_;
+  std::vector<std::string>& notices_;
+  tinygltf::Model model_;
+  NameKeeper names_;
+  std::set<std::string> said_;
+  std::vector<MemNode*> nodes_;  // by glTF node index; null: not in the loaded scene
+  std::vector<MemNode*> meshNodes_;
+  std::vector<std::pair<MemNode*, Point3>> targets_;  // owners and their view directions
+  std::map<int, MemMaterial*> materials_;
+  std::map<int, MeshData> meshes_;
+  MemMaterial* defaultMaterial_ = nullptr;
+};
+
+}  // namespace
+
+ImportResult LoadGltfScene(const std::string& path, const ImportOptions& options, MemScene& scene) {
+  return RunImport(path, scene, [&](std::vector<std::string>& notices) {
+    if (!(options.fps > 0 && options.fps <= 1000))
+      throw ImportError("the frame rate must lie above 0 and at most 1000");
+    GltfImport(path, options, scene, notices).Run();
+  });
+}
+
+}  // namespace tsm

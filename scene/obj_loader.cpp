@@ -1,0 +1,252 @@
+#include "scene/obj_loader.h"
+
+#include <tiny_obj_loader.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+#include "scene/import_util.h"
+#include "scene/mem_material.h"
+
+namespace tsm {
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file's name without folder and extension: the name of faces outside any group.
+std::string StemOf(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+float Fraction(double v) {
+  return std::isfinite(v) ? float(std::min(1.0, std::max(0.0, v))) : 0.0f;
+}
+
+bool Finite3(const tinyobj::real_t* v) {
+  for (int i = 0; i < 3; ++i)
+    if (!std::isfinite(v[i]) || std::fabs(v[i]) > 3.4028235e38) return false;
+  return true;
+}
+
+Point3 Color(const tinyobj::real_t* c) {
+  return Point3(Fraction(c[0]), Fraction(c[1]), Fraction(c[2]));
+}
+
+class ObjImport {
+ public:
+  ObjImport(const std::string& path, const ImportOptions& options, MemScene& scene,
+            std::vector<std::string>& notices)
+      : path_(path), axes_(options.yUp), split_(options.split), scene_(scene), notices_(notices) {}
+
+  void Run() {
+    {
+      std::ifstream in(path_, std::ios::binary);
+      if (!in) throw ImportError("cannot open the file");
+    }
+    std::string warn, err;
+    std::string folder = FolderOf(path_);
+    bool ok = tinyobj::LoadObj(&attrib_, &shapes_, &materials_, &warn, &err, path_.c_str(),
+                               folder.empty() ? "./" : folder.c_str(), true, false);
+    Lines(warn, [&](const std::string& line) { Notice(line); });
+    if (!ok) {
+      std::string message;
+      Lines(err, [&](const std::string& line) { message += (message.empty() ? "" : "; ") + line; });
+      throw ImportError(message.empty() ? "not an OBJ file that can be read" : message);
+    }
+    for (size_t s = 0; s < shapes_.size(); ++s) AddShape(s);
+    if (split_) SplitLargeMeshes(scene_, meshNodes_, path_, names_, notices_);
+  }
+
+ private:
+  template <class F>
+  static void Lines(const std::string& text, F each) {
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      if (!line.empty()) each(line);
+      start = end + 1;
+    }
+  }
+
+  void Notice(const std::string& text) { notices_.push_back(path_ + ": " + text); }
+
+  void AddShape(size_t s) {
+    const tinyobj::shape_t& shape = shapes_[s];
+    std::string name = names_.Unique(shape.name, StemOf(path_));
+    if (!shape.lines.indices.empty() || !shape.points.indices.empty())
+      Notice("\"" + name + "\": points and lines are not exported; left out");
+    const tinyobj::mesh_t& m = shape.mesh;
+    if (m.num_face_vertices.empty()) return;
+    size_t vcount = attrib_.vertices.size() / 3;
+    size_t tcount = attrib_.texcoords.size() / 2;
+    bool colors = attrib_.colors.size() == attrib_.vertices.size();
+    auto* mesh = scene_.Own(std::make_unique<MemMeshObject>());
+    std::unordered_map<int, int> vmap, tmap;
+    std::vector<int> slots;  // MTL material of each sub-material slot
+    bool anyUv = false;
+    int noUv = -1;  // the texture vertex of faces without texture coordinates
+    size_t corner = 0;
+    for (size_t f = 0; f < m.num_face_vertices.size(); ++f) {
+      size_t n = m.num_face_vertices[f];
+      if (corner + n > m.indices.size())
+        throw ImportError("\"" + name + "\": face data is cut short");
+      if (n != 3) {
+        corner += n;
+        continue;
+      }
+      MemFace face;
+      std::array<int, 3> tf{{-1, -1, -1}};
+      for (size_t k = 0; k < 3; ++k) {
+        const tinyobj::index_t& ix = m.indices[corner + k];
+        if (ix.vertex_index < 0 || size_t(ix.vertex_index) >= vcount)
+          throw ImportError("\"" + name + "\", face " + std::to_string(f + 1) + ": vertex " +
+                            std::to_string(ix.vertex_index + 1) + " does not exist (the file has " +
+                            std::to_string(vcount) + ")");
+        auto v = vmap.emplace(ix.vertex_index, int(mesh->vertices.size()));
+        if (v.second) {
+          const tinyobj::real_t* p = &attrib_.vertices[3 * size_t(ix.vertex_index)];
+          const tinyobj::real_t* c = colors ? &attrib_.colors[3 * size_t(ix.vertex_index)] : p;
+          if (!Finite3(p) || !Finite3(c))
+            throw ImportError("vertex " + std::to_string(ix.vertex_index + 1) +
+                              " holds a value that is not a finite number");
+          mesh->vertices.push_back(axes_.Point(Point3(p[0], p[1], p[2])));
+          if (colors) mesh->vertexColors.emplace_back(c[0], c[1], c[2]);
+        }
+        face.v[k] = v.first->second;
+        if (ix.texcoord_index >= 0) {
+          if (size_t(ix.texcoord_index) >= tcount)
+            throw ImportError("\"" + name + "\", face " + std::to_string(f + 1) +
+                              ": texture coordinate " + std::to_string(ix.texcoord_index + 1) +
+                              " does not exist (the file has " + std::to_string(tcount) + ")");
+          auto t = tmap.emplace(ix.texcoord_index, int(mesh->texVerts.size()));
+          if (t.second) {
+            const tinyobj::real_t* uv = &attrib_.texcoords[2 * size_t(ix.texcoord_index)];
+            if (!std::isfinite(uv[0]) || !std::isfinite(uv[1]))
+              throw ImportError("texture coordinate " + std::to_string(ix.texcoord_index + 1) +
+                                " holds a value that is not a finite number");
+            mesh->texVerts.emplace_back(uv[0], uv[1], 0.0f);
+          }
+          tf[k] = t.first->second;
+          anyUv = true;
+        }
+      }
+      corner += 3;
+      int id = f < m.material_ids.size() ? m.material_ids[f] : -1;
+      if (id >= int(materials_.size())) id = -1;
+      auto slot = std::find(slots.begin(), slots.end(), id);
+      face.materialId = int(slot - slots.begin());
+      if (slot == slots.end()) slots.push_back(id);
+      unsigned group = f < m.smoothing_group_ids.size() ? m.smoothing_group_ids[f] : 0;
+      face.smoothing = group == 0 ? 0u : 1u << ((group - 1) % 32);
+      mesh->faces.push_back(face);
+      mesh->texFaces.push_back(tf);
+    }
+    if (mesh->faces.empty()) {
+      Notice("\"" + name + "\" has no triangles; left out");
+      return;
+    }
+    if (!anyUv) {
+      mesh->texFaces.clear();
+    } else {
+      for (auto& tf : mesh->texFaces)
+        for (int& t : tf)
+          if (t < 0) {
+            if (noUv < 0) {
+              noUv = int(mesh->texVerts.size());
+              mesh->texVerts.emplace_back();
+            }
+            t = noUv;
+          }
+    }
+    MemNode* node = scene_.AddNode(name);
+    node->object = mesh;
+    if (slots.size() == 1) {
+      node->material = Material(slots[0]);
+    } else {
+      auto* multi = scene_.Own(std::make_unique<MemMaterial>());
+      multi->classId = kMultiMaterialClass;
+      multi->name = name + " Materials";
+      for (int id : slots) multi->subMaterials.push_back(Material(id));
+      node->material = multi;
+    }
+    meshNodes_.push_back(node);
+  }
+
+  MemMaterial* Material(int id) {
+    auto found = made_.find(id);
+    if (found != made_.end()) return found->second;
+    auto* m = scene_.Own(std::make_unique<MemMaterial>());
+    made_[id] = m;
+    if (id < 0) {
+      m->name = "Default";
+      return m;
+    }
+    const tinyobj::material_t& t = materials_[id];
+    m->name = WithoutNul(t.name);
+    m->ambient = Color(t.ambient);
+    m->diffuse = Color(t.diffuse);
+    m->specular = Color(t.specular);
+    m->shininess = Fraction(t.shininess / 1000.0);  // Ns runs from 0 to 1000
+    m->shininessStrength = std::max({m->specular.x, m->specular.y, m->specular.z});
+    m->transparency = Fraction(1.0 - t.dissolve);  // d, or 1 - Tr
+    SetMap(*m, kChannelDiffuse, t.diffuse_texname, t.diffuse_texopt, 1.0);
+    SetMap(*m, kChannelSpecular, t.specular_texname, t.specular_texopt, 1.0);
+    SetMap(*m, kChannelBump, t.bump_texname, t.bump_texopt, t.bump_texopt.bump_multiplier);
+    SetMap(*m, kChannelOpacity, t.alpha_texname, t.alpha_texopt, 1.0);
+    return m;
+  }
+
+  void SetMap(MemMaterial& m, int channel, const std::string& file,
+              const tinyobj::texture_option_t& opt, double amount) {
+    if (file.empty()) return;
+    auto* map = scene_.Own(std::make_unique<MemMap>());
+    map->fileName = WithoutNul(file);
+    auto finite = [](double v, float fallback) { return std::isfinite(v) ? float(v) : fallback; };
+    map->uOffset = finite(opt.origin_offset[0], 0.0f);
+    map->vOffset = finite(opt.origin_offset[1], 0.0f);
+    map->uTiling = finite(opt.scale[0], 1.0f);
+    map->vTiling = finite(opt.scale[1], 1.0f);
+    if (opt.clamp) map->tilingBits = 0;
+    m.channels[channel].map = map;
+    m.channels[channel].amount = finite(amount, 1.0f);
+    std::ifstream in(FolderOf(path_) + map->fileName, std::ios::binary);
+    if (!in && missing_.insert(map->fileName).second)
+      Notice("image file \"" + map->fileName + "\" is missing; its map keeps the name");
+  }
+
+  std::string path_;
+  AxisChange axes_;
+  bool split_;
+  MemScene& scene_;
+  std::vector<std::string>& notices_;
+  tinyobj::attrib_t attrib_;
+  std::vector<tinyobj::shape_t> shapes_;
+  std::vector<tinyobj::material_t> materials_;
+  NameKeeper names_;
+  std::map<int, MemMaterial*> made_;
+  std::unordered_set<std::string> missing_;
+  std::vector<MemNode*> meshNodes_;
+};
+
+}  // namespace
+
+ImportResult LoadObjScene(const std::string& path, const ImportOptions& options, MemScene& scene) {
+  return RunImport(path, scene, [&](std::vector<std::string>& notices) {
+    ObjImport(path, options, scene, notices).Run();
+  });
+}
+
+}  // namespace tsm

@@ -1,0 +1,35 @@
+#include "scene/scene_import.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "scene/gltf_loader.h"
+#include "scene/obj_loader.h"
+#include "scene/scene_json.h"
+
+namespace tsm {
+
+ImportResult LoadSceneFile(const std::string& path, const ImportOptions& options, MemScene& scene) {
+  size_t slash = path.find_last_of("/\\");
+  size_t dot = path.find_last_of('.');
+  std::string ext;
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+    ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (ext == "gltf" || ext == "glb") return LoadGltfScene(path, options, scene);
+  if (ext == "obj") return LoadObjScene(path, options, scene);
+  ImportResult result;
+  if (ext == "json") {
+    LoadResult loaded = LoadJsonScene(path, scene);
+    result.ok = loaded.ok;
+    result.error = loaded.error;
+    return result;
+  }
+  result.error = path +
+                 ": unknown kind of scene file; the name must end in .json, .gltf, "
+                 ".glb or .obj";
+  return result;
+}
+
+}  // namespace tsm
