@@ -22,9 +22,30 @@ void MemNode::EnumerateDependents(DependentVisitor& visitor) {
     if (visitor.VisitDependent(d) == 1) return;
 }
 
+Matrix3 MemNode::LocalTransform(TimeValue t) {
+  if (transform == nullptr) return local;
+  HostController* pc = transform->PositionController();
+  HostController* rc = transform->RotationController();
+  HostController* sc = transform->ScaleController();
+  if (pc == nullptr && rc == nullptr && sc == nullptr) return local;
+  Point3 pos, scale;
+  Quat rot;
+  DecomposeMatrix(local, pos, rot, scale);
+  Interval valid(TIME_NegInfinity, TIME_NegInfinity);
+  if (pc != nullptr) pc->ControllerValue(t, &pos, valid, 1);
+  if (rc != nullptr) rc->ControllerValue(t, &rot, valid, 1);
+  if (sc != nullptr) {
+    ScaleValue sv;
+    sv.s = scale;
+    sc->ControllerValue(t, &sv, valid, 1);
+    scale = sv.s;
+  }
+  return ScaleMatrix(scale) * QuatToMatrix(Normalize(rot)) * TransMatrix(pos);
+}
+
 Matrix3 MemNode::NodeTransform(TimeValue t) {
   if (parent == nullptr) return local;
-  return local * parent->NodeTransform(t);
+  return LocalTransform(t) * parent->NodeTransform(t);
 }
 
 Matrix3 MemNode::ObjectOffsetMatrix() const {
