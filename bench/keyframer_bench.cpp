@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>

@@ -150,8 +150,9 @@ class MemScene : public HostScene, public HostInterface {
 
 // Checks a scene before it is exported: every node has a name, parents and children
 // agree, the hierarchy has no cycle, look-at links point at nodes of this scene and agree
-// with their owners. Answers an empty text when the scene is sound, else what is wrong
-// and where.
+// with their owners, the controllers of the in-memory kinds hold values of the kind their
+// place asks and keys in strictly increasing time order. Answers an empty text when the scene is
+// sound, else what is wrong and where.
 std::string CheckScene(const MemScene& scene);
 
 }  // namespace tsm

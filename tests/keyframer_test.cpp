@@ -274,6 +274,19 @@ TEST_F(KeyframerTest, TargetOfAnUnexportedLightGetsABoxAndAnEmptyHeader) {
   }
 }
 
+TEST_F(KeyframerTest, AnIdTheWriterDoesNotKnowIsABareChunkAndABox) {
+  AddMesh(scene, "M");
+  KeyframerRun run(scene);
+  MemoryStream s;
+  ASSERT_TRUE(WriteKeyframerSection(s));
+  size_t before = s.Bytes().size();
+  EXPECT_EQ(WriteKeyframerChunk(0xB0FF, nullptr), 1);
+  ExpectBytes(std::vector<uint8_t>(s.Bytes().begin() + before, s.Bytes().end()),
+              Bytes({0xFF, 0xB0, 6, 0, 0, 0}));
+  ASSERT_EQ(sink.boxes.size(), 1u);
+  EXPECT_EQ(sink.boxes[0].text, "Unknown Tag Type");
+}
+
 TEST_F(KeyframerTest, AShortWriteAnywhereFailsTheSection) {
   BuildFullScene(scene);
   KeyframerRun run(scene);

@@ -110,6 +110,25 @@ TEST(MemControllers, LightsAndCamerasAnswerTheirControllersAtAnyTime) {
   EXPECT_EQ(spot.HotspotController(), spot.hotspotController);
 }
 
+TEST(MemControllers, TheSceneCheckFindsMisplacedOrUnorderedControllers) {
+  MemScene scene;
+  MemNode* n = scene.AddNode("N");
+  MemController* pos = Ctl(scene, ControlKind::POSITION, true, {KeyP(0, {}), KeyP(10, {})});
+  Animate(scene, n, pos, nullptr, nullptr);
+  EXPECT_EQ(CheckScene(scene), "");
+  pos->keys[1].time = 0;
+  EXPECT_EQ(CheckScene(scene),
+            "node \"N\": its position controller's key 1 is not later than the key before");
+  Animate(scene, n, nullptr, Ctl(scene, ControlKind::SCALE, false), nullptr);
+  EXPECT_EQ(CheckScene(scene), "node \"N\": its rotation controller holds values of another kind");
+  n->transform = nullptr;
+  auto* cam = scene.Own(std::make_unique<MemCameraObject>());
+  cam->fovController = Ctl(scene, ControlKind::POINT3, false);
+  n->object = cam;
+  EXPECT_EQ(CheckScene(scene),
+            "node \"N\": its field-of-view controller holds values of another kind");
+}
+
 std::string SceneWith(const std::string& nodeMembers, const std::string& objects = "[]") {
   return R"({"format": "tsm-scene", "version": 1, "objects": )" + objects +
          R"(, "nodes": [{"name": "N")" + nodeMembers + "}]}";

@@ -25,7 +25,8 @@ const char kUsage[] =
     "\n"
     "Messages are printed to standard error as CAPTION: text.\n"
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
-    "file could not be created or written); 2 usage or scene errors.\n";
+    "file could not be created or written, or more than 65535 animated nodes); 2 usage or\n"
+    "scene errors.\n";
 
 // The scene's path with its extension replaced by .tsm (added when it has none).
 std::string DefaultOutput(const std::string& scene) {
