@@ -48,7 +48,8 @@ bool WriteKeyframerSection(OutStream& stream);
 // transform tracks of a node written from its decomposed matrix, where it points at the
 // Point3 translation, the Quat rotation or the Point3 scale. Answers 1 when the chunk was
 // written, also after a soft error (a box, and the chunk ends early with the length of
-// what it holds), and 0 when a write failed.
+// what it holds), and 0 when a write failed or no section has set a stream yet. The
+// stream stays the writer's after the section, until the next section sets another.
 int WriteKeyframerChunk(int32_t id, void* data);
 
 // Track encoding.

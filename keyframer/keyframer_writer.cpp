@@ -288,6 +288,7 @@ int32_t KeyframerNodeCount(const SceneEntry* first) {
 }
 
 int WriteKeyframerChunk(int32_t id, void* data) {
+  if (state.stream == nullptr) return 0;  // no section has named a stream yet
   return ChunkFraming(*state.stream, id, [&] { return WriteBody(id, data); });
 }
 
