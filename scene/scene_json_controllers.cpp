@@ -14,7 +14,7 @@ namespace {
 constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
 
 // How the values of one controller are read and where its static value comes from.
-struct ValueSpec {
+struct ValueRule {
   ControlKind kind = ControlKind::FLOAT;
   double unit = 1.0;      // FLOAT: file value times unit is the value held
   double lo = -HUGE_VAL;  // FLOAT: the file value must lie strictly between lo and hi
@@ -85,22 +85,22 @@ Point3 ReadScaleValue(const Json& value, const std::string& path) {
   return s;
 }
 
-float ReadFloatValue(const Json& value, const std::string& path, const ValueSpec& spec) {
+float ReadFloatValue(const Json& value, const std::string& path, const ValueRule& rule) {
   float f = ReadFloat(value, path);
-  if (std::isfinite(spec.lo) && !(f > spec.lo && f < spec.hi))
-    Fail(path, "the angle must be above " + std::to_string(int(spec.lo)) + " and below " +
-                   std::to_string(int(spec.hi)) + " degrees");
-  return static_cast<float>(f * spec.unit);
+  if (std::isfinite(rule.lo) && !(f > rule.lo && f < rule.hi))
+    Fail(path, "the angle must be above " + std::to_string(int(rule.lo)) + " and below " +
+                   std::to_string(int(rule.hi)) + " degrees");
+  return static_cast<float>(f * rule.unit);
 }
 
 // The value of a key (or the controller's "value") into key. A key-bearing rotation key
 // holds the rotation from the previous key as angle and axis; a sampled one, and the
 // controller's value, an absolute rotation.
-void ReadValue(const Json& value, const std::string& path, const ValueSpec& spec, bool keyedKey,
+void ReadValue(const Json& value, const std::string& path, const ValueRule& rule, bool keyedKey,
                MemKey& key) {
-  switch (spec.kind) {
+  switch (rule.kind) {
     case ControlKind::FLOAT:
-      key.f = ReadFloatValue(value, path, spec);
+      key.f = ReadFloatValue(value, path, rule);
       break;
     case ControlKind::POSITION:
     case ControlKind::POINT3:
@@ -121,7 +121,7 @@ void ReadValue(const Json& value, const std::string& path, const ValueSpec& spec
 }
 
 // One controller definition: {"class", "value", "keys"}.
-MemController* ReadController(const Json& value, const std::string& path, const ValueSpec& spec,
+MemController* ReadController(const Json& value, const std::string& path, const ValueRule& rule,
                               MemScene& scene) {
   Members c(value, path, {"class", "value", "keys"});
   std::string cls = ReadString(
@@ -130,18 +130,18 @@ MemController* ReadController(const Json& value, const std::string& path, const 
     Fail(c.At("class"),
          "unknown controller class " + Quote(cls) + "; expected \"keyed\" or \"sampled\"");
   const bool keyed = cls == "keyed";
-  auto ctl = std::make_unique<MemController>(spec.kind, keyed);
-  ctl->constF = spec.constF;
-  ctl->constP = spec.kind == ControlKind::SCALE ? spec.constS : spec.constP;
-  ctl->constQ = spec.constQ;
-  ctl->constS = spec.constS;
+  auto ctl = std::make_unique<MemController>(rule.kind, keyed);
+  ctl->constF = rule.constF;
+  ctl->constP = rule.kind == ControlKind::SCALE ? rule.constS : rule.constP;
+  ctl->constQ = rule.constQ;
+  ctl->constS = rule.constS;
   if (const Json* v = c.Find("value")) {
     MemKey k;
-    ReadValue(*v, c.At("value"), spec, false, k);
+    ReadValue(*v, c.At("value"), rule, false, k);
     ctl->constF = k.f;
     ctl->constP = k.p;
     ctl->constQ = k.q;
-    if (spec.kind == ControlKind::SCALE) ctl->constS = k.p;
+    if (rule.kind == ControlKind::SCALE) ctl->constS = k.p;
   }
   if (const Json* keys = c.Find("keys")) {
     const std::string at = c.At("keys");
@@ -159,7 +159,7 @@ MemController* ReadController(const Json& value, const std::string& path, const 
         Fail(km.At("time"),
              "key times must increase strictly: this key is not later than the "
              "one before");
-      ReadValue(km.Need("value", "every key needs its value"), km.At("value"), spec, keyed, k);
+      ReadValue(km.Need("value", "every key needs its value"), km.At("value"), rule, keyed, k);
       if (keyed) {
         k.tens = km.Float("tension", 0.0f);
         k.cont = km.Float("continuity", 0.0f);
@@ -173,23 +173,23 @@ MemController* ReadController(const Json& value, const std::string& path, const 
   return scene.Own(std::move(ctl));
 }
 
-ValueSpec FloatSpec(double unit, float constF, bool coneAngle) {
-  ValueSpec spec;
-  spec.kind = ControlKind::FLOAT;
-  spec.unit = unit;
-  spec.constF = constF;
+ValueRule FloatRule(double unit, float constF, bool coneAngle) {
+  ValueRule rule;
+  rule.kind = ControlKind::FLOAT;
+  rule.unit = unit;
+  rule.constF = constF;
   if (coneAngle) {
-    spec.lo = 0.0;
-    spec.hi = 180.0;
+    rule.lo = 0.0;
+    rule.hi = 180.0;
   }
-  return spec;
+  return rule;
 }
 
-// The member key of m as a controller of spec, or null when m has no such member.
-MemController* OptionalController(const Members& m, const std::string& key, const ValueSpec& spec,
+// The member key of m as a controller of rule, or null when m has no such member.
+MemController* OptionalController(const Members& m, const std::string& key, const ValueRule& rule,
                                   MemScene& scene) {
   const Json* v = m.Find(key);
-  return v != nullptr ? ReadController(*v, m.At(key), spec, scene) : nullptr;
+  return v != nullptr ? ReadController(*v, m.At(key), rule, scene) : nullptr;
 }
 
 }  // namespace
@@ -204,7 +204,7 @@ void CheckScale(const Point3& s, const std::string& path) {
 HostController* ReadTransformController(const Json& value, const std::string& path,
                                         const Matrix3& local, MemScene& scene) {
   Members m(value, path, {"position", "rotation", "scale", "roll"});
-  ValueSpec pos, rot, scl;
+  ValueRule pos, rot, scl;
   pos.kind = ControlKind::POSITION;
   rot.kind = ControlKind::ROTATION;
   scl.kind = ControlKind::SCALE;
@@ -218,27 +218,27 @@ HostController* ReadTransformController(const Json& value, const std::string& pa
   tc->position = OptionalController(m, "position", pos, scene);
   tc->rotation = OptionalController(m, "rotation", rot, scene);
   tc->scale = OptionalController(m, "scale", scl, scene);
-  tc->roll = OptionalController(m, "roll", FloatSpec(kRadiansPerDegree, 0.0f, false), scene);
+  tc->roll = OptionalController(m, "roll", FloatRule(kRadiansPerDegree, 0.0f, false), scene);
   return scene.Own(std::move(tc));
 }
 
 void ReadObjectControllers(MemObject& object, const Members& m, MemScene& scene) {
   if (auto* camera = dynamic_cast<MemCameraObject*>(&object)) {
     camera->fovController = OptionalController(
-        m, "fovController", FloatSpec(kRadiansPerDegree, camera->fov, true), scene);
+        m, "fovController", FloatRule(kRadiansPerDegree, camera->fov, true), scene);
     return;
   }
   auto* light = dynamic_cast<MemLightObject*>(&object);
   if (light == nullptr) return;
-  ValueSpec color;
+  ValueRule color;
   color.kind = ControlKind::POINT3;
   color.constP = light->color;
   light->colorController = OptionalController(m, "colorController", color, scene);
   if (!light->IsSpot()) return;
   light->hotspotController =
-      OptionalController(m, "hotspotController", FloatSpec(1.0, light->hotspot, true), scene);
+      OptionalController(m, "hotspotController", FloatRule(1.0, light->hotspot, true), scene);
   light->falloffController =
-      OptionalController(m, "falloffController", FloatSpec(1.0, light->falloff, true), scene);
+      OptionalController(m, "falloffController", FloatRule(1.0, light->falloff, true), scene);
 }
 
 }  // namespace tsm
