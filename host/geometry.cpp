@@ -187,7 +187,7 @@ void AngAxisFromQ(const Quat& q, float* angle, Point3& axis) {
   double s = std::sqrt(x * x + y * y + z * z);
   if (s < 1e-12) {
     *angle = 0.0f;
-    axis = Point3(0, 0, 0);
+    axis = Point3(0, 0, 1);
     return;
   }
   *angle = float(2.0 * std::atan2(s, w));

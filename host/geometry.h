@@ -147,8 +147,8 @@ Quat MatrixToQuat(const Matrix3& m);
 
 class AngAxis {
  public:
-  Point3 axis;         // unit axis; (0, 0, 0) for no rotation
-  float angle = 0.0f;  // radians
+  Point3 axis{0.0f, 0.0f, 1.0f};  // unit axis; (0, 0, 1) for no rotation
+  float angle = 0.0f;             // radians
   AngAxis() = default;
   AngAxis(const Point3& a, float ang) : axis(a), angle(ang) {}
   // The angle and axis of q, by AngAxisFromQ.
@@ -161,9 +161,10 @@ struct ScaleValue {
   Quat q;                      // orientation of the scale axes; identity
 };
 
-// Converts a quaternion to an angle in [0, pi] radians and a unit axis. The identity
-// rotation gives angle 0 and the axis (0, 0, 0). This is the one conversion used on
-// every path.
+// Converts a quaternion to an angle in [0, pi] radians and a unit axis. The axis is
+// always of unit length: the identity rotation (and any quaternion too close to it to
+// have a direction) gives angle 0 and the axis (0, 0, 1), so a reader that normalises
+// the axis never divides by zero. This is the one conversion used on every path.
 void AngAxisFromQ(const Quat& q, float* angle, Point3& axis);
 
 // Splits m into translation t, unit rotation q and per-axis scale s so that

@@ -300,7 +300,32 @@ void DecodeTrack(uint16_t id, Decoder& d) {
       } else {
         d.AddFloats("value", value, valueFloats, 0);
       }
+      continue;
     }
+    // Every key of a longer track: key<i>=[frame spline (params) value].
+    std::string text = "[" + std::to_string(frame);
+    Json key = Json::object();
+    key["frame"] = frame;
+    if (spline != 0) {
+      text += " " + Hex16Text(spline) + " (";
+      key["spline"] = spline;
+      Json ps = Json::array();
+      for (int k = 0; k < paramCount; ++k) {
+        text += (k > 0 ? ", " : "") + FloatText(params[k]);
+        ps.push_back(FloatJson(params[k]));
+      }
+      text += ")";
+      key["params"] = std::move(ps);
+    }
+    Json vs = Json::array();
+    text += valueFloats == 1 ? " " : " (";
+    for (int k = 0; k < valueFloats; ++k) {
+      text += (k > 0 ? ", " : "") + FloatText(value[k]);
+      vs.push_back(FloatJson(value[k]));
+    }
+    text += valueFloats == 1 ? "]" : ")]";
+    key["value"] = valueFloats == 1 ? vs[0] : vs;
+    d.Add(("key" + std::to_string(i)).c_str(), text, std::move(key));
   }
 }
 

@@ -1,5 +1,6 @@
 #include "run/export_run.h"
 
+#include "keyframer/keyframer.h"
 #include "material/material_table.h"
 #include "plugin/messages.h"
 #include "run/output_file.h"
@@ -57,6 +58,11 @@ void ReleaseRun(ObjectList& objects, SceneEnumerator& entries, MaterialTable& ma
 
 }  // namespace
 
+const char* const kTooManyNodesText =
+    "Too many nodes to export: a file holds at most 65535 animated nodes (meshes, dummies, "
+    "cameras, lights and their targets). Nothing was written; an existing file of that name "
+    "was kept.";
+
 RunOutcome LastRunOutcome() {
   return lastOutcome;
 }
@@ -90,6 +96,14 @@ int RunExport(const char* name, ExportInterface* ei, HostInterface* ip) {
   }
 
   entries.NamePass();
+  // Node numbers are 16 bits wide: a scene that needs more is refused before the file is
+  // touched, rather than written with wrapped numbers.
+  if (KeyframerNodeCount(entries.First()) > kMaxKeyframerNodes) {
+    ShowExportErrorBox(kTooManyNodesText);
+    ReleaseRun(objects, entries, materials);
+    lastOutcome = RunOutcome::TOO_MANY_NODES;
+    return 0;
+  }
   objects.Build(entries);
   RunPointers pointers(&entries, &materials, &objects);
 

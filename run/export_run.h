@@ -33,7 +33,10 @@ int ExportToFile(const char* name, ExportInterface* ei, HostInterface* ip, int q
                  uint32_t options);
 
 // The run: enumerates the scene, writes the whole file and answers 1, or 0 when the file
-// could not be created or written. An empty scene answers 1 without creating a file.
+// could not be created or written. A scene with more keyframer nodes than a file can
+// number (kMaxKeyframerNodes) is refused before any file is opened: the box
+// kTooManyNodesText (caption "Export Error", shown whatever QuietMode says) and 0. An empty scene
+// answers 1 without creating a file.
 //
 // The file never replaces what is at name until it is complete: the bytes go into a new
 // file in the same folder, one without a name where the file system makes those, or else
@@ -55,11 +58,12 @@ int RunExport(const char* name, ExportInterface* ei, HostInterface* ip);
 // How the last run ended, for callers that need more than the host's answer (the
 // command-line tool reports it in its exit status).
 enum class RunOutcome {
-  NONE,         // no run yet
-  WRITTEN,      // the file was written
-  NO_DATA,      // the scene had nothing to export; no file was made
-  CANT_CREATE,  // the output file could not be created
-  WRITE_ERROR,  // a write or the close failed; the unfinished file was removed
+  NONE,            // no run yet
+  WRITTEN,         // the file was written
+  NO_DATA,         // the scene had nothing to export; no file was made
+  CANT_CREATE,     // the output file could not be created
+  WRITE_ERROR,     // a write or the close failed; the unfinished file was removed
+  TOO_MANY_NODES,  // more keyframer nodes than a file can number; no file was made
 };
 RunOutcome LastRunOutcome();
 
@@ -71,6 +75,9 @@ struct RunOutputFailure {
   std::string step;
 };
 const RunOutputFailure& LastRunOutputFailure();
+
+// The text of the box that refuses a scene with too many keyframer nodes.
+extern const char* const kTooManyNodesText;
 
 // The stream a run writes its file through: the writers' OutStream and the close whose
 // result decides whether the file is kept.

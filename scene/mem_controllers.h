@@ -55,7 +55,16 @@ struct MemKey {
                          // previous key; the first key's is absolute
 };
 
-// A controller of one kind with keys in increasing time order.
+// A controller of one kind with keys in strictly increasing time order (the loaders and
+// CheckScene see to that). Its value at time t, for the ControllerValue of its kind:
+// - no keys: the const value of its kind;
+// - before the first key, the first key's value; after the last, the last key's;
+// - between two keys, the linear blend by time; rotations blend along the shorter arc
+//   (spherical-linear). A key-bearing rotation controller first composes its keys: the
+//   absolute rotation at key i is key i's rotation applied after that at key i - 1, so a
+//   query walks the keys up to t.
+// The spline parameters are kept for the file and do not shape the values. A query of a
+// value type that is not the controller's leaves the value as it was.
 class MemController : public HostController, public HostKeyControl {
  public:
   MemController(ControlKind k, bool keyBearing)

@@ -98,8 +98,10 @@ float MemCameraObject::CameraRange(TimeValue /*t*/, int which, Interval& /*valid
   return which == 0 ? nearRange : farRange;
 }
 
-float MemCameraObject::CameraFov(TimeValue /*t*/, Interval& /*valid*/) {
-  return fov;
+float MemCameraObject::CameraFov(TimeValue t, Interval& valid) {
+  float v = fov;
+  if (fovController != nullptr) fovController->ControllerValue(t, &v, valid, 1);
+  return v;
 }
 
 void MemLightObject::EvaluateLight(TimeValue t, Interval& valid, LightParams& params) {
@@ -115,16 +117,36 @@ void MemLightObject::EvaluateLight(TimeValue t, Interval& valid, LightParams& pa
   params.shadow = castShadows ? 1 : 0;
 }
 
-Point3 MemLightObject::LightColor(TimeValue /*t*/, Interval& /*valid*/) {
-  return color;
+Point3 MemLightObject::LightColor(TimeValue t, Interval& valid) {
+  Point3 v = color;
+  if (colorController != nullptr) colorController->ControllerValue(t, &v, valid, 1);
+  return v;
 }
 
-float MemLightObject::LightHotspot(TimeValue /*t*/, Interval& /*valid*/) {
-  return hotspot;
+float MemLightObject::LightHotspot(TimeValue t, Interval& valid) {
+  float v = hotspot;
+  if (hotspotController != nullptr) hotspotController->ControllerValue(t, &v, valid, 1);
+  return v;
 }
 
-float MemLightObject::LightFalloff(TimeValue /*t*/, Interval& /*valid*/) {
-  return falloff;
+float MemLightObject::LightFalloff(TimeValue t, Interval& valid) {
+  float v = falloff;
+  if (falloffController != nullptr) falloffController->ControllerValue(t, &v, valid, 1);
+  return v;
+}
+
+void MemDummyObject::ObjectBounds(TimeValue t, SceneNode* node, void* /*viewport*/, Box3& bounds) {
+  Matrix3 offset;  // the object's place in the node's space
+  if (auto* mem = dynamic_cast<MemNode*>(node))
+    offset = mem->ObjectOffsetMatrix();
+  else if (node != nullptr)
+    offset = node->ObjectTransform(t) * Inverse(node->NodeTransform(t));
+  if (box.IsEmpty()) return;
+  for (int i = 0; i < 8; ++i) {
+    Point3 corner((i & 1) ? box.pmax.x : box.pmin.x, (i & 2) ? box.pmax.y : box.pmin.y,
+                  (i & 4) ? box.pmax.z : box.pmin.z);
+    bounds += corner * offset;
+  }
 }
 
 }  // namespace tsm

@@ -133,10 +133,13 @@ class MemCameraObject : public MemObject {
   float fov = 0.785398163f;  // field of view, radians; 45 degrees
   float nearRange = 0.0f;    // CameraRange 0
   float farRange = 1000.0f;  // CameraRange 1
+  // Field of view in radians at any time; null: fov at every time. Owned by the scene.
+  HostController* fovController = nullptr;
 
   void EvaluateCamera(TimeValue t, Interval& valid, CameraParams& params) override;
   float CameraRange(TimeValue t, int which, Interval& valid) override;
   float CameraFov(TimeValue t, Interval& valid) override;
+  HostController* FovController() override { return fovController; }
 };
 
 // A point light (family 48, class (0x1011, 0)) or a spot light (class (0x1012, 0)).
@@ -169,6 +172,10 @@ class MemLightObject : public MemObject {
   float aspect = 1.0f;       // of a rectangular spot
   float rayTraceBias = 0.2f;
   bool rayTracedShadows = false;
+  // Animated values; null: the static value above at every time. Owned by the scene.
+  HostController* colorController = nullptr;    // colour, a Point3
+  HostController* hotspotController = nullptr;  // degrees
+  HostController* falloffController = nullptr;  // degrees
 
   void EvaluateLight(TimeValue t, Interval& valid, LightParams& params) override;
   float SpotAspect(TimeValue, Interval&) override { return aspect; }
@@ -183,6 +190,9 @@ class MemLightObject : public MemObject {
   Point3 LightColor(TimeValue t, Interval& valid) override;
   float LightHotspot(TimeValue t, Interval& valid) override;
   float LightFalloff(TimeValue t, Interval& valid) override;
+  HostController* ColorController() override { return colorController; }
+  HostController* HotspotController() override { return hotspotController; }
+  HostController* FalloffController() override { return falloffController; }
 };
 
 // A dummy helper (family 80, class (0x876234, 0)) with its box in object space.
@@ -195,6 +205,10 @@ class MemDummyObject : public MemObject {
     box.pmax = Point3(1.0f, 1.0f, 1.0f);
   }
   Box3 box;  // (-1, -1, -1) to (1, 1, 1)
+
+  // The box's corners carried into the node's space by the node's object offset, added
+  // to box.
+  void ObjectBounds(TimeValue t, SceneNode* node, void* viewport, Box3& bounds) override;
 };
 
 }  // namespace tsm

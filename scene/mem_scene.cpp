@@ -3,9 +3,46 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "scene/mem_controllers.h"
 #include "scene/mem_objects.h"
 
 namespace tsm {
+
+namespace {
+
+// What is wrong with a controller that should be of kind: its kind, or keys whose times
+// do not increase strictly; empty when it is sound or absent.
+std::string ControllerProblem(const HostController* c, ControlKind kind, const char* what) {
+  const auto* mc = dynamic_cast<const MemController*>(c);
+  if (mc == nullptr) return std::string();
+  if (mc->kind != kind)
+    return std::string("its ") + what + " controller holds values of another kind";
+  for (size_t i = 1; i < mc->keys.size(); ++i)
+    if (mc->keys[i].time <= mc->keys[i - 1].time)
+      return std::string("its ") + what + " controller's key " + std::to_string(i) +
+             " is not later than the key before";
+  return std::string();
+}
+
+std::string AnimationProblem(const MemNode& n) {
+  std::string p;
+  if (const auto* tc = dynamic_cast<const MemTransformController*>(n.transform)) {
+    if (p.empty()) p = ControllerProblem(tc->position, ControlKind::POSITION, "position");
+    if (p.empty()) p = ControllerProblem(tc->rotation, ControlKind::ROTATION, "rotation");
+    if (p.empty()) p = ControllerProblem(tc->scale, ControlKind::SCALE, "scale");
+    if (p.empty()) p = ControllerProblem(tc->roll, ControlKind::FLOAT, "roll");
+  }
+  if (const auto* cam = dynamic_cast<const MemCameraObject*>(n.object))
+    if (p.empty()) p = ControllerProblem(cam->fovController, ControlKind::FLOAT, "field-of-view");
+  if (const auto* light = dynamic_cast<const MemLightObject*>(n.object)) {
+    if (p.empty()) p = ControllerProblem(light->colorController, ControlKind::POINT3, "colour");
+    if (p.empty()) p = ControllerProblem(light->hotspotController, ControlKind::FLOAT, "hotspot");
+    if (p.empty()) p = ControllerProblem(light->falloffController, ControlKind::FLOAT, "falloff");
+  }
+  return p;
+}
+
+}  // namespace
 
 int MemObject::ConvertibleTo(Class_ID id) {
   if (id == triObjectClassID) return convertibleToMesh ? 1 : 0;
@@ -30,9 +67,30 @@ void MemNode::EnumerateDependents(DependentVisitor& visitor) {
     if (visitor.VisitDependent(d) == 1) return;
 }
 
+Matrix3 MemNode::LocalTransform(TimeValue t) {
+  if (transform == nullptr) return local;
+  HostController* pc = transform->PositionController();
+  HostController* rc = transform->RotationController();
+  HostController* sc = transform->ScaleController();
+  if (pc == nullptr && rc == nullptr && sc == nullptr) return local;
+  Point3 pos, scale;
+  Quat rot;
+  DecomposeMatrix(local, pos, rot, scale);
+  Interval valid(TIME_NegInfinity, TIME_NegInfinity);
+  if (pc != nullptr) pc->ControllerValue(t, &pos, valid, 1);
+  if (rc != nullptr) rc->ControllerValue(t, &rot, valid, 1);
+  if (sc != nullptr) {
+    ScaleValue sv;
+    sv.s = scale;
+    sc->ControllerValue(t, &sv, valid, 1);
+    scale = sv.s;
+  }
+  return ScaleMatrix(scale) * QuatToMatrix(Normalize(rot)) * TransMatrix(pos);
+}
+
 Matrix3 MemNode::NodeTransform(TimeValue t) {
   if (parent == nullptr) return local;
-  return local * parent->NodeTransform(t);
+  return LocalTransform(t) * parent->NodeTransform(t);
 }
 
 Matrix3 MemNode::ObjectOffsetMatrix() const {
@@ -129,6 +187,8 @@ std::string CheckScene(const MemScene& scene) {
       return where(n) + ": its look-at target is not marked as a target";
     if (n->owner != nullptr && (known.count(n->owner) == 0 || n->owner->lookAt != n))
       return where(n) + ": its target owner does not look at it";
+    std::string animation = AnimationProblem(*n);
+    if (!animation.empty()) return where(n) + ": " + animation;
     // Walking up must reach the root within as many steps as there are nodes.
     const MemNode* p = n;
     for (size_t steps = 0; p != scene.Root(); ++steps) {

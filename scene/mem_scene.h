@@ -52,7 +52,8 @@ class MemNode : public SceneNode {
   bool isTarget = false;                        // the node is some node's look-at target
   MemNode* owner = nullptr;                     // the node that looks at this one, if known
   bool meshAccepted = true;                     // answer of MeshNodeAccepted
-  Matrix3 local;                                // transform relative to the parent; identity
+  Matrix3 local;                                // static transform relative to the parent;
+                                                // identity
   std::vector<HostDependent*> extraDependents;  // visited after the node itself
   std::string propertyText;                     // free-form property text; empty
   bool transformLocked[3][3] = {};              // [lock group][axis x, y, z]; all unlocked
@@ -61,6 +62,7 @@ class MemNode : public SceneNode {
   Quat objectOffsetRot;                         // object offset rotation; identity
   Point3 objectOffsetScale{1.0f, 1.0f, 1.0f};   // object offset scale; none
   HostController* transform = nullptr;          // transform controller; null: none
+                                                // (then local is the transform at any time)
 
   // HostDependent
   int FamilyCode() override { return kFamilyNode; }
@@ -76,6 +78,7 @@ class MemNode : public SceneNode {
   void EnumerateDependents(DependentVisitor& visitor) override;
   SceneNode* ParentNode() override { return parent; }
   int IsSceneRoot() override { return parent == nullptr ? 1 : 0; }
+  // LocalTransform(t) times the parent's NodeTransform(t).
   Matrix3 NodeTransform(TimeValue t) override;
   Matrix3 ObjectTransform(TimeValue t) override;
   Point3 ObjectOffsetPosition() override { return objectOffsetPos; }
@@ -85,6 +88,13 @@ class MemNode : public SceneNode {
   HostController* TransformController() override { return transform; }
   // The object-offset matrix: the offset's scale, then rotation, then position.
   Matrix3 ObjectOffsetMatrix() const;
+  // The transform relative to the parent at time t. Without a transform controller, or
+  // with one that has no position, rotation or scale sub-controller, it is local.
+  // Otherwise local is split into position, rotation and scale (DecomposeMatrix), each
+  // present sub-controller replaces its part by its value at t, and the parts are put
+  // together again: the scale, then the rotation, then the position. The roll
+  // sub-controller does not enter the matrix (the writers read it as a track).
+  Matrix3 LocalTransform(TimeValue t);
 };
 
 class MemScene : public HostScene, public HostInterface {
@@ -146,8 +156,9 @@ class MemScene : public HostScene, public HostInterface {
 
 // Checks a scene before it is exported: every node has a name, parents and children
 // agree, the hierarchy has no cycle, look-at links point at nodes of this scene and agree
-// with their owners. Answers an empty text when the scene is sound, else what is wrong
-// and where.
+// with their owners, the controllers of the in-memory kinds hold values of the kind their
+// place asks and keys in strictly increasing time order. Answers an empty text when the scene is
+// sound, else what is wrong and where.
 std::string CheckScene(const MemScene& scene);
 
 }  // namespace tsm

@@ -141,9 +141,9 @@ Point3 ReadScale(const Json& value, const std::string& path) {
 }
 
 const std::vector<std::string> kNodeMembers = {
-    "id",       "name",       "parent",     "children", "matrix",       "position",
-    "rotation", "scale",      "object",     "material", "meshAccepted", "lookAt",
-    "target",   "dependents", "properties", "locks",    "nodeQuery96",  "objectOffset"};
+    "id",         "name",   "parent",      "children",     "matrix",   "position", "rotation",
+    "scale",      "object", "material",    "meshAccepted", "lookAt",   "target",   "dependents",
+    "properties", "locks",  "nodeQuery96", "objectOffset", "transform"};
 
 const char* const kUnitNames[] = {"inches",      "feet",   "miles",     "millimeters",
                                   "centimeters", "meters", "kilometers"};
@@ -359,9 +359,13 @@ class SceneLoader {
       node->objectOffsetPos = off.Vec("position", node->objectOffsetPos);
       if (const Json* r = off.Find("rotation"))
         node->objectOffsetRot = ReadRotation(*r, off.At("rotation"));
-      if (const Json* s = off.Find("scale"))
+      if (const Json* s = off.Find("scale")) {
         node->objectOffsetScale = ReadScale(*s, off.At("scale"));
+        CheckScale(node->objectOffsetScale, off.At("scale"));
+      }
     }
+    if (const Json* t = m.Find("transform"))
+      node->transform = ReadTransformController(*t, m.At("transform"), node->local, scene_);
   }
 
   // The local transform: "matrix" (four rows), or "position", "rotation" and "scale",
@@ -376,15 +380,21 @@ class SceneLoader {
       std::string at = m.At("matrix");
       if (!mat->is_array() || mat->size() != 4)
         Fail(at, "expected four rows [x, y, z]: the three axes, then the translation");
-      return Matrix3(
+      Matrix3 matrix(
           ReadPoint3((*mat)[0], ChildPath(at, size_t(0))), ReadPoint3((*mat)[1], ChildPath(at, 1)),
           ReadPoint3((*mat)[2], ChildPath(at, 2)), ReadPoint3((*mat)[3], ChildPath(at, 3)));
+      if (DotProd(CrossProd(matrix.GetRow(0), matrix.GetRow(1)), matrix.GetRow(2)) == 0.0f)
+        Fail(at, "the matrix's axes are flat (a zero scale): the transform would have no inverse");
+      return matrix;
     }
     Point3 position = m.Vec("position", Point3());
     Quat rotation;
     if (const Json* r = m.Find("rotation")) rotation = ReadRotation(*r, m.At("rotation"));
     Point3 scale(1.0f, 1.0f, 1.0f);
-    if (const Json* s = m.Find("scale")) scale = ReadScale(*s, m.At("scale"));
+    if (const Json* s = m.Find("scale")) {
+      scale = ReadScale(*s, m.At("scale"));
+      CheckScale(scale, m.At("scale"));
+    }
     return ScaleMatrix(scale) * QuatToMatrix(rotation) * TransMatrix(position);
   }
 

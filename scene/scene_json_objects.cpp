@@ -19,10 +19,11 @@ std::vector<std::string> AllowedMembers(const std::string& type, bool topLevel) 
   if (topLevel) a.insert(a.end(), {"id", "name"});
   if (type == "mesh") a.insert(a.end(), {"vertices", "faces", "uvs", "uvFaces", "vertexColors"});
   if (type == "shape") a.insert(a.end(), {"splines"});
-  if (type == "camera") a.insert(a.end(), {"fov", "near", "far"});
+  if (type == "camera") a.insert(a.end(), {"fov", "near", "far", "fovController"});
   if (type == "pointLight" || type == "spotLight")
-    a.insert(a.end(),
-             {"on", "color", "intensity", "attenuate", "attenStart", "attenEnd", "castShadows"});
+    a.insert(a.end(), {"on", "color", "intensity", "attenuate", "attenStart", "attenEnd",
+                       "castShadows", "colorController"});
+  if (type == "spotLight") a.insert(a.end(), {"hotspotController", "falloffController"});
   if (type == "spotLight")
     a.insert(a.end(), {"hotspot", "falloff", "overshoot", "globalShadows", "shadowMapBias",
                        "shadowMapRange", "shadowMapSize", "showCone", "rectangular", "aspect",
@@ -251,6 +252,7 @@ MemObject* ReadObject(const Json& value, const std::string& path, MemScene& scen
   object->family = static_cast<int>(m.Integer("family", object->family, INT32_MIN, INT32_MAX));
   if (const Json* c = m.Find("classId")) object->classId = ReadClassId(*c, m.At("classId"));
   object->convertibleToMesh = m.Bool("convertibleToMesh", object->convertibleToMesh);
+  ReadObjectControllers(*object, m, scene);
   return object;
 }
 

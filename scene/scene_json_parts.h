@@ -17,6 +17,16 @@ namespace tsm {
 // definition (the "objects" list) may have an id and a name; an inline one may not.
 MemObject* ReadObject(const Json& value, const std::string& path, MemScene& scene, bool topLevel);
 
+// Animation (scene_json_controllers.cpp). The node's "transform" controller at path,
+// owned by scene; a sub-controller's value without keys defaults to that part of local.
+HostController* ReadTransformController(const Json& value, const std::string& path,
+                                        const Matrix3& local, MemScene& scene);
+// The "fovController" of a camera, the "colorController" of a light and the
+// "hotspotController" and "falloffController" of a spot light, when m has them.
+void ReadObjectControllers(MemObject& object, const Members& m, MemScene& scene);
+// Fails at path when a scale factor is 0; negative factors (mirrors) pass.
+void CheckScale(const Point3& s, const std::string& path);
+
 // The materials and maps of one scene file, and the references to them.
 class MaterialReader {
  public:

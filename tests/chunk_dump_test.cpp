@@ -111,7 +111,9 @@ TEST(ChunkDump, KeyedTrackWithSplineParametersIsWalkedToItsEnd) {
   b.U32(10).U16(0x001F).F32s({1, 2, 3, 4, 5}).F32s({4, 5, 6});  // all five
   b.U32(20).U16(0).F32s({7, 8, 9});
   b.End();
-  EXPECT_EQ(Decoded(b), "flags=0x0000 first=0 last=20 keys=3");
+  EXPECT_EQ(Decoded(b),
+            "flags=0x0000 first=0 last=20 keys=3 key0=[0 0x0001 (0.5) (1, 2, 3)] "
+            "key1=[10 0x001F (1, 2, 3, 4, 5) (4, 5, 6)] key2=[20 (7, 8, 9)]");
 }
 
 TEST(ChunkDump, TrackWithMissingOrExtraKeyBytesIsMalformed) {

@@ -77,7 +77,7 @@ TEST(Geometry, AngAxisFromQKeepsAngleInZeroToPi) {
   ExpectNear(axis, Point3(0, -1, 0));
   AngAxisFromQ(Quat(), &angle, axis);
   EXPECT_EQ(angle, 0.0f);
-  EXPECT_EQ(axis, Point3(0, 0, 0));
+  EXPECT_EQ(axis, Point3(0, 0, 1));
 }
 
 TEST(Geometry, DecomposeRebuildsMatrix) {

@@ -67,7 +67,7 @@ class TsmexportTest : public ::testing::Test {
 };
 
 TEST_F(TsmexportTest, ExportsEveryExampleIntoAFileThatStartsWithTheTopChunk) {
-  for (const char* name : {"showroom", "orrery", "minimal"}) {
+  for (const char* name : {"showroom", "orrery", "minimal", "animated"}) {
     std::string out = dir + "/" + name + ".tsm";
     Outcome o = Run("'" + kExamples + "/" + name + ".json' -o '" + out + "'");
     EXPECT_EQ(o.status, 0) << name << ": " << o.err;

@@ -44,7 +44,8 @@ const char kUsage[] =
     "on standard output sums up what the written file holds. Large scenes show a\n"
     "progress bar on standard error when it is a terminal.\n"
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
-    "file could not be created or written); 2 usage or scene errors.\n";
+    "file could not be created or written, or more than 65535 animated nodes); 2 usage or\n"
+    "scene errors.\n";
 
 // True when both paths name one existing file.
 bool SameFile(const std::string& a, const std::string& b) {

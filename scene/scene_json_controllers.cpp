@@ -1,0 +1,244 @@
+// Animation in the scene format: a node's "transform" controller with its position,
+// rotation, scale and roll sub-controllers, a camera's "fovController" and a light's
+// "colorController", "hotspotController" and "falloffController".
+#include <cmath>
+#include <memory>
+
+#include "scene/mem_controllers.h"
+#include "scene/mem_objects.h"
+#include "scene/scene_json_parts.h"
+
+namespace tsm {
+namespace {
+
+constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
+
+// How the values of one controller are read and where its static value comes from.
+struct ValueRule {
+  ControlKind kind = ControlKind::FLOAT;
+  double unit = 1.0;      // FLOAT: file value times unit is the value held
+  double lo = -HUGE_VAL;  // FLOAT: the file value must lie strictly between lo and hi
+  double hi = HUGE_VAL;   //        (when they are finite)
+  float constF = 0.0f;    // the value without keys unless "value" is given
+  Point3 constP;
+  Quat constQ;
+  Point3 constS{1.0f, 1.0f, 1.0f};
+};
+
+// A time: an integer is a frame number, {"ticks": n} a count of ticks.
+TimeValue ReadKeyTime(const Json& value, const std::string& path, int ticksPerFrame) {
+  if (value.is_object()) {
+    Members t(value, path, {"ticks"});
+    return static_cast<TimeValue>(ReadInteger(t.Need("ticks", "a time object holds \"ticks\""),
+                                              t.At("ticks"), INT32_MIN, INT32_MAX));
+  }
+  int64_t frame = ReadInteger(value, path, INT32_MIN, INT32_MAX);
+  int64_t ticks = frame * ticksPerFrame;
+  if (ticks < INT32_MIN || ticks > INT32_MAX)
+    Fail(path, "frame " + std::to_string(frame) + " at " + std::to_string(ticksPerFrame) +
+                   " ticks a frame lies outside the host's time range");
+  return static_cast<TimeValue>(ticks);
+}
+
+// {"axis": [x, y, z], "angle": degrees} as an angle in radians and a unit axis.
+AngAxis ReadAxisAngle(const Members& r) {
+  Point3 axis =
+      ReadPoint3(r.Need("axis", "a rotation needs \"axis\" and \"angle\" (degrees)"), r.At("axis"));
+  float degrees =
+      ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
+  if (Length(axis) == 0.0f) Fail(r.At("axis"), "a rotation axis cannot have length 0");
+  return AngAxis(Normalize(axis), static_cast<float>(degrees * kRadiansPerDegree));
+}
+
+// An absolute rotation: axis and angle, or "quat".
+Quat ReadQuatValue(const Json& value, const std::string& path) {
+  Members r(value, path, {"axis", "angle", "quat"});
+  const Json* q = r.Find("quat");
+  if (q == nullptr) {
+    AngAxis aa = ReadAxisAngle(r);
+    return QuatFromAngAxis(aa.angle, aa.axis);
+  }
+  if (r.Has("axis") || r.Has("angle"))
+    Fail(path, "give the rotation either as \"quat\" or as \"axis\" and \"angle\", not both");
+  std::string at = r.At("quat");
+  if (!q->is_array() || q->size() != 4)
+    Fail(at, "expected a quaternion [x, y, z, w], four numbers");
+  Quat quat(ReadFloat((*q)[0], ChildPath(at, size_t(0))), ReadFloat((*q)[1], ChildPath(at, 1)),
+            ReadFloat((*q)[2], ChildPath(at, 2)), ReadFloat((*q)[3], ChildPath(at, 3)));
+  double len2 = double(quat.x) * quat.x + double(quat.y) * quat.y + double(quat.z) * quat.z +
+                double(quat.w) * quat.w;
+  if (!(len2 > 1e-12)) Fail(at, "a rotation quaternion cannot have length 0");
+  return Normalize(quat);
+}
+
+Point3 ReadScaleValue(const Json& value, const std::string& path) {
+  Point3 s;
+  if (value.is_number()) {
+    float f = ReadFloat(value, path);
+    s = Point3(f, f, f);
+  } else if (value.is_array()) {
+    s = ReadPoint3(value, path);
+  } else {
+    Fail(path, "expected a scale: one number, or [x, y, z], found " + KindOf(value));
+  }
+  CheckScale(s, path);
+  return s;
+}
+
+float ReadFloatValue(const Json& value, const std::string& path, const ValueRule& rule) {
+  float f = ReadFloat(value, path);
+  if (std::isfinite(rule.lo) && !(f > rule.lo && f < rule.hi))
+    Fail(path, "the angle must be above " + std::to_string(int(rule.lo)) + " and below " +
+                   std::to_string(int(rule.hi)) + " degrees");
+  return static_cast<float>(f * rule.unit);
+}
+
+// The value of a key (or the controller's "value") into key. A key-bearing rotation key
+// holds the rotation from the previous key as angle and axis; a sampled one, and the
+// controller's value, an absolute rotation.
+void ReadValue(const Json& value, const std::string& path, const ValueRule& rule, bool keyedKey,
+               MemKey& key) {
+  switch (rule.kind) {
+    case ControlKind::FLOAT:
+      key.f = ReadFloatValue(value, path, rule);
+      break;
+    case ControlKind::POSITION:
+    case ControlKind::POINT3:
+      key.p = ReadPoint3(value, path);
+      break;
+    case ControlKind::SCALE:
+      key.p = ReadScaleValue(value, path);
+      break;
+    case ControlKind::ROTATION:
+      if (keyedKey) {
+        Members r(value, path, {"axis", "angle"});
+        key.aa = ReadAxisAngle(r);
+      } else {
+        key.q = ReadQuatValue(value, path);
+      }
+      break;
+  }
+}
+
+// One controller definition: {"class", "value", "keys"}.
+MemController* ReadController(const Json& value, const std::string& path, const ValueRule& rule,
+                              MemScene& scene) {
+  Members c(value, path, {"class", "value", "keys"});
+  std::string cls = ReadString(
+      c.Need("class", "a controller needs its class, \"keyed\" or \"sampled\""), c.At("class"));
+  if (cls != "keyed" && cls != "sampled")
+    Fail(c.At("class"),
+         "unknown controller class " + Quote(cls) + "; expected \"keyed\" or \"sampled\"");
+  const bool keyed = cls == "keyed";
+  auto ctl = std::make_unique<MemController>(rule.kind, keyed);
+  ctl->constF = rule.constF;
+  ctl->constP = rule.kind == ControlKind::SCALE ? rule.constS : rule.constP;
+  ctl->constQ = rule.constQ;
+  ctl->constS = rule.constS;
+  if (const Json* v = c.Find("value")) {
+    MemKey k;
+    ReadValue(*v, c.At("value"), rule, false, k);
+    ctl->constF = k.f;
+    ctl->constP = k.p;
+    ctl->constQ = k.q;
+    if (rule.kind == ControlKind::SCALE) ctl->constS = k.p;
+  }
+  if (const Json* keys = c.Find("keys")) {
+    const std::string at = c.At("keys");
+    const Json& list = ReadArray(*keys, at);
+    ctl->keys.reserve(list.size());
+    std::vector<std::string> allowed = {"time", "value"};
+    if (keyed)
+      allowed.insert(allowed.end(), {"tension", "continuity", "bias", "easeTo", "easeFrom"});
+    for (size_t i = 0; i < list.size(); ++i) {
+      Members km(list[i], ChildPath(at, i), allowed);
+      MemKey k;
+      k.time = ReadKeyTime(km.Need("time", "every key needs its time"), km.At("time"),
+                           scene.ticksPerFrame);
+      if (!ctl->keys.empty() && k.time <= ctl->keys.back().time)
+        Fail(km.At("time"),
+             "key times must increase strictly: this key is not later than the "
+             "one before");
+      ReadValue(km.Need("value", "every key needs its value"), km.At("value"), rule, keyed, k);
+      if (keyed) {
+        k.tens = km.Float("tension", 0.0f);
+        k.cont = km.Float("continuity", 0.0f);
+        k.bias = km.Float("bias", 0.0f);
+        k.easeIn = km.Float("easeTo", 0.0f);
+        k.easeOut = km.Float("easeFrom", 0.0f);
+      }
+      ctl->keys.push_back(k);
+    }
+  }
+  return scene.Own(std::move(ctl));
+}
+
+ValueRule FloatRule(double unit, float constF, bool coneAngle) {
+  ValueRule rule;
+  rule.kind = ControlKind::FLOAT;
+  rule.unit = unit;
+  rule.constF = constF;
+  if (coneAngle) {
+    rule.lo = 0.0;
+    rule.hi = 180.0;
+  }
+  return rule;
+}
+
+// The member key of m as a controller of rule, or null when m has no such member.
+MemController* OptionalController(const Members& m, const std::string& key, const ValueRule& rule,
+                                  MemScene& scene) {
+  const Json* v = m.Find(key);
+  return v != nullptr ? ReadController(*v, m.At(key), rule, scene) : nullptr;
+}
+
+}  // namespace
+
+void CheckScale(const Point3& s, const std::string& path) {
+  if (s.x == 0.0f || s.y == 0.0f || s.z == 0.0f)
+    Fail(path,
+         "a scale factor cannot be 0 (the node's transform would have no inverse); a "
+         "negative factor, a mirror, is allowed");
+}
+
+HostController* ReadTransformController(const Json& value, const std::string& path,
+                                        const Matrix3& local, MemScene& scene) {
+  Members m(value, path, {"position", "rotation", "scale", "roll"});
+  ValueRule pos, rot, scl;
+  pos.kind = ControlKind::POSITION;
+  rot.kind = ControlKind::ROTATION;
+  scl.kind = ControlKind::SCALE;
+  Point3 p, s;
+  Quat q;
+  DecomposeMatrix(local, p, q, s);
+  pos.constP = p;
+  rot.constQ = q;
+  scl.constS = s;
+  auto tc = std::make_unique<MemTransformController>();
+  tc->position = OptionalController(m, "position", pos, scene);
+  tc->rotation = OptionalController(m, "rotation", rot, scene);
+  tc->scale = OptionalController(m, "scale", scl, scene);
+  tc->roll = OptionalController(m, "roll", FloatRule(kRadiansPerDegree, 0.0f, false), scene);
+  return scene.Own(std::move(tc));
+}
+
+void ReadObjectControllers(MemObject& object, const Members& m, MemScene& scene) {
+  if (auto* camera = dynamic_cast<MemCameraObject*>(&object)) {
+    camera->fovController = OptionalController(
+        m, "fovController", FloatRule(kRadiansPerDegree, camera->fov, true), scene);
+    return;
+  }
+  auto* light = dynamic_cast<MemLightObject*>(&object);
+  if (light == nullptr) return;
+  ValueRule color;
+  color.kind = ControlKind::POINT3;
+  color.constP = light->color;
+  light->colorController = OptionalController(m, "colorController", color, scene);
+  if (!light->IsSpot()) return;
+  light->hotspotController =
+      OptionalController(m, "hotspotController", FloatRule(1.0, light->hotspot, true), scene);
+  light->falloffController =
+      OptionalController(m, "falloffController", FloatRule(1.0, light->falloff, true), scene);
+}
+
+}  // namespace tsm
