@@ -105,8 +105,12 @@ inline bool LargeScene(const MemScene& scene) {
 // from the disk. Output that is not a regular file (standard output, a pipe, a device)
 // is not read back and gets no line.
 inline void PrintExportSummary(const std::string& path) {
-  struct stat st;
+  struct stat st, out;
   if (path == "-" || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  // A file that is our own standard output (-o /dev/stdout > file) holds the export: a
+  // line printed there would be appended to it.
+  if (::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino)
+    return;
   FileSummary summary = SummarizeFile(path.c_str());
   if (summary.ok) {
     std::printf("wrote %s: %s\n", path.c_str(), FormatFileSummary(summary).c_str());
