@@ -71,11 +71,13 @@ class GltfBuilder {
   std::string bin_;
 };
 
-// A fresh folder for a test's files, removed with the object.
+// A fresh folder for a test's files, removed with the object. Its name carries the
+// running test's name, so tests that ctest runs side by side never share one.
 class ScratchFolder {
  public:
   explicit ScratchFolder(const std::string& name)
-      : path_((std::filesystem::path(TSM_BINARY_DIR) / "test_out" / name).string()) {
+      : path_((std::filesystem::path(TSM_BINARY_DIR) / "test_out" / name / CurrentTestName())
+                  .string()) {
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
@@ -88,6 +90,11 @@ class ScratchFolder {
   std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
  private:
+  static std::string CurrentTestName() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return info != nullptr ? info->name() : "outside-tests";
+  }
+
   std::string path_;
 };
 
