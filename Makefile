@@ -5,7 +5,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo test asan-test clean
+.PHONY: all deps configure build demo test asan-test fuzz-short clean
 
 all: build
 
@@ -31,5 +31,9 @@ asan-test: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
 
+# Each fuzz target for a short, fixed number of runs over its seeds (clang, libFuzzer).
+fuzz-short:
+	BUILD=$(BUILD)-fuzz JOBS=$(JOBS) ./fuzz/run-short
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <nlohmann/json.hpp>
 
 #include "writer/chunk_ids.h"
@@ -559,7 +560,8 @@ void AppendTextLines(const Chunk& c, const uint8_t* data, int depth, std::string
   for (const Chunk& child : c.children) AppendTextLines(child, data, depth + 1, out);
 }
 
-Json ChunkJson(const Chunk& c, const uint8_t* data) {
+// The chunk's own members as JSON, without its children.
+Json ChunkOwnJson(const Chunk& c, const uint8_t* data) {
   Json j = Json::object();
   j["offset"] = c.offset;
   j["id"] = IdText(c.id);
@@ -581,13 +583,63 @@ Json ChunkJson(const Chunk& c, const uint8_t* data) {
   } else if (!d.Fields().empty()) {
     j["fields"] = d.Fields();
   }
-  if (IsContainer(c.id)) {
-    Json kids = Json::array();
-    for (const Chunk& child : c.children) kids.push_back(ChunkJson(child, data));
-    j["children"] = std::move(kids);
-  }
   return j;
 }
+
+// Writes the tree as JSON while walking it: one chunk's own members at a time, so the
+// memory used grows with the nesting depth, not with the number of chunks. The text is
+// the same as a dump of the whole tree as one JSON value would give.
+class JsonTreeWriter {
+ public:
+  JsonTreeWriter(const uint8_t* data, int indent, const ChunkJsonSink& sink)
+      : data_(data), indent_(indent), sink_(sink) {}
+
+  // Answers false as soon as the sink refuses a piece.
+  bool Write(const Chunk& c, int level) {
+    std::string own =
+        ChunkOwnJson(c, data_).dump(indent_, ' ', false, Json::error_handler_t::replace);
+    const bool pretty = indent_ >= 0;
+    const std::string pad =
+        pretty ? "\n" + std::string(size_t(level) * size_t(indent_), ' ') : std::string();
+    if (pretty && level > 0) {
+      // Every line of a nested object moves right by its level.
+      std::string shifted;
+      shifted.reserve(own.size() + 64);
+      for (char ch : own) {
+        if (ch == '\n')
+          shifted += pad;
+        else
+          shifted += ch;
+      }
+      own.swap(shifted);
+    }
+    if (!IsContainer(c.id)) return Put(own);
+    // Open the object again before its closing brace to append the children.
+    own.erase(own.size() - (pretty ? pad.size() + 1 : 1));
+    const std::string inner =
+        pretty ? "\n" + std::string(size_t(level + 1) * size_t(indent_), ' ') : std::string();
+    own += pretty ? ",\n" + inner.substr(1) + "\"children\": [" : ",\"children\":[";
+    if (c.children.empty()) {
+      own += "]" + pad + "}";
+      return Put(own);
+    }
+    if (!Put(own)) return false;
+    const std::string item =
+        pretty ? "\n" + std::string(size_t(level + 2) * size_t(indent_), ' ') : std::string();
+    for (size_t i = 0; i < c.children.size(); ++i) {
+      if (!Put((i > 0 ? "," : "") + item)) return false;
+      if (!Write(c.children[i], level + 2)) return false;
+    }
+    return Put(inner + "]" + pad + "}");
+  }
+
+ private:
+  bool Put(const std::string& text) { return sink_(text.data(), text.size()); }
+
+  const uint8_t* data_;
+  int indent_;
+  const ChunkJsonSink& sink_;
+};
 
 class Checker {
  public:
@@ -708,12 +760,25 @@ std::string FormatChunkTreeText(const Chunk& top, const uint8_t* data, size_t si
   return out;
 }
 
+bool WriteChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size,
+                        const ChunkJsonSink& sink, int indent) {
+  if (data == nullptr || top.End() > size) return sink("null", 4);
+  return JsonTreeWriter(data, indent, sink).Write(top, 0);
+}
+
 std::string FormatChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size, int indent) {
-  if (data == nullptr || top.End() > size) return "null";
+  std::string out;
   try {
-    return ChunkJson(top, data).dump(indent, ' ', false, Json::error_handler_t::replace);
-  } catch (const std::exception&) {
-    // Only memory exhaustion can get here; answer valid JSON all the same.
+    WriteChunkTreeJson(
+        top, data, size,
+        [&out](const char* text, size_t n) {
+          out.append(text, n);
+          return true;
+        },
+        indent);
+    return out;
+  } catch (const std::bad_alloc&) {
+    // Answer valid JSON all the same.
     return "{\"error\": \"out of memory\"}";
   }
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,19 @@ std::string FormatChunkTreeText(const Chunk& top, const uint8_t* data, size_t si
 // The tree as JSON: per chunk "offset", "id" ("0xBEEF"), "name" (null when unknown),
 // "length", then "fields" (decoded payload) or "hex" (payloads of up to 64 bytes without a
 // known layout) or "payloadSize", "problem" when the payload is malformed, and "children"
-// for containers. Texts are read as 8-bit Latin-1. indent < 0 gives one line.
+// for containers. Texts are read as 8-bit Latin-1. indent < 0 gives one line. The whole
+// text is held in memory; WriteChunkTreeJson writes the same text piece by piece.
 std::string FormatChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size, int indent = 2);
+
+// Receives the JSON text piece by piece; answers false to stop the walk (e.g. a failed
+// write).
+using ChunkJsonSink = std::function<bool(const char* text, size_t size)>;
+
+// Writes the text of FormatChunkTreeJson to sink while walking the tree, holding one
+// chunk's own members at a time: memory grows with the nesting depth, not with the file.
+// Answers false when the sink stopped the walk. May throw std::bad_alloc.
+bool WriteChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size,
+                        const ChunkJsonSink& sink, int indent = 2);
 
 }  // namespace tsm
 

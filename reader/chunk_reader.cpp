@@ -1,5 +1,7 @@
 #include "reader/chunk_reader.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -232,16 +234,48 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* e
     *error = std::strerror(errno);
     return false;
   }
-  uint8_t buf[64 * 1024];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);
-  bool ok = !std::ferror(f);
-  int readErrno = errno;
-  std::fclose(f);
-  if (!ok) {
-    *error = std::strerror(readErrno);
-    bytes->clear();
+  // A regular file's size is known before anything is read; a stream (a pipe, a device)
+  // is read up to the limit.
+  struct stat st;
+  const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && static_cast<uint64_t>(st.st_size) > kMaxChunkFileSize) {
+    std::fclose(f);
+    *error = "the file is " + std::to_string(static_cast<uint64_t>(st.st_size)) +
+             " bytes; a chunk file is at most " + std::to_string(kMaxChunkFileSize);
+    return false;
   }
+  bool ok = true;
+  int readErrno = 0;
+  try {
+    if (regular) bytes->reserve(static_cast<size_t>(st.st_size));
+    uint8_t buf[64 * 1024];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+      if (n > kMaxChunkFileSize - bytes->size()) {
+        *error = "more than " + std::to_string(kMaxChunkFileSize) +
+                 " bytes; a chunk file is never larger";
+        ok = false;
+        break;
+      }
+      bytes->insert(bytes->end(), buf, buf + n);
+      // A top chunk claiming less than its own header fails at offset 0 whatever follows
+      // it, so an endless stream of zeros is not read any further.
+      if (!regular && bytes->size() >= kChunkHeaderSize &&
+          LoadU32(bytes->data() + 2) < kChunkHeaderSize)
+        break;
+    }
+    if (ok && std::ferror(f)) {
+      readErrno = errno;
+      *error = std::strerror(readErrno);
+      ok = false;
+    }
+  } catch (...) {
+    std::fclose(f);
+    bytes->clear();
+    throw;
+  }
+  std::fclose(f);
+  if (!ok) bytes->clear();
   return ok;
 }
 

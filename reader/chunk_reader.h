@@ -79,8 +79,15 @@ inline ChunkTree ReadChunkTree(const std::vector<uint8_t>& bytes) {
   return ReadChunkTree(bytes.data(), bytes.size());
 }
 
+// The largest chunk file: the top chunk's length field has 32 bits.
+constexpr uint64_t kMaxChunkFileSize = 0xFFFFFFFFu;
+
 // Reads the whole file at path into bytes. Answers false with a one-line reason in *error
-// (the system's own wording) when the file cannot be opened or read.
+// (the system's own wording) when the file cannot be opened or read, and when it is
+// larger than kMaxChunkFileSize: a regular file is refused before anything is read, a
+// stream once it passes the limit. A stream whose first six bytes already make the file
+// invalid (a top chunk shorter than its header) is read no further. Throws
+// std::bad_alloc when memory runs out.
 bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error);
 
 }  // namespace tsm

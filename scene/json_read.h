@@ -22,21 +22,30 @@ namespace tsm {
 // one in the file.
 using Json = nlohmann::ordered_json;
 
-// The first problem of a load: a JSON pointer ("" for the whole document) and a message.
+// The first problem of a load: a JSON pointer ("" for the whole document), a message and,
+// when the problem was found in the text itself, its byte offset there.
 struct LoadError {
+  static constexpr size_t kNoOffset = static_cast<size_t>(-1);
   std::string path;
   std::string message;
+  size_t offset = kNoOffset;  // kNoOffset: placed at the value the path names
 };
 
 [[noreturn]] void Fail(const std::string& path, const std::string& message);
+// The same for a problem at a known byte offset of the text.
+[[noreturn]] void FailAt(size_t offset, const std::string& path, const std::string& message);
 
 // path + "/" + key (escaped as a pointer token), and path + "/" + index.
 std::string ChildPath(const std::string& path, const std::string& key);
 std::string ChildPath(const std::string& path, size_t index);
 
 // Text in double quotes for messages, with quotes, backslashes and control characters
-// escaped and anything past 60 bytes cut to "...".
+// (C0, DEL and C1) escaped and anything past 60 bytes cut to "...".
 std::string Quote(const std::string& text);
+
+// text with every control character (C0, DEL and C1) escaped as \xNN or \u00NN, so that
+// text from a file can reach a terminal safely; everything else is kept as it is.
+std::string EscapeControls(const std::string& text);
 
 // "a string", "an array", "null", ...: the kind of a value for "expected ..., found ...".
 std::string KindOf(const Json& value);
