@@ -25,7 +25,8 @@ const char kUsage[] =
     "\n"
     "Messages are printed to standard error as CAPTION: text.\n"
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
-    "file could not be created or written); 2 usage or scene errors.\n";
+    "file could not be created or written); 2 usage or scene errors (also a scene above\n"
+    "4 GiB), or out of memory.\n";
 
 // The scene's path with its extension replaced by .tsm (added when it has none).
 std::string DefaultOutput(const std::string& scene) {
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
     tsm::ExportToFile(outPath.c_str(), &ei, &scene, quiet ? 1 : 0, 0);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "tsmexport: out of memory; %s was not written\n", outPath.c_str());
-    return 1;
+    return 2;
   }
   return tsm::LastRunOutcome() == tsm::RunOutcome::WRITTEN ? 0 : 1;
 }
