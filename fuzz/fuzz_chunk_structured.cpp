@@ -132,5 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tsm::FormatChunkTreeText(check.tree.top, file.data(), file.size());
   const std::string json = tsm::FormatChunkTreeJson(check.tree.top, file.data(), file.size());
   if (!nlohmann::json::accept(json)) __builtin_trap();
+  const tsm::FileCheck lean = tsm::CheckChunkFile(file, false);
+  if (lean.ok != check.ok || lean.error != check.error) __builtin_trap();
+  if (json != tsm::FormatChunkTreeJson(lean.tree.top, file.data(), file.size())) __builtin_trap();
   return 0;
 }

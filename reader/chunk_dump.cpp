@@ -557,7 +557,10 @@ void AppendTextLines(const Chunk& c, const uint8_t* data, int depth, std::string
   if (!d.Line().empty()) *out += " " + d.Line();
   if (d.Failed()) *out += " (bad payload: " + d.Problem() + ")";
   *out += '\n';
-  for (const Chunk& child : c.children) AppendTextLines(child, data, depth + 1, out);
+  ForEachChild(c, data, [&](const Chunk& child) {
+    AppendTextLines(child, data, depth + 1, out);
+    return true;
+  });
 }
 
 // The chunk's own members as JSON, without its children.
@@ -619,17 +622,21 @@ class JsonTreeWriter {
     const std::string inner =
         pretty ? "\n" + std::string(size_t(level + 1) * size_t(indent_), ' ') : std::string();
     own += pretty ? ",\n" + inner.substr(1) + "\"children\": [" : ",\"children\":[";
-    if (c.children.empty()) {
-      own += "]" + pad + "}";
-      return Put(own);
-    }
-    if (!Put(own)) return false;
     const std::string item =
         pretty ? "\n" + std::string(size_t(level + 2) * size_t(indent_), ' ') : std::string();
-    for (size_t i = 0; i < c.children.size(); ++i) {
-      if (!Put((i > 0 ? "," : "") + item)) return false;
-      if (!Write(c.children[i], level + 2)) return false;
-    }
+    bool first = true;
+    const bool done = ForEachChild(c, data_, [&](const tsm::Chunk& child) {
+      // The text so far goes out before the first child; an empty list stays on the line.
+      if (first) {
+        if (!Put(own)) return false;
+        own.clear();
+      }
+      if (!Put((first ? "" : ",") + item)) return false;
+      first = false;
+      return Write(child, level + 2);
+    });
+    if (!done) return false;
+    if (first) return Put(own + "]" + pad + "}");
     return Put(inner + "]" + pad + "}");
   }
 
@@ -652,12 +659,17 @@ class Checker {
     }
     static const uint16_t kOrder[] = {FILE_VERSION, EDITOR_DATA, KEYFRAMER_DATA};
     const char* topName = ChunkName(top.id);
+    std::vector<Chunk> children;  // the first four are all it takes
+    ForEachChild(top, data_, [&children](const Chunk& child) {
+      children.push_back(child);
+      return children.size() < 4;
+    });
     for (size_t i = 0; i < 3; ++i) {
-      if (i >= top.children.size()) {
+      if (i >= children.size()) {
         return Fail(top.End(), std::string(topName) + " ends after " + std::to_string(i) +
                                    " children, without " + ChunkName(kOrder[i]));
       }
-      const Chunk& c = top.children[i];
+      const Chunk& c = children[i];
       if (c.id != kOrder[i]) {
         const char* name = ChunkName(c.id);
         return Fail(c.offset, std::string(topName) + " child " + std::to_string(i + 1) + " is " +
@@ -665,9 +677,9 @@ class Checker {
                                   ChunkName(kOrder[i]));
       }
     }
-    if (top.children.size() > 3) {
-      return Fail(top.children[3].offset,
-                  "unexpected chunk " + IdText(top.children[3].id) + " after KEYFRAMER_DATA");
+    if (children.size() > 3) {
+      return Fail(children[3].offset,
+                  "unexpected chunk " + IdText(children[3].id) + " after KEYFRAMER_DATA");
     }
     return true;
   }
@@ -685,10 +697,7 @@ class Checker {
                                   " words for " + std::to_string(faces) + " faces");
       }
     }
-    for (const Chunk& child : c.children) {
-      if (!Payloads(child, &c)) return false;
-    }
-    return true;
+    return ForEachChild(c, data_, [this, &c](const Chunk& child) { return Payloads(child, &c); });
   }
 
  private:
@@ -736,9 +745,9 @@ DecodedPayload DecodePayload(uint16_t id, const uint8_t* payload, size_t size) {
   return result;
 }
 
-FileCheck CheckChunkFile(const uint8_t* data, size_t size) {
+FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren) {
   FileCheck check;
-  check.tree = ReadChunkTree(data, size);
+  check.tree = ReadChunkTree(data, size, keepChildren);
   try {
     CheckTree(data, &check);
   } catch (const std::exception&) {

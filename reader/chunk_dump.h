@@ -40,9 +40,11 @@ struct FileCheck {
 // top chunk holding FILE_VERSION, EDITOR_DATA and KEYFRAMER_DATA in that order) and the
 // payload of every chunk, in file order. Payloads that the writers leave empty after a
 // soft error (MESH_VERTEX_COLORS, FACE_MATERIAL, NODE_HEADER) are accepted.
-FileCheck CheckChunkFile(const uint8_t* data, size_t size);
-inline FileCheck CheckChunkFile(const std::vector<uint8_t>& bytes) {
-  return CheckChunkFile(bytes.data(), bytes.size());
+// keepChildren false keeps no child in tree (see ReadChunkTree): the dumps below walk the
+// bytes either way.
+FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren = true);
+inline FileCheck CheckChunkFile(const std::vector<uint8_t>& bytes, bool keepChildren = true) {
+  return CheckChunkFile(bytes.data(), bytes.size(), keepChildren);
 }
 
 // The tree as text, one line per chunk, indented two spaces per level:

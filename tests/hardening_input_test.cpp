@@ -322,5 +322,28 @@ TEST(ChunkJson, ASinkThatFailsStopsTheWalk) {
   }
 }
 
+TEST(ChunkJson, AParseWithoutChildrenChecksAndPrintsTheSame) {
+  // Every truncation of a file, and every byte of it flipped: both parses agree on the
+  // outcome, and where the framing holds, on both dumps.
+  const std::vector<uint8_t> whole = ChunkFile(4, 3);
+  std::vector<std::vector<uint8_t>> files;
+  for (size_t n = 0; n <= whole.size(); ++n) files.emplace_back(whole.begin(), whole.begin() + n);
+  for (size_t i = 0; i < whole.size(); ++i) {
+    files.push_back(whole);
+    files.back()[i] ^= 0x5A;
+  }
+  for (const std::vector<uint8_t>& f : files) {
+    FileCheck full = CheckChunkFile(f, true), lean = CheckChunkFile(f, false);
+    ASSERT_EQ(full.ok, lean.ok);
+    ASSERT_EQ(full.error, lean.error);
+    EXPECT_TRUE(lean.tree.top.children.empty());
+    if (!full.tree.ok) continue;
+    EXPECT_EQ(FormatChunkTreeJson(full.tree.top, f.data(), f.size()),
+              FormatChunkTreeJson(lean.tree.top, f.data(), f.size()));
+    EXPECT_EQ(FormatChunkTreeText(full.tree.top, f.data(), f.size()),
+              FormatChunkTreeText(lean.tree.top, f.data(), f.size()));
+  }
+}
+
 }  // namespace
 }  // namespace tsm
