@@ -547,20 +547,21 @@ std::string IdText(uint16_t id) {
   return Hex16Text(id);
 }
 
-void AppendTextLines(const Chunk& c, const uint8_t* data, int depth, std::string* out) {
-  out->append(static_cast<size_t>(depth) * 2, ' ');
+// Writes the line of c and those of its children to sink, one line at a time; answers
+// false as soon as the sink refuses one.
+bool WriteTextLines(const Chunk& c, const uint8_t* data, int depth, const ChunkTextSink& sink) {
+  std::string line(static_cast<size_t>(depth) * 2, ' ');
   const char* name = ChunkName(c.id);
-  *out += std::to_string(c.offset) + " " + IdText(c.id) + " " + (name ? name : "?") +
+  line += std::to_string(c.offset) + " " + IdText(c.id) + " " + (name ? name : "?") +
           " len=" + std::to_string(c.length);
   Decoder d(data + c.payloadBegin, static_cast<size_t>(c.PayloadSize()));
   Decode(c.id, d);
-  if (!d.Line().empty()) *out += " " + d.Line();
-  if (d.Failed()) *out += " (bad payload: " + d.Problem() + ")";
-  *out += '\n';
-  ForEachChild(c, data, [&](const Chunk& child) {
-    AppendTextLines(child, data, depth + 1, out);
-    return true;
-  });
+  if (!d.Line().empty()) line += " " + d.Line();
+  if (d.Failed()) line += " (bad payload: " + d.Problem() + ")";
+  line += '\n';
+  if (!sink(line.data(), line.size())) return false;
+  return ForEachChild(
+      c, data, [&](const Chunk& child) { return WriteTextLines(child, data, depth + 1, sink); });
 }
 
 // The chunk's own members as JSON, without its children.
@@ -594,7 +595,7 @@ Json ChunkOwnJson(const Chunk& c, const uint8_t* data) {
 // the same as a dump of the whole tree as one JSON value would give.
 class JsonTreeWriter {
  public:
-  JsonTreeWriter(const uint8_t* data, int indent, const ChunkJsonSink& sink)
+  JsonTreeWriter(const uint8_t* data, int indent, const ChunkTextSink& sink)
       : data_(data), indent_(indent), sink_(sink) {}
 
   // Answers false as soon as the sink refuses a piece.
@@ -645,7 +646,7 @@ class JsonTreeWriter {
 
   const uint8_t* data_;
   int indent_;
-  const ChunkJsonSink& sink_;
+  const ChunkTextSink& sink_;
 };
 
 class Checker {
@@ -758,11 +759,19 @@ FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren) {
   return check;
 }
 
+bool WriteChunkTreeText(const Chunk& top, const uint8_t* data, size_t size,
+                        const ChunkTextSink& sink) {
+  if (data == nullptr || top.End() > size) return true;
+  return WriteTextLines(top, data, 0, sink);
+}
+
 std::string FormatChunkTreeText(const Chunk& top, const uint8_t* data, size_t size) {
-  if (data == nullptr || top.End() > size) return std::string();
   std::string out;
   try {
-    AppendTextLines(top, data, 0, &out);
+    WriteChunkTreeText(top, data, size, [&out](const char* text, size_t n) {
+      out.append(text, n);
+      return true;
+    });
   } catch (const std::exception&) {
     out += "... out of memory\n";
   }
@@ -770,7 +779,7 @@ std::string FormatChunkTreeText(const Chunk& top, const uint8_t* data, size_t si
 }
 
 bool WriteChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size,
-                        const ChunkJsonSink& sink, int indent) {
+                        const ChunkTextSink& sink, int indent) {
   if (data == nullptr || top.End() > size) return sink("null", 4);
   return JsonTreeWriter(data, indent, sink).Write(top, 0);
 }

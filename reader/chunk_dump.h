@@ -47,10 +47,17 @@ inline FileCheck CheckChunkFile(const std::vector<uint8_t>& bytes, bool keepChil
   return CheckChunkFile(bytes.data(), bytes.size(), keepChildren);
 }
 
+// Receives a dump piece by piece; answers false to stop the walk (e.g. a failed write).
+using ChunkTextSink = std::function<bool(const char* text, size_t size)>;
+
 // The tree as text, one line per chunk, indented two spaces per level:
 //   "<offset> 0x<ID> <NAME or ?> len=<length>[ <decoded payload>]"
 // top must come from a successful parse of data[0, size). Ends with a newline.
 std::string FormatChunkTreeText(const Chunk& top, const uint8_t* data, size_t size);
+// Writes the same text to sink one line at a time, walking the tree: memory grows with
+// the nesting depth only. Answers false when the sink stopped the walk.
+bool WriteChunkTreeText(const Chunk& top, const uint8_t* data, size_t size,
+                        const ChunkTextSink& sink);
 
 // The tree as JSON: per chunk "offset", "id" ("0xBEEF"), "name" (null when unknown),
 // "length", then "fields" (decoded payload) or "hex" (payloads of up to 64 bytes without a
@@ -59,15 +66,11 @@ std::string FormatChunkTreeText(const Chunk& top, const uint8_t* data, size_t si
 // text is held in memory; WriteChunkTreeJson writes the same text piece by piece.
 std::string FormatChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size, int indent = 2);
 
-// Receives the JSON text piece by piece; answers false to stop the walk (e.g. a failed
-// write).
-using ChunkJsonSink = std::function<bool(const char* text, size_t size)>;
-
 // Writes the text of FormatChunkTreeJson to sink while walking the tree, holding one
 // chunk's own members at a time: memory grows with the nesting depth, not with the file.
 // Answers false when the sink stopped the walk. May throw std::bad_alloc.
 bool WriteChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size,
-                        const ChunkJsonSink& sink, int indent = 2);
+                        const ChunkTextSink& sink, int indent = 2);
 
 }  // namespace tsm
 

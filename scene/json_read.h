@@ -7,6 +7,7 @@
 #define TSM_SCENE_JSON_READ_H
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -119,7 +120,7 @@ class Registry {
     int64_t id = ReadInteger(value, idPath, 0, INT64_MAX);
     auto found = byId_.find(id);
     if (found != byId_.end())
-      Fail(idPath, "id " + std::to_string(id) + " is already used by " + paths_[found->second]);
+      Fail(idPath, "id " + std::to_string(id) + " is already used by " + PathOf(found->second));
     byId_.emplace(id, index);
   }
   void SetName(size_t index, const std::string& name) {
@@ -150,13 +151,18 @@ class Registry {
   }
   T& operator[](size_t index) { return items_[index]; }
   const T& operator[](size_t index) const { return items_[index]; }
-  const std::string& PathOf(size_t index) const { return paths_[index]; }
+  // Where item index is defined: its path as added, or as the path function builds it.
+  std::string PathOf(size_t index) const { return pathOf_ ? pathOf_(index) : paths_[index]; }
+  // Builds the paths on demand instead of keeping those given to Add (which may then
+  // be empty): for items whose paths are long, such as nodes deep in a hierarchy.
+  void SetPathFunction(std::function<std::string(size_t)> pathOf) { pathOf_ = std::move(pathOf); }
   size_t Size() const { return items_.size(); }
 
  private:
   const char* what_;
   std::vector<T> items_;
   std::vector<std::string> paths_;
+  std::function<std::string(size_t)> pathOf_;  // when set, builds the paths instead
   std::unordered_map<int64_t, size_t> byId_;
   std::unordered_map<std::string, std::pair<size_t, size_t>> byName_;  // first, count
 };

@@ -123,6 +123,7 @@ class SceneLoader {
     MemNode* node = nullptr;
     const Json* json = nullptr;
     int nestedParent = -1;  // the node whose "children" list holds this one; -1: none
+    size_t listIndex = 0;   // its index in that list, or in the top-level "nodes"
     int parent = -1;        // the parent node; -1: the scene root
     int lookAt = -1;        // the look-at target; -1: none
     int targetFlag = -1;    // "target": -1 absent, 0 false, 1 true
@@ -235,31 +236,49 @@ class SceneLoader {
   }
 
   // Makes a node for every definition, in file order, a node's children right after it.
+  // Paths are not stored: a node's path grows with its depth, and the paths of a deep
+  // hierarchy would take memory of nodes times depth. NodePath builds one when needed.
   void CollectNodes(const Json& value, const std::string& path) {
     struct Pending {
       const Json* json;
-      std::string path;
       int parent;
+      size_t listIndex;
     };
+    nodesPath_ = path;
+    nodes_.SetPathFunction([this](size_t i) { return NodePath(i); });
     const Json& list = ReadArray(value, path);
     std::vector<Pending> stack;
-    for (size_t i = list.size(); i-- > 0;) stack.push_back({&list[i], ChildPath(path, i), -1});
+    for (size_t i = list.size(); i-- > 0;) stack.push_back({&list[i], -1, i});
     while (!stack.empty()) {
-      Pending p = std::move(stack.back());
+      Pending p = stack.back();
       stack.pop_back();
-      if (!p.json->is_object())
-        Fail(p.path, "expected a node (an object), found " + KindOf(*p.json));
       NodeDef def;
       def.node = scene_.AddNode(std::string(), nullptr);
       def.json = p.json;
       def.nestedParent = p.parent;
-      int index = static_cast<int>(nodes_.Add(def, p.path));
+      def.listIndex = p.listIndex;
+      int index = static_cast<int>(nodes_.Add(def, std::string()));
+      if (!p.json->is_object())
+        Fail(NodePath(size_t(index)), "expected a node (an object), found " + KindOf(*p.json));
       auto children = p.json->find("children");
       if (children == p.json->end()) continue;
-      std::string at = ChildPath(p.path, "children");
-      const Json& kids = ReadArray(*children, at);
-      for (size_t i = kids.size(); i-- > 0;) stack.push_back({&kids[i], ChildPath(at, i), index});
+      if (!children->is_array())
+        ReadArray(*children, ChildPath(NodePath(size_t(index)), "children"));  // fails
+      for (size_t i = children->size(); i-- > 0;) stack.push_back({&(*children)[i], index, i});
     }
+  }
+
+  // "/nodes/2/children/0/...": the JSON pointer of node i's definition.
+  std::string NodePath(size_t i) const {
+    std::vector<size_t> chain;
+    for (int n = static_cast<int>(i); n >= 0; n = nodes_[size_t(n)].nestedParent)
+      chain.push_back(size_t(n));
+    std::string path = ChildPath(nodesPath_, nodes_[chain.back()].listIndex);
+    for (size_t k = chain.size() - 1; k-- > 0;) {
+      path += "/children/";  // appended in place: linear in the depth
+      path += std::to_string(nodes_[chain[k]].listIndex);
+    }
+    return path;
   }
 
   void RegisterNode(size_t i) {
@@ -421,7 +440,7 @@ class SceneLoader {
       stack.pop_back();
       Matrix3 offset = ScaleMatrix(node->objectOffsetScale) * QuatToMatrix(node->objectOffsetRot) *
                        TransMatrix(node->objectOffsetPos);
-      const std::string& path = nodes_.PathOf(index.at(node));
+      const std::string path = nodes_.PathOf(index.at(node));
       if (!IsFinite(world))
         Fail(path,
              "the node's transform is not finite once combined with its parents'; "
@@ -480,6 +499,7 @@ class SceneLoader {
   MaterialReader materials_;
   Registry<MemObject*> objects_{"object"};
   Registry<NodeDef> nodes_{"node"};
+  std::string nodesPath_;  // the pointer of the top-level "nodes" list
 };
 
 }  // namespace

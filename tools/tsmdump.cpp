@@ -47,6 +47,11 @@ int UsageError(const std::string& what) {
   return kExitUsage;
 }
 
+// The dumps' sink: stops the walk once a write fails.
+bool ToStdout(const char* text, size_t n) {
+  return std::fwrite(text, 1, n, stdout) == n;
+}
+
 // Everything but the final check of the output; answers the exit status.
 int Run(int argc, char** argv) {
   enum class Mode { kTree, kJson, kCheck } mode = Mode::kTree;
@@ -91,16 +96,13 @@ int Run(int argc, char** argv) {
   const tsm::FileCheck check = tsm::CheckChunkFile(bytes, false);
   if (mode != Mode::kCheck && check.tree.ok) {
     // A file whose framing holds is printed even when a payload is wrong, so the line
-    // with the problem can be seen in its place.
+    // with the problem can be seen in its place. Both dumps are written while walking
+    // the chunks: the text of a big file is never held whole.
     if (mode == Mode::kJson) {
-      // Written while walking the tree: the text of a big file is never held whole.
-      tsm::WriteChunkTreeJson(
-          check.tree.top, bytes.data(), bytes.size(),
-          [](const char* text, size_t n) { return std::fwrite(text, 1, n, stdout) == n; });
+      tsm::WriteChunkTreeJson(check.tree.top, bytes.data(), bytes.size(), ToStdout);
       std::fputc('\n', stdout);
     } else {
-      const std::string out = tsm::FormatChunkTreeText(check.tree.top, bytes.data(), bytes.size());
-      std::fwrite(out.data(), 1, out.size(), stdout);
+      tsm::WriteChunkTreeText(check.tree.top, bytes.data(), bytes.size(), ToStdout);
     }
   }
   if (!check.ok) {
