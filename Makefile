@@ -7,7 +7,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo test asan-test test-windows clean
+.PHONY: all deps configure build demo test asan-test test-windows fuzz-short clean
 
 all: build
 
@@ -34,10 +34,14 @@ asan-test: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
 
+# Each fuzz target for a short, fixed number of runs over its seeds (clang, libFuzzer).
+fuzz-short:
+	BUILD=$(BUILD)-fuzz JOBS=$(JOBS) ./fuzz/run-short
+
 # The module for Windows, cross-built with MinGW-w64: the 32-bit one checked statically, the
 # 64-bit one exporting scenes under Wine (scripts/test-windows).
 test-windows: deps
 	JOBS=$(JOBS) ./scripts/test-windows $(BUILD)-windows
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-windows
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-windows $(BUILD)-fuzz

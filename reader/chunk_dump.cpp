@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <nlohmann/json.hpp>
 
 #include "writer/chunk_ids.h"
@@ -571,20 +572,25 @@ std::string IdText(uint16_t id) {
   return Hex16Text(id);
 }
 
-void AppendTextLines(const Chunk& c, const uint8_t* data, int depth, std::string* out) {
-  out->append(static_cast<size_t>(depth) * 2, ' ');
+// Writes the line of c and those of its children to sink, one line at a time; answers
+// false as soon as the sink refuses one.
+bool WriteTextLines(const Chunk& c, const uint8_t* data, int depth, const ChunkTextSink& sink) {
+  std::string line(static_cast<size_t>(depth) * 2, ' ');
   const char* name = ChunkName(c.id);
-  *out += std::to_string(c.offset) + " " + IdText(c.id) + " " + (name ? name : "?") +
+  line += std::to_string(c.offset) + " " + IdText(c.id) + " " + (name ? name : "?") +
           " len=" + std::to_string(c.length);
   Decoder d(data + c.payloadBegin, static_cast<size_t>(c.PayloadSize()));
   Decode(c.id, d);
-  if (!d.Line().empty()) *out += " " + d.Line();
-  if (d.Failed()) *out += " (bad payload: " + d.Problem() + ")";
-  *out += '\n';
-  for (const Chunk& child : c.children) AppendTextLines(child, data, depth + 1, out);
+  if (!d.Line().empty()) line += " " + d.Line();
+  if (d.Failed()) line += " (bad payload: " + d.Problem() + ")";
+  line += '\n';
+  if (!sink(line.data(), line.size())) return false;
+  return ForEachChild(
+      c, data, [&](const Chunk& child) { return WriteTextLines(child, data, depth + 1, sink); });
 }
 
-Json ChunkJson(const Chunk& c, const uint8_t* data) {
+// The chunk's own members as JSON, without its children.
+Json ChunkOwnJson(const Chunk& c, const uint8_t* data) {
   Json j = Json::object();
   j["offset"] = c.offset;
   j["id"] = IdText(c.id);
@@ -606,13 +612,67 @@ Json ChunkJson(const Chunk& c, const uint8_t* data) {
   } else if (!d.Fields().empty()) {
     j["fields"] = d.Fields();
   }
-  if (IsContainer(c.id)) {
-    Json kids = Json::array();
-    for (const Chunk& child : c.children) kids.push_back(ChunkJson(child, data));
-    j["children"] = std::move(kids);
-  }
   return j;
 }
+
+// Writes the tree as JSON while walking it: one chunk's own members at a time, so the
+// memory used grows with the nesting depth, not with the number of chunks. The text is
+// the same as a dump of the whole tree as one JSON value would give.
+class JsonTreeWriter {
+ public:
+  JsonTreeWriter(const uint8_t* data, int indent, const ChunkTextSink& sink)
+      : data_(data), indent_(indent), sink_(sink) {}
+
+  // Answers false as soon as the sink refuses a piece.
+  bool Write(const Chunk& c, int level) {
+    std::string own =
+        ChunkOwnJson(c, data_).dump(indent_, ' ', false, Json::error_handler_t::replace);
+    const bool pretty = indent_ >= 0;
+    const std::string pad =
+        pretty ? "\n" + std::string(size_t(level) * size_t(indent_), ' ') : std::string();
+    if (pretty && level > 0) {
+      // Every line of a nested object moves right by its level.
+      std::string shifted;
+      shifted.reserve(own.size() + 64);
+      for (char ch : own) {
+        if (ch == '\n')
+          shifted += pad;
+        else
+          shifted += ch;
+      }
+      own.swap(shifted);
+    }
+    if (!IsContainer(c.id)) return Put(own);
+    // Open the object again before its closing brace to append the children.
+    own.erase(own.size() - (pretty ? pad.size() + 1 : 1));
+    const std::string inner =
+        pretty ? "\n" + std::string(size_t(level + 1) * size_t(indent_), ' ') : std::string();
+    own += pretty ? ",\n" + inner.substr(1) + "\"children\": [" : ",\"children\":[";
+    const std::string item =
+        pretty ? "\n" + std::string(size_t(level + 2) * size_t(indent_), ' ') : std::string();
+    bool first = true;
+    const bool done = ForEachChild(c, data_, [&](const tsm::Chunk& child) {
+      // The text so far goes out before the first child; an empty list stays on the line.
+      if (first) {
+        if (!Put(own)) return false;
+        own.clear();
+      }
+      if (!Put((first ? "" : ",") + item)) return false;
+      first = false;
+      return Write(child, level + 2);
+    });
+    if (!done) return false;
+    if (first) return Put(own + "]" + pad + "}");
+    return Put(inner + "]" + pad + "}");
+  }
+
+ private:
+  bool Put(const std::string& text) { return sink_(text.data(), text.size()); }
+
+  const uint8_t* data_;
+  int indent_;
+  const ChunkTextSink& sink_;
+};
 
 class Checker {
  public:
@@ -625,12 +685,17 @@ class Checker {
     }
     static const uint16_t kOrder[] = {FILE_VERSION, EDITOR_DATA, KEYFRAMER_DATA};
     const char* topName = ChunkName(top.id);
+    std::vector<Chunk> children;  // the first four are all it takes
+    ForEachChild(top, data_, [&children](const Chunk& child) {
+      children.push_back(child);
+      return children.size() < 4;
+    });
     for (size_t i = 0; i < 3; ++i) {
-      if (i >= top.children.size()) {
+      if (i >= children.size()) {
         return Fail(top.End(), std::string(topName) + " ends after " + std::to_string(i) +
                                    " children, without " + ChunkName(kOrder[i]));
       }
-      const Chunk& c = top.children[i];
+      const Chunk& c = children[i];
       if (c.id != kOrder[i]) {
         const char* name = ChunkName(c.id);
         return Fail(c.offset, std::string(topName) + " child " + std::to_string(i + 1) + " is " +
@@ -638,9 +703,9 @@ class Checker {
                                   ChunkName(kOrder[i]));
       }
     }
-    if (top.children.size() > 3) {
-      return Fail(top.children[3].offset,
-                  "unexpected chunk " + IdText(top.children[3].id) + " after KEYFRAMER_DATA");
+    if (children.size() > 3) {
+      return Fail(children[3].offset,
+                  "unexpected chunk " + IdText(children[3].id) + " after KEYFRAMER_DATA");
     }
     return true;
   }
@@ -658,10 +723,7 @@ class Checker {
                                   " words for " + std::to_string(faces) + " faces");
       }
     }
-    for (const Chunk& child : c.children) {
-      if (!Payloads(child, &c)) return false;
-    }
-    return true;
+    return ForEachChild(c, data_, [this, &c](const Chunk& child) { return Payloads(child, &c); });
   }
 
  private:
@@ -709,9 +771,9 @@ DecodedPayload DecodePayload(uint16_t id, const uint8_t* payload, size_t size) {
   return result;
 }
 
-FileCheck CheckChunkFile(const uint8_t* data, size_t size) {
+FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren) {
   FileCheck check;
-  check.tree = ReadChunkTree(data, size);
+  check.tree = ReadChunkTree(data, size, keepChildren);
   try {
     CheckTree(data, &check);
   } catch (const std::exception&) {
@@ -722,23 +784,44 @@ FileCheck CheckChunkFile(const uint8_t* data, size_t size) {
   return check;
 }
 
+bool WriteChunkTreeText(const Chunk& top, const uint8_t* data, size_t size,
+                        const ChunkTextSink& sink) {
+  if (data == nullptr || top.End() > size) return true;
+  return WriteTextLines(top, data, 0, sink);
+}
+
 std::string FormatChunkTreeText(const Chunk& top, const uint8_t* data, size_t size) {
-  if (data == nullptr || top.End() > size) return std::string();
   std::string out;
   try {
-    AppendTextLines(top, data, 0, &out);
+    WriteChunkTreeText(top, data, size, [&out](const char* text, size_t n) {
+      out.append(text, n);
+      return true;
+    });
   } catch (const std::exception&) {
     out += "... out of memory\n";
   }
   return out;
 }
 
+bool WriteChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size,
+                        const ChunkTextSink& sink, int indent) {
+  if (data == nullptr || top.End() > size) return sink("null", 4);
+  return JsonTreeWriter(data, indent, sink).Write(top, 0);
+}
+
 std::string FormatChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size, int indent) {
-  if (data == nullptr || top.End() > size) return "null";
+  std::string out;
   try {
-    return ChunkJson(top, data).dump(indent, ' ', false, Json::error_handler_t::replace);
-  } catch (const std::exception&) {
-    // Only memory exhaustion can get here; answer valid JSON all the same.
+    WriteChunkTreeJson(
+        top, data, size,
+        [&out](const char* text, size_t n) {
+          out.append(text, n);
+          return true;
+        },
+        indent);
+    return out;
+  } catch (const std::bad_alloc&) {
+    // Answer valid JSON all the same.
     return "{\"error\": \"out of memory\"}";
   }
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,21 +40,37 @@ struct FileCheck {
 // top chunk holding FILE_VERSION, EDITOR_DATA and KEYFRAMER_DATA in that order) and the
 // payload of every chunk, in file order. Payloads that the writers leave empty after a
 // soft error (MESH_VERTEX_COLORS, FACE_MATERIAL, NODE_HEADER) are accepted.
-FileCheck CheckChunkFile(const uint8_t* data, size_t size);
-inline FileCheck CheckChunkFile(const std::vector<uint8_t>& bytes) {
-  return CheckChunkFile(bytes.data(), bytes.size());
+// keepChildren false keeps no child in tree (see ReadChunkTree): the dumps below walk the
+// bytes either way.
+FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren = true);
+inline FileCheck CheckChunkFile(const std::vector<uint8_t>& bytes, bool keepChildren = true) {
+  return CheckChunkFile(bytes.data(), bytes.size(), keepChildren);
 }
+
+// Receives a dump piece by piece; answers false to stop the walk (e.g. a failed write).
+using ChunkTextSink = std::function<bool(const char* text, size_t size)>;
 
 // The tree as text, one line per chunk, indented two spaces per level:
 //   "<offset> 0x<ID> <NAME or ?> len=<length>[ <decoded payload>]"
 // top must come from a successful parse of data[0, size). Ends with a newline.
 std::string FormatChunkTreeText(const Chunk& top, const uint8_t* data, size_t size);
+// Writes the same text to sink one line at a time, walking the tree: memory grows with
+// the nesting depth only. Answers false when the sink stopped the walk.
+bool WriteChunkTreeText(const Chunk& top, const uint8_t* data, size_t size,
+                        const ChunkTextSink& sink);
 
 // The tree as JSON: per chunk "offset", "id" ("0xBEEF"), "name" (null when unknown),
 // "length", then "fields" (decoded payload) or "hex" (payloads of up to 64 bytes without a
 // known layout) or "payloadSize", "problem" when the payload is malformed, and "children"
-// for containers. Texts are read as 8-bit Latin-1. indent < 0 gives one line.
+// for containers. Texts are read as 8-bit Latin-1. indent < 0 gives one line. The whole
+// text is held in memory; WriteChunkTreeJson writes the same text piece by piece.
 std::string FormatChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size, int indent = 2);
+
+// Writes the text of FormatChunkTreeJson to sink while walking the tree, holding one
+// chunk's own members at a time: memory grows with the nesting depth, not with the file.
+// Answers false when the sink stopped the walk. May throw std::bad_alloc.
+bool WriteChunkTreeJson(const Chunk& top, const uint8_t* data, size_t size,
+                        const ChunkTextSink& sink, int indent = 2);
 
 }  // namespace tsm
 

@@ -1,5 +1,7 @@
 #include "reader/chunk_reader.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -89,7 +91,8 @@ std::string Describe(uint16_t id) {
 
 class Parser {
  public:
-  Parser(const uint8_t* data, size_t size, ChunkTree* out) : data_(data), size_(size), out_(out) {}
+  Parser(const uint8_t* data, size_t size, bool keepChildren, ChunkTree* out)
+      : data_(data), size_(size), keep_(keepChildren), out_(out) {}
 
   void Run() {
     if (size_ < kChunkHeaderSize) {
@@ -150,9 +153,15 @@ class Parser {
                              Describe(c->id) + " at " + std::to_string(end) +
                              ", too few for a chunk header");
       }
-      c->children.emplace_back();
-      if (!ParseChunk(pos, end, c, depth + 1, &c->children.back())) return false;
-      pos = c->children.back().End();
+      // Without children kept, one chunk per level is alive at a time.
+      Chunk local;
+      Chunk* child = &local;
+      if (keep_) {
+        c->children.emplace_back();
+        child = &c->children.back();
+      }
+      if (!ParseChunk(pos, end, c, depth + 1, child)) return false;
+      pos = child->End();
     }
     return true;
   }
@@ -207,22 +216,62 @@ class Parser {
 
   const uint8_t* data_;
   size_t size_;
+  bool keep_;
   ChunkTree* out_;
 };
 
 }  // namespace
 
-ChunkTree ReadChunkTree(const uint8_t* data, size_t size) {
+ChunkTree ReadChunkTree(const uint8_t* data, size_t size, bool keepChildren) {
   ChunkTree tree;
   if (data == nullptr) size = 0;
   try {
-    Parser(data, size, &tree).Run();
+    Parser(data, size, keepChildren, &tree).Run();
   } catch (const std::exception&) {
     // A tree of millions of tiny chunks can exhaust memory; say so instead of throwing.
     tree = ChunkTree();
     tree.error = "offset 0: out of memory while reading the chunk tree";
   }
   return tree;
+}
+
+bool ForEachChild(const Chunk& c, const uint8_t* data,
+                  const std::function<bool(const Chunk&)>& visit) {
+  uint64_t pos = c.payloadEnd;
+  const uint64_t end = c.End();
+  while (pos < end) {
+    Chunk child;
+    const uint8_t* h = data + pos;
+    child.offset = pos;
+    child.id = LoadU16(h);
+    child.length = LoadU32(h + 2);
+    child.payloadBegin = pos + kChunkHeaderSize;
+    const ChunkLayout layout = LayoutOf(child.id);
+    switch (layout.kind) {
+      case BodyKind::kLeaf:
+        child.payloadEnd = child.End();
+        break;
+      case BodyKind::kChildren:
+        child.payloadEnd = child.payloadBegin;
+        break;
+      case BodyKind::kFixedThenChildren:
+        child.payloadEnd = child.payloadBegin + layout.fixedSize;
+        break;
+      case BodyKind::kTextThenChildren: {
+        const uint8_t* p = data + child.payloadBegin;
+        const void* nul = std::memchr(p, 0, child.length - kChunkHeaderSize);
+        child.payloadEnd = child.payloadBegin + (static_cast<const uint8_t*>(nul) - p) + 1;
+        break;
+      }
+      case BodyKind::kFacesThenChildren:
+        child.payloadEnd =
+            child.payloadBegin + 2 + uint64_t(LoadU16(data + child.payloadBegin)) * kFaceRecordSize;
+        break;
+    }
+    if (!visit(child)) return false;
+    pos = child.End();
+  }
+  return true;
 }
 
 bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error) {
@@ -232,16 +281,48 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* e
     *error = std::strerror(errno);
     return false;
   }
-  uint8_t buf[64 * 1024];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);
-  bool ok = !std::ferror(f);
-  int readErrno = errno;
-  std::fclose(f);
-  if (!ok) {
-    *error = std::strerror(readErrno);
-    bytes->clear();
+  // A regular file's size is known before anything is read; a stream (a pipe, a device)
+  // is read up to the limit.
+  struct stat st;
+  const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && static_cast<uint64_t>(st.st_size) > kMaxChunkFileSize) {
+    std::fclose(f);
+    *error = "the file is " + std::to_string(static_cast<uint64_t>(st.st_size)) +
+             " bytes; a chunk file is at most " + std::to_string(kMaxChunkFileSize);
+    return false;
   }
+  bool ok = true;
+  int readErrno = 0;
+  try {
+    if (regular) bytes->reserve(static_cast<size_t>(st.st_size));
+    uint8_t buf[64 * 1024];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+      if (n > kMaxChunkFileSize - bytes->size()) {
+        *error = "more than " + std::to_string(kMaxChunkFileSize) +
+                 " bytes; a chunk file is never larger";
+        ok = false;
+        break;
+      }
+      bytes->insert(bytes->end(), buf, buf + n);
+      // A top chunk claiming less than its own header fails at offset 0 whatever follows
+      // it, so an endless stream of zeros is not read any further.
+      if (!regular && bytes->size() >= kChunkHeaderSize &&
+          LoadU32(bytes->data() + 2) < kChunkHeaderSize)
+        break;
+    }
+    if (ok && std::ferror(f)) {
+      readErrno = errno;
+      *error = std::strerror(readErrno);
+      ok = false;
+    }
+  } catch (...) {
+    std::fclose(f);
+    bytes->clear();
+    throw;
+  }
+  std::fclose(f);
+  if (!ok) bytes->clear();
   return ok;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,13 +75,28 @@ struct ChunkTree {
 // every length covers at least its header, that every child fits its parent and the
 // children fill the parent's body exactly, that each container's payload fits its body,
 // and that nesting stays within kMaxChunkDepth. Reports the first problem in file order.
-ChunkTree ReadChunkTree(const uint8_t* data, size_t size);
-inline ChunkTree ReadChunkTree(const std::vector<uint8_t>& bytes) {
-  return ReadChunkTree(bytes.data(), bytes.size());
+// With keepChildren false the same checks run but no chunk keeps its children: memory
+// grows with the nesting depth, not with the number of chunks; ForEachChild walks them.
+ChunkTree ReadChunkTree(const uint8_t* data, size_t size, bool keepChildren = true);
+inline ChunkTree ReadChunkTree(const std::vector<uint8_t>& bytes, bool keepChildren = true) {
+  return ReadChunkTree(bytes.data(), bytes.size(), keepChildren);
 }
 
+// Calls visit with each child of c in file order, rebuilt from the bytes (its own
+// children left empty), until visit answers false; answers false then. c must come from
+// a successful parse of data, with or without its children kept.
+bool ForEachChild(const Chunk& c, const uint8_t* data,
+                  const std::function<bool(const Chunk&)>& visit);
+
+// The largest chunk file: the top chunk's length field has 32 bits.
+constexpr uint64_t kMaxChunkFileSize = 0xFFFFFFFFu;
+
 // Reads the whole file at path into bytes. Answers false with a one-line reason in *error
-// (the system's own wording) when the file cannot be opened or read.
+// (the system's own wording) when the file cannot be opened or read, and when it is
+// larger than kMaxChunkFileSize: a regular file is refused before anything is read, a
+// stream once it passes the limit. A stream whose first six bytes already make the file
+// invalid (a top chunk shorter than its header) is read no further. Throws
+// std::bad_alloc when memory runs out.
 bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error);
 
 }  // namespace tsm

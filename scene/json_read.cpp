@@ -66,7 +66,11 @@ std::string Suggest(const std::string& key, const std::vector<std::string>& allo
 }  // namespace
 
 void Fail(const std::string& path, const std::string& message) {
-  throw LoadError{path, message};
+  throw LoadError{path, message, LoadError::kNoOffset};
+}
+
+void FailAt(size_t offset, const std::string& path, const std::string& message) {
+  throw LoadError{path, message, offset};
 }
 
 std::string ChildPath(const std::string& path, const std::string& key) {
@@ -77,20 +81,56 @@ std::string ChildPath(const std::string& path, size_t index) {
   return path + "/" + std::to_string(index);
 }
 
+namespace {
+
+// Appends the escape of the control character at text[i] (one byte, or two for a C1
+// character in UTF-8) and answers how many bytes it took; 0 when text[i] is none.
+size_t AppendControlEscape(const std::string& text, size_t i, std::string* out) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  char buf[8];
+  if (c < 0x20 || c == 0x7F) {
+    std::snprintf(buf, sizeof buf, "\\x%02X", c);
+    *out += buf;
+    return 1;
+  }
+  if (c == 0xC2 && i + 1 < text.size()) {
+    unsigned char d = static_cast<unsigned char>(text[i + 1]);
+    if (d >= 0x80 && d <= 0x9F) {
+      std::snprintf(buf, sizeof buf, "\\u%04X", d);
+      *out += buf;
+      return 2;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string EscapeControls(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t used = AppendControlEscape(text, i, &out);
+    if (used == 0) out.push_back(text[i++]);
+    i += used;
+  }
+  return out;
+}
+
 std::string Quote(const std::string& text) {
   std::string out = "\"";
   size_t n = std::min<size_t>(text.size(), 60);
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < n;) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c == '"' || c == '\\') {
       out.push_back('\\');
       out.push_back(static_cast<char>(c));
-    } else if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
+      ++i;
+    } else if (size_t used = AppendControlEscape(text, i, &out)) {
+      i += used;
     } else {
       out.push_back(static_cast<char>(c));
+      ++i;
     }
   }
   if (text.size() > n) out += "...";

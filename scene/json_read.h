@@ -7,6 +7,7 @@
 #define TSM_SCENE_JSON_READ_H
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -22,21 +23,30 @@ namespace tsm {
 // one in the file.
 using Json = nlohmann::ordered_json;
 
-// The first problem of a load: a JSON pointer ("" for the whole document) and a message.
+// The first problem of a load: a JSON pointer ("" for the whole document), a message and,
+// when the problem was found in the text itself, its byte offset there.
 struct LoadError {
+  static constexpr size_t kNoOffset = static_cast<size_t>(-1);
   std::string path;
   std::string message;
+  size_t offset = kNoOffset;  // kNoOffset: placed at the value the path names
 };
 
 [[noreturn]] void Fail(const std::string& path, const std::string& message);
+// The same for a problem at a known byte offset of the text.
+[[noreturn]] void FailAt(size_t offset, const std::string& path, const std::string& message);
 
 // path + "/" + key (escaped as a pointer token), and path + "/" + index.
 std::string ChildPath(const std::string& path, const std::string& key);
 std::string ChildPath(const std::string& path, size_t index);
 
 // Text in double quotes for messages, with quotes, backslashes and control characters
-// escaped and anything past 60 bytes cut to "...".
+// (C0, DEL and C1) escaped and anything past 60 bytes cut to "...".
 std::string Quote(const std::string& text);
+
+// text with every control character (C0, DEL and C1) escaped as \xNN or \u00NN, so that
+// text from a file can reach a terminal safely; everything else is kept as it is.
+std::string EscapeControls(const std::string& text);
 
 // "a string", "an array", "null", ...: the kind of a value for "expected ..., found ...".
 std::string KindOf(const Json& value);
@@ -110,7 +120,7 @@ class Registry {
     int64_t id = ReadInteger(value, idPath, 0, INT64_MAX);
     auto found = byId_.find(id);
     if (found != byId_.end())
-      Fail(idPath, "id " + std::to_string(id) + " is already used by " + paths_[found->second]);
+      Fail(idPath, "id " + std::to_string(id) + " is already used by " + PathOf(found->second));
     byId_.emplace(id, index);
   }
   void SetName(size_t index, const std::string& name) {
@@ -141,13 +151,18 @@ class Registry {
   }
   T& operator[](size_t index) { return items_[index]; }
   const T& operator[](size_t index) const { return items_[index]; }
-  const std::string& PathOf(size_t index) const { return paths_[index]; }
+  // Where item index is defined: its path as added, or as the path function builds it.
+  std::string PathOf(size_t index) const { return pathOf_ ? pathOf_(index) : paths_[index]; }
+  // Builds the paths on demand instead of keeping those given to Add (which may then
+  // be empty): for items whose paths are long, such as nodes deep in a hierarchy.
+  void SetPathFunction(std::function<std::string(size_t)> pathOf) { pathOf_ = std::move(pathOf); }
   size_t Size() const { return items_.size(); }
 
  private:
   const char* what_;
   std::vector<T> items_;
   std::vector<std::string> paths_;
+  std::function<std::string(size_t)> pathOf_;  // when set, builds the paths instead
   std::unordered_map<int64_t, size_t> byId_;
   std::unordered_map<std::string, std::pair<size_t, size_t>> byName_;  // first, count
 };

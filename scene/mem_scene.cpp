@@ -1,6 +1,7 @@
 #include "scene/mem_scene.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "scene/mem_controllers.h"
@@ -167,7 +168,19 @@ std::string CheckScene(const MemScene& scene) {
   known.insert(scene.Root());
   for (const auto& n : scene.Nodes()) known.insert(n.get());
 
+  // How often each node stands in its own parent's list of children, counted once for
+  // all nodes: counting a node's siblings per node is quadratic in a wide hierarchy.
+  std::unordered_map<const MemNode*, size_t> listed;
+  auto countChildren = [&listed](const MemNode* p) {
+    for (const MemNode* c : p->children)
+      if (c != nullptr && c->parent == p) ++listed[c];
+  };
+  countChildren(scene.Root());
+  for (const auto& n : scene.Nodes()) countChildren(n.get());
+
   auto where = [](const MemNode* n) { return "node \"" + n->name + "\""; };
+  std::unordered_set<const MemNode*> reachesRoot;  // walked up to the root already
+  std::vector<const MemNode*> chain;
   size_t index = 0;
   for (const auto& up : scene.Nodes()) {
     const MemNode* n = up.get();
@@ -175,8 +188,8 @@ std::string CheckScene(const MemScene& scene) {
     if (n->name.empty()) return at + ": the node has no name";
     if (n->parent == nullptr || known.count(n->parent) == 0)
       return where(n) + ": its parent is not a node of this scene";
-    const auto& siblings = n->parent->children;
-    if (std::count(siblings.begin(), siblings.end(), n) != 1)
+    auto count = listed.find(n);
+    if (count == listed.end() || count->second != 1)
       return where(n) + ": its parent does not list it exactly once as a child";
     for (const MemNode* c : n->children)
       if (known.count(c) == 0 || c->parent != n)
@@ -189,13 +202,15 @@ std::string CheckScene(const MemScene& scene) {
       return where(n) + ": its target owner does not look at it";
     std::string animation = AnimationProblem(*n);
     if (!animation.empty()) return where(n) + ": " + animation;
-    // Walking up must reach the root within as many steps as there are nodes.
-    const MemNode* p = n;
-    for (size_t steps = 0; p != scene.Root(); ++steps) {
-      if (p == nullptr || steps > scene.Nodes().size())
+    // Walking up must reach the root, or a node known to reach it, within as many steps
+    // as there are nodes.
+    chain.clear();
+    for (const MemNode* p = n; p != scene.Root() && reachesRoot.count(p) == 0; p = p->parent) {
+      if (p == nullptr || chain.size() > scene.Nodes().size())
         return where(n) + ": its parents form a cycle";
-      p = p->parent;
+      chain.push_back(p);
     }
+    reachesRoot.insert(chain.begin(), chain.end());
   }
   for (const MemNode* c : scene.Root()->children)
     if (known.count(c) == 0 || c->parent != scene.Root())

@@ -2,14 +2,20 @@
 // their links, and the boundary that turns every failure into one message.
 #include "scene/scene_json.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <unordered_set>
 
+#include "scene/json_parse.h"
 #include "scene/json_read.h"
 #include "scene/json_text.h"
 #include "scene/mem_objects.h"
@@ -19,66 +25,8 @@ namespace tsm {
 namespace {
 
 constexpr int64_t kFormatVersion = 1;
-constexpr size_t kMaxNesting = 1000;      // arrays and objects inside each other
 constexpr int kMaxHierarchyDepth = 1000;  // nodes below each other
 constexpr double kPi = 3.14159265358979323846;
-
-// Watches the parser's events for what the parsed values no longer show: a member given
-// twice in one object (the parser keeps only the last) and nesting too deep to handle
-// safely. Throws LoadError at the first such problem, which ends the parse.
-class ParseWatch {
- public:
-  bool operator()(int /*depth*/, Json::parse_event_t event, Json& parsed) {
-    switch (event) {
-      case Json::parse_event_t::object_start:
-      case Json::parse_event_t::array_start:
-        if (frames_.size() >= kMaxNesting)
-          Fail(Path(), "arrays and objects are nested more than " + std::to_string(kMaxNesting) +
-                           " levels deep");
-        frames_.push_back(Frame{event == Json::parse_event_t::object_start, 0, {}, {}});
-        break;
-      case Json::parse_event_t::key: {
-        Frame& top = frames_.back();
-        top.key = parsed.get<std::string>();
-        if (!top.keys.insert(top.key).second) {
-          std::string key = top.key;
-          frames_.pop_back();
-          Fail(Path(), "the member " + Quote(key) + " appears more than once in this object");
-        }
-        break;
-      }
-      case Json::parse_event_t::object_end:
-      case Json::parse_event_t::array_end:
-        frames_.pop_back();
-        Advance();
-        break;
-      case Json::parse_event_t::value:
-        Advance();
-        break;
-    }
-    return true;
-  }
-
- private:
-  struct Frame {
-    bool object;
-    size_t index;                          // arrays: the element being read
-    std::string key;                       // objects: the member being read
-    std::unordered_set<std::string> keys;  // objects: the members read so far
-  };
-  // A value ended: the enclosing array moves on to its next element.
-  void Advance() {
-    if (!frames_.empty() && !frames_.back().object) ++frames_.back().index;
-  }
-  // The pointer of the value being read.
-  std::string Path() const {
-    std::string path;
-    for (const Frame& f : frames_)
-      path = f.object ? ChildPath(path, f.key) : ChildPath(path, f.index);
-    return path;
-  }
-  std::vector<Frame> frames_;
-};
 
 // The parser's own message without its "[json.exception...] parse error at ...: " prefix
 // and with bytes that are not printable ASCII replaced, since it may quote the input.
@@ -100,11 +48,6 @@ std::string Where(const std::string& text, size_t offset) {
   return "line " + std::to_string(p.line) + ", column " + std::to_string(p.column);
 }
 
-Json ParseText(const std::string& text) {
-  ParseWatch watch;
-  return Json::parse(text, std::ref(watch));
-}
-
 Quat ReadRotation(const Json& value, const std::string& path) {
   Members r(value, path, {"axis", "angle", "quat"});
   if (const Json* q = r.Find("quat")) {
@@ -118,7 +61,9 @@ Quat ReadRotation(const Json& value, const std::string& path) {
     double len2 = double(quat.x) * quat.x + double(quat.y) * quat.y + double(quat.z) * quat.z +
                   double(quat.w) * quat.w;
     if (!(len2 > 1e-12)) Fail(at, "a rotation quaternion cannot have length 0");
-    return Normalize(quat);
+    // In double precision: the squares of large components overflow a float.
+    double len = std::sqrt(len2);
+    return Quat(float(quat.x / len), float(quat.y / len), float(quat.z / len), float(quat.w / len));
   }
   Point3 axis = ReadPoint3(r.Need("axis",
                                   "a rotation needs \"axis\" and \"angle\" (degrees), or "
@@ -126,8 +71,11 @@ Quat ReadRotation(const Json& value, const std::string& path) {
                            r.At("axis"));
   float degrees =
       ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
-  if (Length(axis) == 0.0f) Fail(r.At("axis"), "a rotation axis cannot have length 0");
-  return QuatFromAngAxis(static_cast<float>(degrees * kPi / 180.0), axis);
+  double len =
+      std::sqrt(double(axis.x) * axis.x + double(axis.y) * axis.y + double(axis.z) * axis.z);
+  if (!(len > 0.0)) Fail(r.At("axis"), "a rotation axis cannot have length 0");
+  Point3 unit(float(axis.x / len), float(axis.y / len), float(axis.z / len));
+  return QuatFromAngAxis(static_cast<float>(degrees * kPi / 180.0), unit);
 }
 
 Point3 ReadScale(const Json& value, const std::string& path) {
@@ -165,6 +113,7 @@ class SceneLoader {
       for (size_t i = 0; i < nodes_.Size(); ++i) RegisterNode(i);
       for (size_t i = 0; i < nodes_.Size(); ++i) ReadNode(i);
       LinkHierarchy();
+      CheckTransforms();
       LinkTargets();
     }
   }
@@ -174,6 +123,7 @@ class SceneLoader {
     MemNode* node = nullptr;
     const Json* json = nullptr;
     int nestedParent = -1;  // the node whose "children" list holds this one; -1: none
+    size_t listIndex = 0;   // its index in that list, or in the top-level "nodes"
     int parent = -1;        // the parent node; -1: the scene root
     int lookAt = -1;        // the look-at target; -1: none
     int targetFlag = -1;    // "target": -1 absent, 0 false, 1 true
@@ -286,31 +236,49 @@ class SceneLoader {
   }
 
   // Makes a node for every definition, in file order, a node's children right after it.
+  // Paths are not stored: a node's path grows with its depth, and the paths of a deep
+  // hierarchy would take memory of nodes times depth. NodePath builds one when needed.
   void CollectNodes(const Json& value, const std::string& path) {
     struct Pending {
       const Json* json;
-      std::string path;
       int parent;
+      size_t listIndex;
     };
+    nodesPath_ = path;
+    nodes_.SetPathFunction([this](size_t i) { return NodePath(i); });
     const Json& list = ReadArray(value, path);
     std::vector<Pending> stack;
-    for (size_t i = list.size(); i-- > 0;) stack.push_back({&list[i], ChildPath(path, i), -1});
+    for (size_t i = list.size(); i-- > 0;) stack.push_back({&list[i], -1, i});
     while (!stack.empty()) {
-      Pending p = std::move(stack.back());
+      Pending p = stack.back();
       stack.pop_back();
-      if (!p.json->is_object())
-        Fail(p.path, "expected a node (an object), found " + KindOf(*p.json));
       NodeDef def;
       def.node = scene_.AddNode(std::string(), nullptr);
       def.json = p.json;
       def.nestedParent = p.parent;
-      int index = static_cast<int>(nodes_.Add(def, p.path));
+      def.listIndex = p.listIndex;
+      int index = static_cast<int>(nodes_.Add(def, std::string()));
+      if (!p.json->is_object())
+        Fail(NodePath(size_t(index)), "expected a node (an object), found " + KindOf(*p.json));
       auto children = p.json->find("children");
       if (children == p.json->end()) continue;
-      std::string at = ChildPath(p.path, "children");
-      const Json& kids = ReadArray(*children, at);
-      for (size_t i = kids.size(); i-- > 0;) stack.push_back({&kids[i], ChildPath(at, i), index});
+      if (!children->is_array())
+        ReadArray(*children, ChildPath(NodePath(size_t(index)), "children"));  // fails
+      for (size_t i = children->size(); i-- > 0;) stack.push_back({&(*children)[i], index, i});
     }
+  }
+
+  // "/nodes/2/children/0/...": the JSON pointer of node i's definition.
+  std::string NodePath(size_t i) const {
+    std::vector<size_t> chain;
+    for (int n = static_cast<int>(i); n >= 0; n = nodes_[size_t(n)].nestedParent)
+      chain.push_back(size_t(n));
+    std::string path = ChildPath(nodesPath_, nodes_[chain.back()].listIndex);
+    for (size_t k = chain.size() - 1; k-- > 0;) {
+      path += "/children/";  // appended in place: linear in the depth
+      path += std::to_string(nodes_[chain[k]].listIndex);
+    }
+    return path;
   }
 
   void RegisterNode(size_t i) {
@@ -468,6 +436,40 @@ class SceneLoader {
     }
   }
 
+  // Fails when a node's world transform, or its object's, is not finite: large scales
+  // and positions can overflow once multiplied through the hierarchy. The matrices are
+  // formed as the exporter forms them.
+  void CheckTransforms() {
+    std::unordered_map<const MemNode*, size_t> index;
+    for (size_t i = 0; i < nodes_.Size(); ++i) index.emplace(nodes_[i].node, i);
+    std::vector<std::pair<const MemNode*, Matrix3>> stack;
+    for (const MemNode* c : scene_.Root()->children) stack.emplace_back(c, Matrix3());
+    while (!stack.empty()) {
+      const MemNode* node = stack.back().first;
+      const Matrix3 world = node->local * stack.back().second;
+      stack.pop_back();
+      Matrix3 offset = ScaleMatrix(node->objectOffsetScale) * QuatToMatrix(node->objectOffsetRot) *
+                       TransMatrix(node->objectOffsetPos);
+      const std::string path = nodes_.PathOf(index.at(node));
+      if (!IsFinite(world))
+        Fail(path,
+             "the node's transform is not finite once combined with its parents'; "
+             "its scale or position, or theirs, is too large");
+      if (!IsFinite(offset * world))
+        Fail(ChildPath(path, "objectOffset"),
+             "the object's transform is not finite once combined with the node's");
+      for (const MemNode* c : node->children) stack.emplace_back(c, world);
+    }
+  }
+
+  static bool IsFinite(const Matrix3& m) {
+    for (int r = 0; r < 4; ++r) {
+      Point3 p = m.GetRow(r);
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return false;
+    }
+    return true;
+  }
+
   // The parents from chain's node `start` on lead back to it.
   [[noreturn]] void FailCycle(const std::vector<size_t>& chain, size_t start) {
     std::string names;
@@ -507,6 +509,7 @@ class SceneLoader {
   MaterialReader materials_;
   Registry<MemObject*> objects_{"object"};
   Registry<NodeDef> nodes_{"node"};
+  std::string nodesPath_;  // the pointer of the top-level "nodes" list
 };
 
 }  // namespace
@@ -515,39 +518,30 @@ LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, 
   LoadResult result;
   try {
     if (!scene.Nodes().empty()) Fail("", "the scene to load into is not empty");
-    Json root = ParseText(text);
+    Json root = ParseJsonText(text);
     SceneLoader(scene).Load(root);
     std::string problem = CheckScene(scene);
     if (!problem.empty()) Fail("", "the loaded scene fails its check: " + problem);
     result.ok = true;
   } catch (const LoadError& e) {
-    result.error = label + ": ";
-    if (!e.path.empty()) {
-      // The text may end early when the parse stopped at this problem; placing the
-      // pointer in what was read is still right.
-      size_t offset = LocatePointer(text, SplitPointer(e.path));
-      result.error += e.path + ": " + e.message + " (" + Where(text, offset) + ")";
-    } else {
-      result.error += e.message;
-    }
-  } catch (const Json::parse_error& e) {
-    result.error =
-        label + ": " + Where(text, e.byte > 0 ? e.byte - 1 : 0) + ": " + ParserMessage(e.what());
-  } catch (const Json::out_of_range& e) {
-    // A number too large for the parser, e.g. 1e400; it quotes the number's text.
-    std::string message = ParserMessage(e.what());
-    size_t q = message.find('\'');
-    size_t q2 = q == std::string::npos ? q : message.find('\'', q + 1);
-    size_t offset =
-        q2 == std::string::npos ? std::string::npos : text.find(message.substr(q + 1, q2 - q - 1));
-    result.error =
-        label + ": " + (offset == std::string::npos ? "" : Where(text, offset) + ": ") + message;
+    // The text may end early when the parse stopped at this problem; placing the pointer
+    // in what was read is still right.
+    size_t offset = e.offset;
+    if (offset == LoadError::kNoOffset && !e.path.empty())
+      offset = LocatePointer(text, SplitPointer(e.path));
+    if (e.path.empty())
+      result.error = label + ": " +
+                     (offset == LoadError::kNoOffset ? "" : Where(text, offset) + ": ") + e.message;
+    else
+      result.error = label + ": " + e.path + ": " + e.message + " (" + Where(text, offset) + ")";
   } catch (const std::bad_alloc&) {
     result.error = label + ": out of memory while loading the scene";
   } catch (const std::exception& e) {
     result.error = label + ": " + ParserMessage(e.what());
   }
   if (!result.ok && result.error.empty()) result.error = label + ": the scene could not be loaded";
+  // Member names, node names and the label reach the user's terminal.
+  result.error = EscapeControls(result.error);
   return result;
 }
 
@@ -555,18 +549,64 @@ LoadResult LoadJsonScene(const std::string& path, MemScene& scene) {
   LoadResult result;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    result.error = path + ": cannot open the file: " + std::strerror(errno);
+    result.error = EscapeControls(path + ": cannot open the file: " + std::strerror(errno));
+    return result;
+  }
+  // A regular file's size is known before anything is read; a stream (a pipe, a device)
+  // is read up to the limit.
+  struct stat st;
+  const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && static_cast<uint64_t>(st.st_size) > kMaxSceneFileSize) {
+    std::fclose(f);
+    result.error = EscapeControls(path + ": the file is " + std::to_string(st.st_size) +
+                                  " bytes; scene files above " + std::to_string(kMaxSceneFileSize) +
+                                  " bytes are refused");
     return result;
   }
   std::string text;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  bool failed = std::ferror(f) != 0;
-  int readErrno = errno;
+  bool failed = false, tooLarge = false;
+  bool started = regular;  // the first byte of the value has been seen
+  size_t scanned = 0;      // the whitespace before it
+  int readErrno = 0;
+  try {
+    if (regular) text.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+      if (n > kMaxSceneFileSize - text.size()) {
+        tooLarge = true;
+        break;
+      }
+      text.append(buf, n);
+      // Text whose first byte can start no JSON value fails there whatever follows, so
+      // an endless stream of zeros is not read any further.
+      if (!started) {
+        scanned = text.find_first_not_of(" \t\r\n", scanned);
+        if (scanned == std::string::npos) {
+          scanned = text.size();
+        } else {
+          started = true;
+          if (std::strchr("{[\"-0123456789tfn\xEF", text[scanned]) == nullptr ||
+              text[scanned] == '\0')
+            break;
+        }
+      }
+    }
+    failed = std::ferror(f) != 0;
+    readErrno = errno;
+  } catch (const std::bad_alloc&) {
+    std::fclose(f);
+    result.error = EscapeControls(path + ": out of memory while reading the file");
+    return result;
+  }
   std::fclose(f);
+  if (tooLarge) {
+    result.error = EscapeControls(path + ": more than " + std::to_string(kMaxSceneFileSize) +
+                                  " bytes; scene files above that are refused");
+    return result;
+  }
   if (failed) {
-    result.error = path + ": cannot read the file: " + std::strerror(readErrno);
+    result.error = EscapeControls(path + ": cannot read the file: " + std::strerror(readErrno));
     return result;
   }
   return LoadJsonSceneText(text, path, scene);

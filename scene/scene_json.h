@@ -3,6 +3,7 @@
 #ifndef TSM_SCENE_SCENE_JSON_H
 #define TSM_SCENE_SCENE_JSON_H
 
+#include <cstdint>
 #include <string>
 
 #include "scene/mem_scene.h"
@@ -15,6 +16,9 @@ struct LoadResult {
   bool ok = false;
   std::string error;
 };
+
+// The largest scene file a load reads (4 GiB); larger ones are refused before reading.
+constexpr uint64_t kMaxSceneFileSize = uint64_t(4) << 30;
 
 // Loads the scene file at path into scene, which must be empty. On failure the scene
 // must be discarded: nothing of a failed load may be exported. The scene's host settings

@@ -5,10 +5,12 @@
 //   tsmdump --check FILE   validation only
 //
 // Exit status: 0 the file is valid, 1 it is not (one line on stderr says where),
-// 2 usage error, unreadable file, or output that could not be written.
+// 2 usage error, unreadable file (also one above 4 GiB, which no valid file can be), out
+// of memory, or output that could not be written.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,8 @@ void PrintUsage(std::FILE* to) {
       "  --help     show this text\n"
       "  --version  show the version\n"
       "Exit status: 0 valid, 1 invalid (the first problem is printed with its offset),\n"
-      "2 usage error, unreadable file, or output that could not be written.\n",
+      "2 usage error, unreadable file (or one above 4 GiB), out of memory, or output\n"
+      "that could not be written.\n",
       to);
 }
 
@@ -42,6 +45,11 @@ int UsageError(const std::string& what) {
   std::fprintf(stderr, "tsmdump: %s\n", what.c_str());
   PrintUsage(stderr);
   return kExitUsage;
+}
+
+// The dumps' sink: stops the walk once a write fails.
+bool ToStdout(const char* text, size_t n) {
+  return std::fwrite(text, 1, n, stdout) == n;
 }
 
 // Everything but the final check of the output; answers the exit status.
@@ -83,15 +91,19 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
 
-  const tsm::FileCheck check = tsm::CheckChunkFile(bytes);
+  // No chunk keeps its children: a file of millions of chunks costs little beyond its
+  // bytes, and the printing walks them from the bytes.
+  const tsm::FileCheck check = tsm::CheckChunkFile(bytes, false);
   if (mode != Mode::kCheck && check.tree.ok) {
     // A file whose framing holds is printed even when a payload is wrong, so the line
-    // with the problem can be seen in its place.
-    const std::string out =
-        mode == Mode::kJson
-            ? tsm::FormatChunkTreeJson(check.tree.top, bytes.data(), bytes.size()) + "\n"
-            : tsm::FormatChunkTreeText(check.tree.top, bytes.data(), bytes.size());
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    // with the problem can be seen in its place. Both dumps are written while walking
+    // the chunks: the text of a big file is never held whole.
+    if (mode == Mode::kJson) {
+      tsm::WriteChunkTreeJson(check.tree.top, bytes.data(), bytes.size(), ToStdout);
+      std::fputc('\n', stdout);
+    } else {
+      tsm::WriteChunkTreeText(check.tree.top, bytes.data(), bytes.size(), ToStdout);
+    }
   }
   if (!check.ok) {
     std::fflush(stdout);
@@ -105,7 +117,14 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int status = Run(argc, argv);
+  int status;
+  try {
+    status = Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tsmdump: out of memory\n");
+    return kExitUsage;
+  }
   // What was printed may still sit in stdout's buffer: a tree or an "ok" that never
   // reached its reader is a failure, not a success.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

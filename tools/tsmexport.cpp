@@ -45,7 +45,7 @@ const char kUsage[] =
     "progress bar on standard error when it is a terminal.\n"
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
     "file could not be created or written, or more than 65535 animated nodes); 2 usage or\n"
-    "scene errors.\n";
+    "scene errors (also a scene above 4 GiB), or out of memory.\n";
 
 // True when both paths name one existing file.
 bool SameFile(const std::string& a, const std::string& b) {
@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
     ReportOutputFailure(outPath);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "tsmexport: out of memory; %s was not written\n", outPath.c_str());
-    return 1;
+    return 2;
   }
   progress.Remove();
   if (tsm::LastRunOutcome() != tsm::RunOutcome::WRITTEN) return 1;

@@ -1,0 +1,22 @@
+// Raw bytes as a JSON scene file. A load either succeeds with a scene that passes its
+// check, or fails with one message that names the source and holds no control character.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "scene/mem_scene.h"
+#include "scene/scene_json.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  tsm::MemScene scene;
+  const tsm::LoadResult r = tsm::LoadJsonSceneText(text, "fuzz", scene);
+  if (r.ok) {
+    if (!tsm::CheckScene(scene).empty()) __builtin_trap();
+    return 0;
+  }
+  if (r.error.rfind("fuzz: ", 0) != 0) __builtin_trap();
+  for (char c : r.error)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) __builtin_trap();
+  return 0;
+}
