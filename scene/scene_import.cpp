@@ -20,7 +20,8 @@ ImportResult LoadSceneFile(const std::string& path, const ImportOptions& options
   if (ext == "gltf" || ext == "glb") return LoadGltfScene(path, options, scene);
   if (ext == "obj") return LoadObjScene(path, options, scene);
   ImportResult result;
-  if (ext == "json") {
+  // A name without an extension (/dev/stdin, a pipe) is taken for our own format.
+  if (ext == "json" || ext.empty()) {
     LoadResult loaded = LoadJsonScene(path, scene);
     result.ok = loaded.ok;
     result.error = loaded.error;
