@@ -1,3 +1,4 @@
+#include <string_view>
 #include <unordered_set>
 
 #include "material/material_table.h"
@@ -94,13 +95,15 @@ void SceneEnumerator::AddEntry(SceneNode* node, SceneObject* object, EntryKind k
 }
 
 void SceneEnumerator::NamePass() {
-  // The names seen so far, hashed so that a scene of many nodes stays linear.
-  std::unordered_set<CStr> seen;
+  // The names seen so far, hashed so that a scene of many nodes stays linear. The set
+  // refers to the entries' own names, which stay put while the entries live, rather than
+  // copying each one.
+  std::unordered_set<std::string_view> seen;
   seen.reserve(static_cast<size_t>(count_));
   for (SceneEntry* e = first_; e != nullptr; e = e->next) {
     const char* name = e->node->NodeName();
     e->name = name != nullptr ? name : "";
-    if (!seen.insert(e->name).second)
+    if (!seen.insert(std::string_view(e->name)).second)
       ShowResourceMessage(IDS_DUPLICATE_NAMES, IDS_RUN_CAPTION, MB_OK);
   }
 }
