@@ -4,6 +4,7 @@
 #define TSM_TESTS_IMPORT_BUILDERS_H
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -71,11 +72,14 @@ class GltfBuilder {
   std::string bin_;
 };
 
-// A fresh folder for a test's files, removed with the object.
+// A fresh folder for a test's files, removed with the object. Its name holds the process
+// id, so that tests run in parallel processes never share one.
 class ScratchFolder {
  public:
   explicit ScratchFolder(const std::string& name)
-      : path_((std::filesystem::path(TSM_BINARY_DIR) / "test_out" / name).string()) {
+      : path_((std::filesystem::path(TSM_BINARY_DIR) / "test_out" /
+               (name + "_" + std::to_string(::getpid())))
+                  .string()) {
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
