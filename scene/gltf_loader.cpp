@@ -808,23 +808,30 @@ class GltfImport {
     }
   }
 
+  // The node's sub-controller of kind. An animated node gets all three: the file keeps a
+  // node's animation only when position, rotation and scale controllers all exist, so the
+  // parts its channels leave out hold the node's own value without keys.
   MemController* ControllerFor(MemNode* node, ControlKind kind) {
     auto* tc = dynamic_cast<MemTransformController*>(node->transform);
     if (tc == nullptr) {
       tc = scene_.Own(std::make_unique<MemTransformController>());
       node->transform = tc;
+      Point3 t, s;
+      Quat q;
+      DecomposeMatrix(node->local, t, q, s);
+      tc->position = StaticController(ControlKind::POSITION);
+      tc->position->constP = t;
+      tc->rotation = StaticController(ControlKind::ROTATION);
+      tc->rotation->constQ = q;
+      tc->scale = StaticController(ControlKind::SCALE);
+      tc->scale->constS = s;
     }
-    auto* c = scene_.Own(std::make_unique<MemController>(kind, false));
-    Point3 t, s;
-    Quat q;
-    DecomposeMatrix(node->local, t, q, s);
-    c->constP = t;
-    c->constQ = q;
-    c->constS = s;
-    if (kind == ControlKind::POSITION) tc->position = c;
-    if (kind == ControlKind::ROTATION) tc->rotation = c;
-    if (kind == ControlKind::SCALE) tc->scale = c;
-    return c;
+    if (kind == ControlKind::POSITION) return tc->position;
+    return kind == ControlKind::ROTATION ? tc->rotation : tc->scale;
+  }
+
+  MemController* StaticController(ControlKind kind) {
+    return scene_.Own(std::make_unique<MemController>(kind, false));
   }
 
   std::string path_;

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <unordered_map>
 
 #include "scene/import_util.h"
@@ -42,6 +45,73 @@ Point3 Color(const tinyobj::real_t* c) {
   return Point3(Fraction(c[0]), Fraction(c[1]), Fraction(c[2]));
 }
 
+bool IsNumber(const std::string& token) {
+  char* end = nullptr;
+  std::strtod(token.c_str(), &end);
+  return !token.empty() && end == token.c_str() + token.size();
+}
+
+// A map statement of an MTL file with each numeric option given all its values: the last
+// ones may be left out (-s 2 1), and the parser reads them all in any case, so a short
+// option would swallow the image's name. The options stop at the first token that is
+// not one; the rest of the line, the file name, is kept as it stands.
+std::string WithFullMapOptions(const std::string& line) {
+  std::istringstream in(line);
+  std::string keyword;
+  in >> keyword;
+  if (keyword.rfind("map_", 0) != 0 && keyword != "bump" && keyword != "disp" &&
+      keyword != "decal" && keyword != "refl" && keyword != "norm")
+    return line;
+  std::string out = keyword;
+  std::string option, value;
+  std::streampos rest = in.tellg();
+  while (in >> option && option.size() > 1 && option[0] == '-' && !IsNumber(option)) {
+    out += " " + option;
+    // The defaults of the numeric options' values; any other option takes one word.
+    const char* defaults = option == "-s"                          ? "111"
+                           : option == "-o" || option == "-t"      ? "000"
+                           : option == "-mm"                       ? "01"
+                           : option == "-bm" || option == "-boost" ? "1"
+                                                                   : nullptr;
+    const int most = defaults != nullptr ? int(std::strlen(defaults)) : 1;
+    int given = 0;
+    rest = in.tellg();
+    while (given < most && in >> value && (defaults == nullptr || IsNumber(value))) {
+      out += " " + value;
+      ++given;
+      rest = in.tellg();
+    }
+    in.clear();
+    in.seekg(rest);
+    for (; defaults != nullptr && given < most; ++given) out += std::string(" ") + defaults[given];
+  }
+  if (rest == std::streampos(-1)) return out;
+  return out + line.substr(size_t(rest));
+}
+
+// Reads the MTL files the OBJ names from its folder, map options completed.
+class MtlReader : public tinyobj::MaterialReader {
+ public:
+  explicit MtlReader(std::string folder) : folder_(std::move(folder)) {}
+
+  bool operator()(const std::string& name, std::vector<tinyobj::material_t>* materials,
+                  std::map<std::string, int>* ids, std::string* warn, std::string* err) override {
+    std::ifstream in(folder_ + name, std::ios::binary);
+    if (!in) {
+      *warn += "material file \"" + name + "\" is missing; its materials are left default\n";
+      return false;
+    }
+    std::string text, line;
+    while (std::getline(in, line)) text += WithFullMapOptions(line) + "\n";
+    std::istringstream mtl(text);
+    tinyobj::LoadMtl(ids, materials, &mtl, warn, err);
+    return true;
+  }
+
+ private:
+  std::string folder_;
+};
+
 class ObjImport {
  public:
   ObjImport(const std::string& path, const ImportOptions& options, MemScene& scene,
@@ -49,14 +119,12 @@ class ObjImport {
       : path_(path), axes_(options.yUp), split_(options.split), scene_(scene), notices_(notices) {}
 
   void Run() {
-    {
-      std::ifstream in(path_, std::ios::binary);
-      if (!in) throw ImportError("cannot open the file");
-    }
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) throw ImportError("cannot open the file");
     std::string warn, err;
-    std::string folder = FolderOf(path_);
-    bool ok = tinyobj::LoadObj(&attrib_, &shapes_, &materials_, &warn, &err, path_.c_str(),
-                               folder.empty() ? "./" : folder.c_str(), true, false);
+    MtlReader mtl(FolderOf(path_));
+    bool ok =
+        tinyobj::LoadObj(&attrib_, &shapes_, &materials_, &warn, &err, &in, &mtl, true, false);
     Lines(warn, [&](const std::string& line) { Notice(line); });
     if (!ok) {
       std::string message;

@@ -178,21 +178,49 @@ class SceneWriter {
     auto* tc = dynamic_cast<MemTransformController*>(c);
     if (tc == nullptr) throw WriteError(at + ": a transform controller the format does not know");
     Json j = Json::object();
-    if (tc->position != nullptr) j["position"] = Controller(*tc->position, at + " position", false);
-    if (tc->rotation != nullptr) j["rotation"] = Controller(*tc->rotation, at + " rotation", false);
-    if (tc->scale != nullptr) j["scale"] = Controller(*tc->scale, at + " scale", false);
-    if (tc->roll != nullptr) j["roll"] = Controller(*tc->roll, at + " roll", true);
+    if (tc->position != nullptr) j["position"] = Controller(tc->position, at + " position");
+    if (tc->rotation != nullptr) j["rotation"] = Controller(tc->rotation, at + " rotation");
+    if (tc->scale != nullptr) j["scale"] = Controller(tc->scale, at + " scale");
+    if (tc->roll != nullptr) j["roll"] = Controller(tc->roll, at + " roll", FloatUnit::RADIANS);
     return j;
   }
 
-  // degrees: a FLOAT controller of an angle held in radians (the roll).
-  Json Controller(const MemController& c, const std::string& at, bool degrees) {
+  // How a FLOAT controller's values are written.
+  enum class FloatUnit {
+    PLAIN,
+    RADIANS,       // an angle held in radians, written in degrees (the roll)
+    CONE_RADIANS,  // the same, and it must lie strictly between 0 and 180 degrees (field of view)
+    CONE_DEGREES,  // an angle held in degrees strictly between 0 and 180 (hotspot, falloff)
+  };
+
+  static Json FloatValue(float f, FloatUnit unit, const std::string& at) {
+    if (unit == FloatUnit::PLAIN) return Num(f, at);
+    Json j = unit == FloatUnit::CONE_DEGREES ? Num(f, at) : Degrees(f, at);
+    if (unit != FloatUnit::RADIANS) {
+      float degrees = static_cast<float>(j.get<double>());  // as the loader reads it
+      if (!(degrees > 0.0f && degrees < 180.0f))
+        throw WriteError(at + ": an angle of " + std::to_string(degrees) +
+                         " degrees; it must lie above 0 and below 180");
+    }
+    return j;
+  }
+
+  // An object's animated parameter (a field of view, a light's colour or cone).
+  void ObjectController(HostController* c, const char* key, Json& j, const std::string& at,
+                        FloatUnit unit = FloatUnit::PLAIN) {
+    if (c != nullptr) j[key] = Controller(c, at + " " + key, unit);
+  }
+
+  Json Controller(HostController* hc, const std::string& at, FloatUnit unit = FloatUnit::PLAIN) {
+    auto* mc = dynamic_cast<MemController*>(hc);
+    if (mc == nullptr) throw WriteError(at + ": a controller the format does not know");
+    const MemController& c = *mc;
     bool keyed = c.KeyBearing();
     Json j;
     j["class"] = keyed ? "keyed" : "sampled";
     switch (c.kind) {
       case ControlKind::FLOAT:
-        j["value"] = degrees ? Degrees(c.constF, at) : Num(c.constF, at);
+        j["value"] = FloatValue(c.constF, unit, at);
         break;
       case ControlKind::POSITION:
       case ControlKind::POINT3:
@@ -211,7 +239,7 @@ class SceneWriter {
       key["time"] = Ticks(k.time);
       switch (c.kind) {
         case ControlKind::FLOAT:
-          key["value"] = degrees ? Degrees(k.f, at) : Num(k.f, at);
+          key["value"] = FloatValue(k.f, unit, at);
           break;
         case ControlKind::POSITION:
         case ControlKind::POINT3:
@@ -270,6 +298,7 @@ class SceneWriter {
       j["fov"] = Degrees(cam->fov, at);
       j["near"] = Num(cam->nearRange, at);
       j["far"] = Num(cam->farRange, at);
+      ObjectController(cam->fovController, "fovController", j, at, FloatUnit::CONE_RADIANS);
       MemCameraObject def;
       Identity(*o, def, j);
     } else if (auto* light = dynamic_cast<MemLightObject*>(o)) {
@@ -361,6 +390,12 @@ class SceneWriter {
       j["aspect"] = Num(l.aspect, at);
       j["rayTraceBias"] = Num(l.rayTraceBias, at);
       j["rayTracedShadows"] = l.rayTracedShadows;
+    }
+    ObjectController(l.colorController, "colorController", j, at);
+    // A point light has no cone: its cone controllers, if any, have no place in the file.
+    if (spot) {
+      ObjectController(l.hotspotController, "hotspotController", j, at, FloatUnit::CONE_DEGREES);
+      ObjectController(l.falloffController, "falloffController", j, at, FloatUnit::CONE_DEGREES);
     }
   }
 

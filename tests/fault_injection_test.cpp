@@ -128,9 +128,6 @@ class FaultInjectionTest : public ::testing::TestWithParam<std::string> {
     ASSERT_TRUE(loaded.ok) << loaded.error;
     scene.ApplyHostSettings();
     ei.scene = &scene;
-    // The writers' warnings (an example may hold a target whose light is not exported)
-    // are not what this test is about; the run's own boxes show in quiet mode too.
-    QuietMode = 1;
     failAt = UINT64_MAX;
     failClose = false;
     captured = nullptr;
@@ -141,7 +138,6 @@ class FaultInjectionTest : public ::testing::TestWithParam<std::string> {
     sink.boxes.clear();
   }
   void TearDown() override {
-    QuietMode = 0;
     SetRunStreamFactory(nullptr);
     AllowAnonymousTemporaryFiles(true);
     captured = nullptr;

@@ -4,6 +4,7 @@
 #define TSM_TESTS_IMPORT_BUILDERS_H
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -71,12 +72,13 @@ class GltfBuilder {
   std::string bin_;
 };
 
-// A fresh folder for a test's files, removed with the object. Its name carries the
-// running test's name, so tests that ctest runs side by side never share one.
+// A fresh folder for a test's files, removed with the object. Its name holds the process
+// id, so that tests run in parallel processes never share one.
 class ScratchFolder {
  public:
   explicit ScratchFolder(const std::string& name)
-      : path_((std::filesystem::path(TSM_BINARY_DIR) / "test_out" / name / CurrentTestName())
+      : path_((std::filesystem::path(TSM_BINARY_DIR) / "test_out" /
+               (name + "_" + std::to_string(::getpid())))
                   .string()) {
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
@@ -90,11 +92,6 @@ class ScratchFolder {
   std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
  private:
-  static std::string CurrentTestName() {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return info != nullptr ? info->name() : "outside-tests";
-  }
-
   std::string path_;
 };
 

@@ -25,7 +25,7 @@ const char kObj[] =
 const char kMtl[] =
     "newmtl Red\nKa 0.1 0 0\nKd 0.8 0 0\nKs 0.5 0.5 0.5\nNs 250\nd 0.75\n"
     "map_Kd -o 0.5 0.25 0 -s 2 3 1 red.png\nmap_bump -bm 2 bump.png\n"
-    "newmtl Green\nKd 0 1 0\nTr 0.25\nmap_Ks spec.png\nmap_d alpha.png\n";
+    "newmtl Green\nKd 0 1 0\nTr 0.25\nmap_Ks -s 4 5 spec.png\nmap_d -o 0.5 alpha.png\n";
 
 class ObjLoaderTest : public ::testing::Test {
  protected:
@@ -102,6 +102,9 @@ TEST_F(ObjLoaderTest, GroupsMaterialsSmoothingAndMaps) {
   auto* diffuse = static_cast<MemMap*>(red->channels[kChannelDiffuse].map);
   EXPECT_FLOAT_EQ(diffuse->uOffset, 0.5f);
   EXPECT_FLOAT_EQ(diffuse->vTiling, 3.0f);
+  // Options with values left out keep the image's name.
+  EXPECT_FLOAT_EQ(static_cast<MemMap*>(green->channels[kChannelSpecular].map)->vTiling, 5.0f);
+  EXPECT_FLOAT_EQ(static_cast<MemMap*>(green->channels[kChannelOpacity].map)->uOffset, 0.5f);
   std::string notices = Joined(r.notices);
   EXPECT_NE(notices.find("image file \"red.png\" is missing"), std::string::npos) << notices;
   EXPECT_EQ(notices.find("bump.png"), std::string::npos) << notices;

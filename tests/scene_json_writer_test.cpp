@@ -9,11 +9,10 @@
 #include <nlohmann/json.hpp>
 
 #include "reader/chunk_dump.h"
-#include "scene/gltf_loader.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
-#include "scene/obj_loader.h"
+#include "scene/scene_import.h"
 #include "scene/scene_json.h"
 #include "tests/import_builders.h"
 
@@ -27,6 +26,7 @@ class SceneCompare {
  public:
   SceneCompare(const MemScene& a, const MemScene& b) : a_(a), b_(b) {}
 
+  // Compares everything; the count of controllers compared is Controllers().
   void Run() {
     EXPECT_EQ(a_.ticksPerFrame, b_.ticksPerFrame);
     EXPECT_EQ(a_.animationRange.Start(), b_.animationRange.Start());
@@ -40,6 +40,8 @@ class SceneCompare {
     }
     for (size_t i = 0; i < a_.Nodes().size(); ++i) Node(*a_.Nodes()[i], *b_.Nodes()[i]);
   }
+
+  int Controllers() const { return controllers_; }
 
  private:
   long Index(const MemNode* n, bool second) const {
@@ -57,9 +59,73 @@ class SceneCompare {
     EXPECT_EQ(a.isTarget, b.isTarget);
     EXPECT_EQ(Index(a.owner, false), Index(b.owner, true));
     EXPECT_EQ(a.meshAccepted, b.meshAccepted);
+    Transform(a.transform, b.transform);
     ASSERT_EQ(a.object == nullptr, b.object == nullptr);
     if (a.object != nullptr) Object(*a.object, *b.object);
     Material(a.material, b.material);
+  }
+
+  void Transform(HostController* ha, HostController* hb) {
+    ASSERT_EQ(ha == nullptr, hb == nullptr);
+    if (ha == nullptr) return;
+    auto* a = dynamic_cast<MemTransformController*>(ha);
+    auto* b = dynamic_cast<MemTransformController*>(hb);
+    ASSERT_TRUE(a != nullptr && b != nullptr);
+    Controller(a->position, b->position, "position");
+    Controller(a->rotation, b->rotation, "rotation");
+    Controller(a->scale, b->scale, "scale");
+    Controller(a->roll, b->roll, "roll");
+  }
+
+  // Class, kind, value without keys and every key, bit for bit.
+  void Controller(HostController* ha, HostController* hb, const std::string& what) {
+    SCOPED_TRACE(what + " controller");
+    ASSERT_EQ(ha == nullptr, hb == nullptr);
+    if (ha == nullptr) return;
+    auto* a = dynamic_cast<MemController*>(ha);
+    auto* b = dynamic_cast<MemController*>(hb);
+    ASSERT_TRUE(a != nullptr && b != nullptr);
+    ++controllers_;
+    EXPECT_EQ(a->classId, b->classId);
+    ASSERT_EQ(a->kind, b->kind);
+    // The value members that the kind reads; the others are unused.
+    switch (a->kind) {
+      case ControlKind::FLOAT:
+        EXPECT_EQ(a->constF, b->constF);
+        break;
+      case ControlKind::POSITION:
+      case ControlKind::POINT3:
+        EXPECT_EQ(a->constP, b->constP);
+        break;
+      case ControlKind::ROTATION:
+        EXPECT_EQ(a->constQ, b->constQ);
+        break;
+      case ControlKind::SCALE:
+        EXPECT_EQ(a->constS, b->constS);
+        break;
+    }
+    ASSERT_EQ(a->keys.size(), b->keys.size());
+    for (size_t i = 0; i < a->keys.size(); ++i) {
+      const MemKey& ka = a->keys[i];
+      const MemKey& kb = b->keys[i];
+      SCOPED_TRACE("key " + std::to_string(i));
+      EXPECT_EQ(ka.time, kb.time);
+      if (a->kind == ControlKind::FLOAT) {
+        EXPECT_EQ(ka.f, kb.f);
+      } else if (a->kind != ControlKind::ROTATION) {
+        EXPECT_EQ(ka.p, kb.p);
+      } else if (a->KeyBearing()) {
+        EXPECT_EQ(ka.aa.axis, kb.aa.axis);
+        EXPECT_EQ(ka.aa.angle, kb.aa.angle);
+      } else {
+        EXPECT_EQ(ka.q, kb.q);
+      }
+      EXPECT_EQ(ka.tens, kb.tens);
+      EXPECT_EQ(ka.cont, kb.cont);
+      EXPECT_EQ(ka.bias, kb.bias);
+      EXPECT_EQ(ka.easeIn, kb.easeIn);
+      EXPECT_EQ(ka.easeOut, kb.easeOut);
+    }
   }
 
   void Object(MemObject& a, MemObject& b) {
@@ -86,6 +152,7 @@ class SceneCompare {
       EXPECT_EQ(ca->fov, cb->fov);
       EXPECT_EQ(ca->nearRange, cb->nearRange);
       EXPECT_EQ(ca->farRange, cb->farRange);
+      Controller(ca->fovController, cb->fovController, "field-of-view");
     } else if (auto* la = dynamic_cast<MemLightObject*>(&a)) {
       auto* lb = dynamic_cast<MemLightObject*>(&b);
       ASSERT_NE(lb, nullptr);
@@ -94,9 +161,12 @@ class SceneCompare {
       EXPECT_EQ(la->attenuate, lb->attenuate);
       EXPECT_EQ(la->attenStart, lb->attenStart);
       EXPECT_EQ(la->attenEnd, lb->attenEnd);
+      Controller(la->colorController, lb->colorController, "colour");
       if (la->IsSpot()) {
         EXPECT_EQ(la->hotspot, lb->hotspot);
         EXPECT_EQ(la->falloff, lb->falloff);
+        Controller(la->hotspotController, lb->hotspotController, "hotspot");
+        Controller(la->falloffController, lb->falloffController, "falloff");
       }
     } else if (auto* da = dynamic_cast<MemDummyObject*>(&a)) {
       auto* db = dynamic_cast<MemDummyObject*>(&b);
@@ -144,39 +214,45 @@ class SceneCompare {
 
   const MemScene& a_;
   const MemScene& b_;
+  int controllers_ = 0;
   std::map<const MemNode*, size_t> index_, indexB_;
 };
 
-// Imports path, writes it as JSON, loads that back: both scenes must agree field by field
-// and export to the same bytes.
-void ExpectRoundTrip(const std::string& path, const ScratchFolder& dir) {
-  SCOPED_TRACE(path);
-  MemScene imported;
-  ImportResult r = path.find(".obj") != std::string::npos
-                       ? LoadObjScene(path, ImportOptions(), imported)
-                       : LoadGltfScene(path, ImportOptions(), imported);
-  ASSERT_TRUE(r.ok) << r.error;
-  std::string text;
-  WriteResult w = WriteJsonSceneText(imported, text);
-  ASSERT_TRUE(w.ok) << w.error;
-  MemScene reloaded;
-  LoadResult l = LoadJsonSceneText(text, "written.json", reloaded);
-  ASSERT_TRUE(l.ok) << l.error;
-  SceneCompare(imported, reloaded).Run();
-  std::vector<uint8_t> direct = ExportedBytes(imported, dir.Path("direct.tsm"));
-  std::vector<uint8_t> again = ExportedBytes(reloaded, dir.Path("again.tsm"));
-  ASSERT_FALSE(direct.empty());
-  ExpectBytes(again, direct);
-  EXPECT_TRUE(CheckChunkFile(direct).ok) << CheckChunkFile(direct).error;
-}
-
-TEST(SceneJsonWriterTest, ImportsWrittenAndLoadedBackAreTheSameScene) {
+// Every loadable example: the imports with their animation, and a JSON scene whose nodes,
+// camera and lights are animated. Each is loaded, written as JSON and loaded back: both
+// scenes must agree field by field, controllers and keys included, and export to the same
+// bytes, editor and keyframer sections included.
+TEST(SceneJsonWriterTest, ScenesWrittenAndLoadedBackAreTheSameScene) {
   ScratchFolder dir("json_writer");
-  // The static parts of the example glTF (the JSON loader learns animation separately).
-  nlohmann::json gltf = nlohmann::json::parse(ReadFileText(kExamples + "/turntable.gltf"));
-  gltf.erase("animations");
-  ExpectRoundTrip(dir.Write("static.gltf", gltf.dump()), dir);
-  ExpectRoundTrip(kExamples + "/crate.obj", dir);
+  const struct {
+    const char* file;
+    int controllers;  // how many the scene holds, so that none goes unchecked
+  } cases[] = {
+      {"turntable.gltf", 3},  // the vase turns and rises; its scale holds still
+      {"crate.obj", 0},
+      {"animated.json", 21},  // transforms, field of view, colours and cones
+  };
+  for (const auto& c : cases) {
+    std::string path = kExamples + "/" + c.file;
+    SCOPED_TRACE(path);
+    MemScene loaded;
+    ImportResult r = LoadSceneFile(path, ImportOptions(), loaded);
+    ASSERT_TRUE(r.ok) << r.error;
+    std::string text;
+    WriteResult w = WriteJsonSceneText(loaded, text);
+    ASSERT_TRUE(w.ok) << w.error;
+    MemScene reloaded;
+    LoadResult l = LoadJsonSceneText(text, "written.json", reloaded);
+    ASSERT_TRUE(l.ok) << l.error;
+    SceneCompare compare(loaded, reloaded);
+    compare.Run();
+    EXPECT_EQ(compare.Controllers(), c.controllers);
+    std::vector<uint8_t> direct = ExportedBytes(loaded, dir.Path("direct.tsm"));
+    std::vector<uint8_t> again = ExportedBytes(reloaded, dir.Path("again.tsm"));
+    ASSERT_FALSE(direct.empty());
+    ExpectBytes(again, direct);
+    EXPECT_TRUE(CheckChunkFile(direct).ok) << CheckChunkFile(direct).error;
+  }
 }
 
 TEST(SceneJsonWriterTest, AnimationIsWrittenInTheControllerSyntax) {
@@ -213,6 +289,30 @@ TEST(SceneJsonWriterTest, AnimationIsWrittenInTheControllerSyntax) {
   WriteResult bad = WriteJsonSceneText(scene, text);
   EXPECT_FALSE(bad.ok);
   EXPECT_EQ(bad.error, "node \"Spinner\" rotation: a value is not a finite number");
+  // An object's controller: a field of view held in radians is written in degrees; a cone
+  // angle that the loader would refuse fails with its place.
+  MemScene lit;
+  auto* cam = lit.Own(std::make_unique<MemCameraObject>());
+  auto* fov = lit.Own(std::make_unique<MemController>(ControlKind::FLOAT, true));
+  fov->constF = 0.5f;
+  cam->fovController = fov;
+  lit.AddNode("Camera")->object = cam;
+  auto* spot = lit.Own(std::make_unique<MemLightObject>(true));
+  auto* falloff = lit.Own(std::make_unique<MemController>(ControlKind::FLOAT, false));
+  falloff->constF = 40.0f;
+  spot->falloffController = falloff;
+  lit.AddNode("Lamp")->object = spot;
+  ASSERT_TRUE(WriteJsonSceneText(lit, text).ok);
+  nlohmann::json objects = nlohmann::json::parse(text)["objects"];
+  EXPECT_NEAR(objects[0]["fovController"]["value"].get<double>(), 28.6478897, 1e-6);
+  EXPECT_EQ(objects[1]["falloffController"].dump(),
+            R"({"class":"sampled","keys":[],"value":40.0})");
+  k.f = 180.0f;
+  falloff->keys.push_back(k);
+  bad = WriteJsonSceneText(lit, text);
+  EXPECT_EQ(bad.error,
+            "node \"Lamp\" falloffController: an angle of 180.000000 degrees; it must lie above 0 "
+            "and below 180");
 }
 
 // The examples as a user runs them: tsmexport, then tsmdump --check on the file.
