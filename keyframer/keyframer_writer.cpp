@@ -1,6 +1,7 @@
 #include "keyframer/keyframer.h"
 #include "plugin/messages.h"
 #include "run/export_run.h"
+#include "run/progress.h"
 #include "writer/file_writer.h"
 
 namespace tsm {
@@ -181,7 +182,9 @@ bool WriteSection() {
   if (!(Child(KF_HEADER, nullptr) && Child(KF_SEGMENT, nullptr) && Child(KF_CURRENT_TIME, nullptr)))
     return false;
   state.counter = 0;
+  ProgressCounter progress(ProgressStage::KEYFRAMER_SECTION, Entries()->Count());
   for (SceneEntry* e = Entries()->First(); e != nullptr; e = e->next) {
+    progress.Step();
     int32_t id = KeyframerNodeChunk(e->kind);
     if (id == 0) continue;
     e->NodeNumber = state.counter++;

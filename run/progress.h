@@ -9,10 +9,10 @@
 //   ProgressCounter progress(ProgressStage::EDITOR_SECTION, objectCount);
 //   for (item ...) { ...write the item...; progress.Step(); }
 //
-// Where the stages are reported today: the export run reports ENUMERATING at its start
-// and end, the top-level writer reports each section at 0 before writing it and at 1
-// once it is written. A section writer that knows its item count adds a ProgressCounter
-// to its loop; a loader reports LOADING the same way.
+// Where the stages are reported: the export run reports ENUMERATING at its start and
+// end, the top-level writer reports each section at 0 before writing it and at 1 once it
+// is written, and the editor and keyframer writers step a ProgressCounter once per
+// object and per entry. A loader reports LOADING the same way.
 #ifndef TSM_RUN_PROGRESS_H
 #define TSM_RUN_PROGRESS_H
 

@@ -6,6 +6,7 @@
 #include "material/material_writer.h"
 #include "plugin/messages.h"
 #include "run/export_run.h"
+#include "run/progress.h"
 #include "writer/file_writer.h"
 
 namespace tsm {
@@ -46,7 +47,9 @@ bool WriteSection(OutStream& stream) {
   }
   if (!WriteEditorChunk(MASTER_SCALE, stream, nullptr)) return false;
   if (RunObjects == nullptr) return true;
+  ProgressCounter progress(ProgressStage::EDITOR_SECTION, RunObjects->Count());
   for (ObjectListItem* item = RunObjects->First(); item != nullptr; item = item->next) {
+    progress.Step();
     SceneEntry* entry = item->entry;
     switch (entry->kind) {
       case ENTRY_DUMMY:
