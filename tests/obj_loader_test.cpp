@@ -25,7 +25,7 @@ const char kObj[] =
 const char kMtl[] =
     "newmtl Red\nKa 0.1 0 0\nKd 0.8 0 0\nKs 0.5 0.5 0.5\nNs 250\nd 0.75\n"
     "map_Kd -o 0.5 0.25 0 -s 2 3 1 red.png\nmap_bump -bm 2 bump.png\n"
-    "newmtl Green\nKd 0 1 0\nTr 0.25\nmap_Ks -s 4 5 spec.png\nmap_d -o 0.5 alpha.png\n";
+    "newmtl Green\nKd 0 1 0\nTr 0.25\nmap_Ks -s 4 5 specular.png\nmap_d -o 0.5 alpha.png\n";
 
 class ObjLoaderTest : public ::testing::Test {
  protected:
@@ -92,7 +92,7 @@ TEST_F(ObjLoaderTest, GroupsMaterialsSmoothingAndMaps) {
   };
   for (const MapCase& c : {MapCase{red, kChannelDiffuse, "red.png", 1.0f},
                            MapCase{red, kChannelBump, "bump.png", 2.0f},
-                           MapCase{green, kChannelSpecular, "spec.png", 1.0f},
+                           MapCase{green, kChannelSpecular, "specular.png", 1.0f},
                            MapCase{green, kChannelOpacity, "alpha.png", 1.0f}}) {
     auto* map = dynamic_cast<MemMap*>(c.material->channels[c.channel].map);
     ASSERT_NE(map, nullptr) << c.file;
