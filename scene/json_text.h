@@ -6,6 +6,7 @@
 #define TSM_SCENE_JSON_TEXT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct TextPosition {
 // The line and column of byte offset in text; an offset past the end is taken as the
 // end of the text.
 TextPosition PositionOfOffset(const std::string& text, size_t offset);
+
+// Appends the UTF-8 bytes of code point cp (at most 0x10FFFF) to out.
+void AppendUtf8(uint32_t cp, std::string* out);
 
 // Splits a JSON pointer ("/nodes/3/name") into its reference tokens, undoing the "~1"
 // and "~0" escapes. The empty pointer gives no token.

@@ -147,21 +147,6 @@ class SceneLoader {
                            std::to_string(kFormatVersion));
   }
 
-  // A time: an integer is a frame number, {"ticks": n} a count of ticks.
-  TimeValue ReadTime(const Json& value, const std::string& path, int ticksPerFrame) {
-    if (value.is_object()) {
-      Members t(value, path, {"ticks"});
-      return static_cast<TimeValue>(ReadInteger(t.Need("ticks", "a time object holds \"ticks\""),
-                                                t.At("ticks"), INT32_MIN, INT32_MAX));
-    }
-    int64_t frame = ReadInteger(value, path, INT32_MIN, INT32_MAX);
-    int64_t ticks = frame * ticksPerFrame;
-    if (ticks < INT32_MIN || ticks > INT32_MAX)
-      Fail(path, "frame " + std::to_string(frame) + " at " + std::to_string(ticksPerFrame) +
-                     " ticks a frame lies outside the host's time range");
-    return static_cast<TimeValue>(ticks);
-  }
-
   void ReadSettings(const Json& value, const std::string& path) {
     Members s(value, path,
               {"ticksPerFrame", "animationRange", "currentTime", "masterUnit", "gamma"});

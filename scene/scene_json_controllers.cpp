@@ -25,21 +25,6 @@ struct ValueRule {
   Point3 constS{1.0f, 1.0f, 1.0f};
 };
 
-// A time: an integer is a frame number, {"ticks": n} a count of ticks.
-TimeValue ReadKeyTime(const Json& value, const std::string& path, int ticksPerFrame) {
-  if (value.is_object()) {
-    Members t(value, path, {"ticks"});
-    return static_cast<TimeValue>(ReadInteger(t.Need("ticks", "a time object holds \"ticks\""),
-                                              t.At("ticks"), INT32_MIN, INT32_MAX));
-  }
-  int64_t frame = ReadInteger(value, path, INT32_MIN, INT32_MAX);
-  int64_t ticks = frame * ticksPerFrame;
-  if (ticks < INT32_MIN || ticks > INT32_MAX)
-    Fail(path, "frame " + std::to_string(frame) + " at " + std::to_string(ticksPerFrame) +
-                   " ticks a frame lies outside the host's time range");
-  return static_cast<TimeValue>(ticks);
-}
-
 // {"axis": [x, y, z], "angle": degrees} as an angle in radians and a unit axis.
 AngAxis ReadAxisAngle(const Members& r) {
   Point3 axis =
@@ -153,8 +138,8 @@ MemController* ReadController(const Json& value, const std::string& path, const 
     for (size_t i = 0; i < list.size(); ++i) {
       Members km(list[i], ChildPath(at, i), allowed);
       MemKey k;
-      k.time = ReadKeyTime(km.Need("time", "every key needs its time"), km.At("time"),
-                           scene.ticksPerFrame);
+      k.time =
+          ReadTime(km.Need("time", "every key needs its time"), km.At("time"), scene.ticksPerFrame);
       if (!ctl->keys.empty() && k.time <= ctl->keys.back().time)
         Fail(km.At("time"),
              "key times must increase strictly: this key is not later than the "
@@ -193,6 +178,20 @@ MemController* OptionalController(const Members& m, const std::string& key, cons
 }
 
 }  // namespace
+
+TimeValue ReadTime(const Json& value, const std::string& path, int ticksPerFrame) {
+  if (value.is_object()) {
+    Members t(value, path, {"ticks"});
+    return static_cast<TimeValue>(ReadInteger(t.Need("ticks", "a time object holds \"ticks\""),
+                                              t.At("ticks"), INT32_MIN, INT32_MAX));
+  }
+  int64_t frame = ReadInteger(value, path, INT32_MIN, INT32_MAX);
+  int64_t ticks = frame * ticksPerFrame;
+  if (ticks < INT32_MIN || ticks > INT32_MAX)
+    Fail(path, "frame " + std::to_string(frame) + " at " + std::to_string(ticksPerFrame) +
+                   " ticks a frame lies outside the host's time range");
+  return static_cast<TimeValue>(ticks);
+}
 
 void CheckScale(const Point3& s, const std::string& path) {
   if (s.x == 0.0f || s.y == 0.0f || s.z == 0.0f)
