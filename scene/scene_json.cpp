@@ -48,6 +48,8 @@ std::string Where(const std::string& text, size_t offset) {
   return "line " + std::to_string(p.line) + ", column " + std::to_string(p.column);
 }
 
+}  // namespace
+
 Quat ReadRotation(const Json& value, const std::string& path) {
   Members r(value, path, {"axis", "angle", "quat"});
   if (const Json* q = r.Find("quat")) {
@@ -77,6 +79,8 @@ Quat ReadRotation(const Json& value, const std::string& path) {
   Point3 unit(float(axis.x / len), float(axis.y / len), float(axis.z / len));
   return QuatFromAngAxis(static_cast<float>(degrees * kPi / 180.0), unit);
 }
+
+namespace {
 
 Point3 ReadScale(const Json& value, const std::string& path) {
   if (value.is_number()) {

@@ -31,29 +31,12 @@ AngAxis ReadAxisAngle(const Members& r) {
       ReadPoint3(r.Need("axis", "a rotation needs \"axis\" and \"angle\" (degrees)"), r.At("axis"));
   float degrees =
       ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
-  if (Length(axis) == 0.0f) Fail(r.At("axis"), "a rotation axis cannot have length 0");
-  return AngAxis(Normalize(axis), static_cast<float>(degrees * kRadiansPerDegree));
-}
-
-// An absolute rotation: axis and angle, or "quat".
-Quat ReadQuatValue(const Json& value, const std::string& path) {
-  Members r(value, path, {"axis", "angle", "quat"});
-  const Json* q = r.Find("quat");
-  if (q == nullptr) {
-    AngAxis aa = ReadAxisAngle(r);
-    return QuatFromAngAxis(aa.angle, aa.axis);
-  }
-  if (r.Has("axis") || r.Has("angle"))
-    Fail(path, "give the rotation either as \"quat\" or as \"axis\" and \"angle\", not both");
-  std::string at = r.At("quat");
-  if (!q->is_array() || q->size() != 4)
-    Fail(at, "expected a quaternion [x, y, z, w], four numbers");
-  Quat quat(ReadFloat((*q)[0], ChildPath(at, size_t(0))), ReadFloat((*q)[1], ChildPath(at, 1)),
-            ReadFloat((*q)[2], ChildPath(at, 2)), ReadFloat((*q)[3], ChildPath(at, 3)));
-  double len2 = double(quat.x) * quat.x + double(quat.y) * quat.y + double(quat.z) * quat.z +
-                double(quat.w) * quat.w;
-  if (!(len2 > 1e-12)) Fail(at, "a rotation quaternion cannot have length 0");
-  return Normalize(quat);
+  // In double precision: the squares of large components overflow a float.
+  double len =
+      std::sqrt(double(axis.x) * axis.x + double(axis.y) * axis.y + double(axis.z) * axis.z);
+  if (!(len > 0.0)) Fail(r.At("axis"), "a rotation axis cannot have length 0");
+  Point3 unit(float(axis.x / len), float(axis.y / len), float(axis.z / len));
+  return AngAxis(unit, static_cast<float>(degrees * kRadiansPerDegree));
 }
 
 Point3 ReadScaleValue(const Json& value, const std::string& path) {
@@ -99,7 +82,7 @@ void ReadValue(const Json& value, const std::string& path, const ValueRule& rule
         Members r(value, path, {"axis", "angle"});
         key.aa = ReadAxisAngle(r);
       } else {
-        key.q = ReadQuatValue(value, path);
+        key.q = ReadRotation(value, path);
       }
       break;
   }

@@ -24,6 +24,9 @@ HostController* ReadTransformController(const Json& value, const std::string& pa
 // The "fovController" of a camera, the "colorController" of a light and the
 // "hotspotController" and "falloffController" of a spot light, when m has them.
 void ReadObjectControllers(MemObject& object, const Members& m, MemScene& scene);
+// A rotation at path: {"axis": [x, y, z], "angle": degrees} or {"quat": [x, y, z, w]},
+// as a unit quaternion; normalised in double precision.
+Quat ReadRotation(const Json& value, const std::string& path);
 // A time at path: an integer is a frame number, {"ticks": n} a count of ticks. Answers
 // ticks; a frame outside the host's 32-bit time range fails.
 TimeValue ReadTime(const Json& value, const std::string& path, int ticksPerFrame);

@@ -158,16 +158,28 @@ TEST(JsonTransforms, HugeAxesAndQuaternionsKeepTheirRotation) {
       {R"({"axis": [0, -3.4e38, 0], "angle": 30})", R"({"axis": [0, -1, 0], "angle": 30})"},
       {R"({"quat": [3e38, 0, 0, 3e38]})", R"({"quat": [1, 0, 0, 1]})"},
   };
-  for (const auto& s : same) {
-    MemScene a, b;
-    const std::string node = R"("nodes": [{"name": "N", "rotation": )";
-    ASSERT_TRUE(LoadJsonSceneText(kHead + node + s.first + "}]}", "a", a).ok) << s.first;
-    ASSERT_TRUE(LoadJsonSceneText(kHead + node + s.second + "}]}", "b", b).ok) << s.second;
-    for (int row = 0; row < 3; ++row) {
-      Point3 p = a.Nodes()[0]->local.GetRow(row), q = b.Nodes()[0]->local.GetRow(row);
-      EXPECT_NEAR(p.x, q.x, 1e-6) << s.first;
-      EXPECT_NEAR(p.y, q.y, 1e-6) << s.first;
-      EXPECT_NEAR(p.z, q.z, 1e-6) << s.first;
+  // The static rotation, and the same value as a key of a sampled and of a keyed
+  // controller (keyed keys hold axis and angle only).
+  const std::pair<std::string, std::string> forms[] = {
+      {R"("nodes": [{"name": "N", "rotation": )", "}]}"},
+      {R"("nodes": [{"name": "N", "transform": {"rotation": {"class": "sampled", "keys": [{"time": 0, "value": )",
+       "}]}}}]}"},
+      {R"("nodes": [{"name": "N", "transform": {"rotation": {"class": "keyed", "keys": [{"time": 0, "value": )",
+       "}]}}}]}"},
+  };
+  for (const auto& f : forms) {
+    for (const auto& s : same) {
+      if (&f == &forms[2] && s.first.find("quat") != std::string::npos) continue;
+      MemScene a, b;
+      ASSERT_TRUE(LoadJsonSceneText(kHead + f.first + s.first + f.second, "a", a).ok) << s.first;
+      ASSERT_TRUE(LoadJsonSceneText(kHead + f.first + s.second + f.second, "b", b).ok) << s.second;
+      Matrix3 ma = a.Nodes()[0]->NodeTransform(0), mb = b.Nodes()[0]->NodeTransform(0);
+      for (int row = 0; row < 3; ++row) {
+        Point3 p = ma.GetRow(row), q = mb.GetRow(row);
+        EXPECT_NEAR(p.x, q.x, 1e-6) << f.first << s.first;
+        EXPECT_NEAR(p.y, q.y, 1e-6) << f.first << s.first;
+        EXPECT_NEAR(p.z, q.z, 1e-6) << f.first << s.first;
+      }
     }
   }
 }
