@@ -50,6 +50,18 @@ std::string Where(const std::string& text, size_t offset) {
 
 }  // namespace
 
+AngAxis ReadAxisAngle(const Members& r, const char* needAxis) {
+  Point3 axis = ReadPoint3(r.Need("axis", needAxis), r.At("axis"));
+  float degrees =
+      ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
+  // In double precision: the squares of large components overflow a float.
+  double len =
+      std::sqrt(double(axis.x) * axis.x + double(axis.y) * axis.y + double(axis.z) * axis.z);
+  if (!(len > 0.0)) Fail(r.At("axis"), "a rotation axis cannot have length 0");
+  Point3 unit(float(axis.x / len), float(axis.y / len), float(axis.z / len));
+  return AngAxis(unit, static_cast<float>(degrees * kPi / 180.0));
+}
+
 Quat ReadRotation(const Json& value, const std::string& path) {
   Members r(value, path, {"axis", "angle", "quat"});
   if (const Json* q = r.Find("quat")) {
@@ -67,17 +79,8 @@ Quat ReadRotation(const Json& value, const std::string& path) {
     double len = std::sqrt(len2);
     return Quat(float(quat.x / len), float(quat.y / len), float(quat.z / len), float(quat.w / len));
   }
-  Point3 axis = ReadPoint3(r.Need("axis",
-                                  "a rotation needs \"axis\" and \"angle\" (degrees), or "
-                                  "\"quat\""),
-                           r.At("axis"));
-  float degrees =
-      ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
-  double len =
-      std::sqrt(double(axis.x) * axis.x + double(axis.y) * axis.y + double(axis.z) * axis.z);
-  if (!(len > 0.0)) Fail(r.At("axis"), "a rotation axis cannot have length 0");
-  Point3 unit(float(axis.x / len), float(axis.y / len), float(axis.z / len));
-  return QuatFromAngAxis(static_cast<float>(degrees * kPi / 180.0), unit);
+  AngAxis aa = ReadAxisAngle(r, "a rotation needs \"axis\" and \"angle\" (degrees), or \"quat\"");
+  return QuatFromAngAxis(aa.angle, aa.axis);
 }
 
 namespace {

@@ -25,20 +25,6 @@ struct ValueRule {
   Point3 constS{1.0f, 1.0f, 1.0f};
 };
 
-// {"axis": [x, y, z], "angle": degrees} as an angle in radians and a unit axis.
-AngAxis ReadAxisAngle(const Members& r) {
-  Point3 axis =
-      ReadPoint3(r.Need("axis", "a rotation needs \"axis\" and \"angle\" (degrees)"), r.At("axis"));
-  float degrees =
-      ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
-  // In double precision: the squares of large components overflow a float.
-  double len =
-      std::sqrt(double(axis.x) * axis.x + double(axis.y) * axis.y + double(axis.z) * axis.z);
-  if (!(len > 0.0)) Fail(r.At("axis"), "a rotation axis cannot have length 0");
-  Point3 unit(float(axis.x / len), float(axis.y / len), float(axis.z / len));
-  return AngAxis(unit, static_cast<float>(degrees * kRadiansPerDegree));
-}
-
 Point3 ReadScaleValue(const Json& value, const std::string& path) {
   Point3 s;
   if (value.is_number()) {
@@ -80,7 +66,7 @@ void ReadValue(const Json& value, const std::string& path, const ValueRule& rule
     case ControlKind::ROTATION:
       if (keyedKey) {
         Members r(value, path, {"axis", "angle"});
-        key.aa = ReadAxisAngle(r);
+        key.aa = ReadAxisAngle(r, "a rotation needs \"axis\" and \"angle\" (degrees)");
       } else {
         key.q = ReadRotation(value, path);
       }

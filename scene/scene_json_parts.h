@@ -24,6 +24,9 @@ HostController* ReadTransformController(const Json& value, const std::string& pa
 // The "fovController" of a camera, the "colorController" of a light and the
 // "hotspotController" and "falloffController" of a spot light, when m has them.
 void ReadObjectControllers(MemObject& object, const Members& m, MemScene& scene);
+// r's {"axis": [x, y, z], "angle": degrees} as an angle in radians and a unit axis,
+// normalised in double precision; needAxis is the message when "axis" is missing.
+AngAxis ReadAxisAngle(const Members& r, const char* needAxis);
 // A rotation at path: {"axis": [x, y, z], "angle": degrees} or {"quat": [x, y, z, w]},
 // as a unit quaternion; normalised in double precision.
 Quat ReadRotation(const Json& value, const std::string& path);
