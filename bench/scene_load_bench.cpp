@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "formats/json/scene_json.h"
 #include "scene/mem_scene.h"
-#include "scene/scene_json.h"
 
 namespace tsm {
 namespace {

@@ -1,24 +1,26 @@
 # Installation and the package config, so that a project can use the installed library
 # with find_package(tsmexport):
 #   include/tsm/<folder>/*.h              headers, in the source folder layout
-#   lib/libtsmcore.a, lib/libtsmscene.a   static libraries (position independent)
+#   lib/libtsmcore.a, libtsmscene.a,      static libraries (position independent)
+#     libtsmformats.a
 #   lib/tsmexport/qdlexp.dle              the loadable module
 #   bin/                                  the tools
 #   lib/cmake/tsmexport/                  tsmexportConfig.cmake and the exported targets
-#                                         tsmexport::tsmcore, ::tsmscene, ::qdlexp, tools
+#                                         tsmexport::tsmcore, ::tsmscene, ::tsmformats,
+#                                         ::qdlexp, tools
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(TSM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/tsmexport)
 
-foreach(folder host plugin resources run writer material keyframer reader scene)
+foreach(folder host plugin resources run writer material keyframer reader scene formats)
   if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${folder})
     install(DIRECTORY ${folder} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tsm
       FILES_MATCHING PATTERN "*.h")
   endif()
 endforeach()
 
-install(TARGETS tsmcore tsmscene EXPORT tsmexportTargets
+install(TARGETS tsmcore tsmscene tsmformats EXPORT tsmexportTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 if(TARGET qdlexp)
   install(TARGETS qdlexp EXPORT tsmexportTargets

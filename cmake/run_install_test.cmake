@@ -20,6 +20,7 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} ${config_args})
 
 foreach(f ${INCLUDEDIR}/tsm/plugin/plugin.h ${INCLUDEDIR}/tsm/host/class_desc.h
     ${INCLUDEDIR}/tsm/scene/mem_scene.h ${LIBDIR}/libtsmcore.a ${LIBDIR}/libtsmscene.a
+    ${LIBDIR}/libtsmformats.a ${INCLUDEDIR}/tsm/formats/json/scene_json.h
     ${LIBDIR}/tsmexport/qdlexp.dle ${LIBDIR}/cmake/tsmexport/tsmexportConfig.cmake
     ${LIBDIR}/cmake/tsmexport/tsmexportConfigVersion.cmake bin/tsmdump)
   if(NOT EXISTS ${prefix}/${f})

@@ -1,10 +1,10 @@
 // Raw bytes as a glTF file: binary (.glb) when they start with the binary magic, text
 // (.gltf) otherwise.
-// fuzz-requires: scene/gltf_loader.cpp
+// fuzz-requires: formats/gltf/gltf_loader.cpp
 #include <cstring>
 
+#include "formats/gltf/gltf_loader.h"
 #include "fuzz/import_fuzz_file.h"
-#include "scene/gltf_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool binary = size >= 4 && std::memcmp(data, "glTF", 4) == 0;

@@ -1,8 +1,8 @@
 // Raw bytes as an OBJ file. Material libraries it names are looked up beside it, where
 // there are none, or wherever an absolute name points.
-// fuzz-requires: scene/obj_loader.cpp
+// fuzz-requires: formats/obj/obj_loader.cpp
+#include "formats/obj/obj_loader.h"
 #include "fuzz/import_fuzz_file.h"
-#include "scene/obj_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = WriteFuzzFile(data, size, "obj");

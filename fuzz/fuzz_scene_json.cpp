@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/json/scene_json.h"
 #include "scene/mem_scene.h"
-#include "scene/scene_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "scene/scene_import.h"
+#include "formats/scene_import.h"
 
 // Writes data to the process's scratch file with the given extension and answers its path.
 inline std::string WriteFuzzFile(const uint8_t* data, size_t size, const char* ext) {

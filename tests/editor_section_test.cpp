@@ -2,8 +2,8 @@
 // byte of it, and the example scenes.
 #include <set>
 
+#include "formats/json/scene_json.h"
 #include "reader/chunk_dump.h"
-#include "scene/scene_json.h"
 #include "tests/editor_scene.h"
 #include "tests/export_check.h"
 #include "tests/material_builders.h"

@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "formats/json/scene_json.h"
 #include "reader/chunk_reader.h"
 #include "run/export_run.h"
 #include "run/output_file.h"
 #include "scene/mem_scene.h"
-#include "scene/scene_json.h"
 #include "tests/test_util.h"
 
 namespace tsm {

@@ -1,6 +1,6 @@
 // The glTF importer: hierarchy, Z-up coordinates, meshes with multi/sub materials and
 // maps, cameras and lights with their targets, key times; and bad files.
-#include "scene/gltf_loader.h"
+#include "formats/gltf/gltf_loader.h"
 
 #include <gtest/gtest.h>
 

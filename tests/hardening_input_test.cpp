@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "formats/json/json_parse.h"
+#include "formats/json/scene_json.h"
 #include "reader/chunk_dump.h"
 #include "reader/chunk_reader.h"
-#include "scene/json_parse.h"
 #include "scene/mem_scene.h"
-#include "scene/scene_json.h"
 #include "tests/test_util.h"
 
 namespace tsm {

@@ -1,7 +1,7 @@
 #include <filesystem>
 
+#include "formats/json/scene_json.h"
 #include "reader/chunk_dump.h"
-#include "scene/scene_json.h"
 #include "tests/export_check.h"
 #include "tests/keyframer_builders.h"
 

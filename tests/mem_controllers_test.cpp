@@ -1,4 +1,4 @@
-#include "scene/scene_json.h"
+#include "formats/json/scene_json.h"
 #include "tests/keyframer_builders.h"
 
 namespace tsm {

@@ -1,7 +1,7 @@
 // The OBJ importer: groups as nodes, per-face materials, smoothing groups, MTL values and
 // maps, the up axis; and the split of meshes too large for the file (shared by both
 // importers).
-#include "scene/obj_loader.h"
+#include "formats/obj/obj_loader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The JSON scene loader: examples, every feature into the in-memory scene, defaults,
 // errors with file, path and line, and robustness against broken input.
-#include "scene/scene_json.h"
+#include "formats/json/scene_json.h"
 
 #include <gtest/gtest.h>
 

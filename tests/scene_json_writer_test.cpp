@@ -1,19 +1,19 @@
 // The JSON scene writer: an imported scene written and loaded back is the same scene,
 // field by field, and exports to the same bytes; animation is written in the agreed
 // controller syntax; the example imports export to files that tsmdump accepts.
-#include "scene/scene_json_writer.h"
+#include "formats/json/scene_json_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
 
+#include "formats/json/scene_json.h"
+#include "formats/scene_import.h"
 #include "reader/chunk_dump.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
-#include "scene/scene_import.h"
-#include "scene/scene_json.h"
 #include "tests/import_builders.h"
 
 namespace tsm {

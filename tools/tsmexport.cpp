@@ -7,13 +7,13 @@
 #include <new>
 #include <string>
 
+#include "formats/json/scene_json_writer.h"
+#include "formats/scene_import.h"
 #include "plugin/messages.h"
 #include "plugin/plugin.h"
 #include "run/export_run.h"
 #include "run/output_file.h"
 #include "run/output_paths.h"
-#include "scene/scene_import.h"
-#include "scene/scene_json_writer.h"
 #include "tools/export_report.h"
 
 namespace {

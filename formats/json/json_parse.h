@@ -2,13 +2,13 @@
 // parser, in time linear in the text, and knows where it is: every problem it finds, a
 // member given twice, nesting too deep, a number too large or text after the value,
 // stops the parse with one LoadError that carries its byte offset.
-#ifndef TSM_SCENE_JSON_PARSE_H
-#define TSM_SCENE_JSON_PARSE_H
+#ifndef TSM_FORMATS_JSON_JSON_PARSE_H
+#define TSM_FORMATS_JSON_JSON_PARSE_H
 
 #include <cstddef>
 #include <string>
 
-#include "scene/json_read.h"
+#include "formats/json/json_read.h"
 
 namespace tsm {
 
@@ -26,4 +26,4 @@ Json ParseJsonText(const std::string& text);
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_JSON_PARSE_H
+#endif  // TSM_FORMATS_JSON_JSON_PARSE_H

@@ -1,8 +1,8 @@
 // Scenes from other tools: glTF 2.0 (.gltf, .glb) and Wavefront OBJ with MTL, read into
 // the in-memory scene, and one entry point that picks the loader by the file's extension
 // (our JSON scene format included). docs/importers.md describes what is read and how.
-#ifndef TSM_SCENE_SCENE_IMPORT_H
-#define TSM_SCENE_SCENE_IMPORT_H
+#ifndef TSM_FORMATS_SCENE_IMPORT_H
+#define TSM_FORMATS_SCENE_IMPORT_H
 
 #include <string>
 #include <vector>
@@ -37,4 +37,4 @@ ImportResult LoadSceneFile(const std::string& path, const ImportOptions& options
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_SCENE_IMPORT_H
+#endif  // TSM_FORMATS_SCENE_IMPORT_H

@@ -2,8 +2,8 @@
 // and the place of the value a JSON pointer names. The parser we use keeps no
 // positions in the values it builds, so an error found after parsing is placed by
 // walking the text again.
-#ifndef TSM_SCENE_JSON_TEXT_H
-#define TSM_SCENE_JSON_TEXT_H
+#ifndef TSM_FORMATS_JSON_JSON_TEXT_H
+#define TSM_FORMATS_JSON_JSON_TEXT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -39,4 +39,4 @@ size_t LocatePointer(const std::string& text, const std::vector<std::string>& to
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_JSON_TEXT_H
+#endif  // TSM_FORMATS_JSON_JSON_TEXT_H

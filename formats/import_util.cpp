@@ -1,4 +1,4 @@
-#include "scene/import_util.h"
+#include "formats/import_util.h"
 
 #include <algorithm>
 #include <map>

@@ -1,8 +1,8 @@
 // What the glTF and OBJ loaders share: the change of up axis, node names, look-at targets
 // along a view direction, the split of meshes too large for the file, and the one error
 // type that ends a load.
-#ifndef TSM_SCENE_IMPORT_UTIL_H
-#define TSM_SCENE_IMPORT_UTIL_H
+#ifndef TSM_FORMATS_IMPORT_UTIL_H
+#define TSM_FORMATS_IMPORT_UTIL_H
 
 #include <functional>
 #include <stdexcept>
@@ -10,9 +10,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "formats/scene_import.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_objects.h"
-#include "scene/scene_import.h"
 
 namespace tsm {
 
@@ -76,4 +76,4 @@ ImportResult RunImport(const std::string& label, MemScene& scene,
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_IMPORT_UTIL_H
+#endif  // TSM_FORMATS_IMPORT_UTIL_H

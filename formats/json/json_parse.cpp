@@ -1,4 +1,4 @@
-#include "scene/json_parse.h"
+#include "formats/json/json_parse.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "scene/json_text.h"
+#include "formats/json/json_text.h"
 
 namespace tsm {
 namespace {

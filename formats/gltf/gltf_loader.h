@@ -1,11 +1,11 @@
 // The glTF 2.0 importer: a .gltf file with its buffers, or a .glb, into the in-memory
 // scene. docs/importers.md lists what becomes of each part of the file.
-#ifndef TSM_SCENE_GLTF_LOADER_H
-#define TSM_SCENE_GLTF_LOADER_H
+#ifndef TSM_FORMATS_GLTF_LOADER_H
+#define TSM_FORMATS_GLTF_LOADER_H
 
 #include <string>
 
-#include "scene/scene_import.h"
+#include "formats/scene_import.h"
 
 namespace tsm {
 
@@ -16,4 +16,4 @@ ImportResult LoadGltfScene(const std::string& path, const ImportOptions& options
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_GLTF_LOADER_H
+#endif  // TSM_FORMATS_GLTF_LOADER_H

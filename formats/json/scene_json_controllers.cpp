@@ -4,9 +4,9 @@
 #include <cmath>
 #include <memory>
 
+#include "formats/json/scene_json_parts.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_objects.h"
-#include "scene/scene_json_parts.h"
 
 namespace tsm {
 namespace {

@@ -1,11 +1,11 @@
 // The Wavefront OBJ importer: an OBJ file with the MTL files it names, into the in-memory
 // scene. docs/importers.md lists what becomes of each statement.
-#ifndef TSM_SCENE_OBJ_LOADER_H
-#define TSM_SCENE_OBJ_LOADER_H
+#ifndef TSM_FORMATS_OBJ_LOADER_H
+#define TSM_FORMATS_OBJ_LOADER_H
 
 #include <string>
 
-#include "scene/scene_import.h"
+#include "formats/scene_import.h"
 
 namespace tsm {
 
@@ -16,4 +16,4 @@ ImportResult LoadObjScene(const std::string& path, const ImportOptions& options,
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_OBJ_LOADER_H
+#endif  // TSM_FORMATS_OBJ_LOADER_H

@@ -1,13 +1,13 @@
 // The readers of the parts of a scene file, shared by the loader's source files:
 // objects (scene_json_objects.cpp), materials and maps (scene_json_materials.cpp); the
 // settings, the nodes and the load itself are in scene_json.cpp.
-#ifndef TSM_SCENE_SCENE_JSON_PARTS_H
-#define TSM_SCENE_SCENE_JSON_PARTS_H
+#ifndef TSM_FORMATS_JSON_SCENE_JSON_PARTS_H
+#define TSM_FORMATS_JSON_SCENE_JSON_PARTS_H
 
 #include <string>
 #include <unordered_map>
 
-#include "scene/json_read.h"
+#include "formats/json/json_read.h"
 #include "scene/mem_material.h"
 #include "scene/mem_scene.h"
 
@@ -65,4 +65,4 @@ class MaterialReader {
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_SCENE_JSON_PARTS_H
+#endif  // TSM_FORMATS_JSON_SCENE_JSON_PARTS_H

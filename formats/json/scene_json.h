@@ -1,7 +1,7 @@
 // The JSON scene format: a whole host scene in one file, loaded into the in-memory
 // scene. docs/scene-format.md describes the format.
-#ifndef TSM_SCENE_SCENE_JSON_H
-#define TSM_SCENE_SCENE_JSON_H
+#ifndef TSM_FORMATS_JSON_SCENE_JSON_H
+#define TSM_FORMATS_JSON_SCENE_JSON_H
 
 #include <cstdint>
 #include <string>
@@ -30,4 +30,4 @@ LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, 
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_SCENE_JSON_H
+#endif  // TSM_FORMATS_JSON_SCENE_JSON_H

@@ -1,4 +1,4 @@
-#include "scene/obj_loader.h"
+#include "formats/obj/obj_loader.h"
 
 #include <tiny_obj_loader.h>
 
@@ -12,7 +12,7 @@
 #include <sstream>
 #include <unordered_map>
 
-#include "scene/import_util.h"
+#include "formats/import_util.h"
 #include "scene/mem_material.h"
 
 namespace tsm {

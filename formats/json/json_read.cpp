@@ -1,4 +1,4 @@
-#include "scene/json_read.h"
+#include "formats/json/json_read.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "scene/json_text.h"
+#include "formats/json/json_text.h"
 
 namespace tsm {
 namespace {

@@ -3,8 +3,8 @@
 // references by name or id. Every problem stops the load with one LoadError naming the
 // JSON path; LoadJsonSceneText turns it into the load's result, so it never leaves the
 // loader.
-#ifndef TSM_SCENE_JSON_READ_H
-#define TSM_SCENE_JSON_READ_H
+#ifndef TSM_FORMATS_JSON_JSON_READ_H
+#define TSM_FORMATS_JSON_JSON_READ_H
 
 #include <cstdint>
 #include <functional>
@@ -169,4 +169,4 @@ class Registry {
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_JSON_READ_H
+#endif  // TSM_FORMATS_JSON_JSON_READ_H

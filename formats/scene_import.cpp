@@ -1,11 +1,11 @@
-#include "scene/scene_import.h"
+#include "formats/scene_import.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "scene/gltf_loader.h"
-#include "scene/obj_loader.h"
-#include "scene/scene_json.h"
+#include "formats/gltf/gltf_loader.h"
+#include "formats/json/scene_json.h"
+#include "formats/obj/obj_loader.h"
 
 namespace tsm {
 

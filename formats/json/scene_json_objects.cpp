@@ -3,8 +3,8 @@
 #include <cfloat>
 #include <memory>
 
+#include "formats/json/scene_json_parts.h"
 #include "scene/mem_objects.h"
-#include "scene/scene_json_parts.h"
 
 namespace tsm {
 namespace {

@@ -1,4 +1,4 @@
-#include "scene/scene_json_writer.h"
+#include "formats/json/scene_json_writer.h"
 
 #include <algorithm>
 #include <cmath>

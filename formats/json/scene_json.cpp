@@ -1,6 +1,6 @@
 // The JSON scene loader: parsing, the file header, the scene settings, the nodes and
 // their links, and the boundary that turns every failure into one message.
-#include "scene/scene_json.h"
+#include "formats/json/scene_json.h"
 
 #include <sys/stat.h>
 
@@ -15,11 +15,11 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "scene/json_parse.h"
-#include "scene/json_read.h"
-#include "scene/json_text.h"
+#include "formats/json/json_parse.h"
+#include "formats/json/json_read.h"
+#include "formats/json/json_text.h"
+#include "formats/json/scene_json_parts.h"
 #include "scene/mem_objects.h"
-#include "scene/scene_json_parts.h"
 
 namespace tsm {
 namespace {

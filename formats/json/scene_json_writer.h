@@ -1,8 +1,8 @@
 // Writes an in-memory scene in our JSON scene format (docs/scene-format.md), animation
 // controllers included, so that an imported scene can be inspected, edited and loaded
 // again. Loading what is written gives a scene that exports to the same file.
-#ifndef TSM_SCENE_SCENE_JSON_WRITER_H
-#define TSM_SCENE_SCENE_JSON_WRITER_H
+#ifndef TSM_FORMATS_JSON_SCENE_JSON_WRITER_H
+#define TSM_FORMATS_JSON_SCENE_JSON_WRITER_H
 
 #include <string>
 
@@ -26,4 +26,4 @@ WriteResult WriteJsonScene(const MemScene& scene, const std::string& path);
 
 }  // namespace tsm
 
-#endif  // TSM_SCENE_SCENE_JSON_WRITER_H
+#endif  // TSM_FORMATS_JSON_SCENE_JSON_WRITER_H

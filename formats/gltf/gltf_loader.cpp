@@ -1,4 +1,4 @@
-#include "scene/gltf_loader.h"
+#include "formats/gltf/gltf_loader.h"
 
 #include <tiny_gltf.h>
 
@@ -10,7 +10,7 @@
 #include <memory>
 #include <set>
 
-#include "scene/import_util.h"
+#include "formats/import_util.h"
 #include "scene/mem_material.h"
 
 namespace tsm {

@@ -2,7 +2,7 @@
 #include <cfloat>
 #include <memory>
 
-#include "scene/scene_json_parts.h"
+#include "formats/json/scene_json_parts.h"
 
 namespace tsm {
 namespace {

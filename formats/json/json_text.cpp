@@ -1,4 +1,4 @@
-#include "scene/json_text.h"
+#include "formats/json/json_text.h"
 
 #include <cstdint>
 
