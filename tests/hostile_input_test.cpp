@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "io/input_file.h"
@@ -74,6 +75,10 @@ const Row kCorpus[] = {
                                                "(frame 30) lies too far from the key before"},
     {"tsmexport", "", "scale-through-zero.gltf", 2, "node \"Flip\" at time 0 (frame 0): its "
                                                     "transform has a zero scale"},
+    // more material slots than a file numbers: split pieces carry their own, or refused
+    {"tsmexport", "", "many-slots.obj", 0, "split into 2 pieces"},
+    {"tsmexport", "--no-split", "many-slots.obj", 2, "face 65536 of its mesh uses material slot "
+                                                     "65536; a file numbers them 0 to 65535"},
     // damaged files called valid before: values no reader can use, with their offsets
     {"tsmdump", "--check", "vertex-nan.tsm", 1, "offset 271: chunk 0x4110 MESH_VERTICES: "
                                                 "vertex 1: a vertex holds NaN"},
@@ -98,6 +103,13 @@ class HostileInputTest : public ::testing::Test {
     std::ofstream(dir + "/secret.bin", std::ios::binary) << std::string(36, 's');
     fs::create_symlink("../secret.bin", scene + "/link.bin");
     fs::create_directory(scene + "/sub");
+    // Too large to keep: each of 65600 faces in a material of its own.
+    std::ofstream mtl(scene + "/many-slots.mtl"), obj(scene + "/many-slots.obj");
+    obj << "mtllib many-slots.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    for (int i = 0; i < 65600; ++i) {
+      mtl << "newmtl m" << i << "\n";
+      obj << "usemtl m" << i << "\nf 1 2 3\n";
+    }
     ASSERT_EQ(::mkfifo((scene + "/fifo.bin").c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo((scene + "/fifo.png").c_str(), 0600), 0);
   }
