@@ -9,7 +9,9 @@
 #ifdef _WIN32
 #define O_NONBLOCK 0
 #define O_CLOEXEC 0
+#ifndef S_ISSOCK
 #define S_ISSOCK(m) 0
+#endif
 #define realpath(path, resolved) _fullpath(resolved, path, 0)
 #endif
 
