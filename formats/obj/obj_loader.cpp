@@ -100,72 +100,79 @@ struct ObjScan {
   std::vector<std::pair<size_t, size_t>> hugeFaces;  // the lines [begin, end) of such faces
 };
 
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
 ObjScan CheckObjNumbers(const std::string& text) {
   ObjScan scan;
   const char* const kinds[3] = {"vertex", "texture coordinate", "normal"};
   long long counts[3] = {0, 0, 0};  // v, vt, vn so far
   size_t lineNo = 0;
+  auto at = [&lineNo] { return "line " + std::to_string(lineNo) + ": "; };
+  const char* p = text.data();
+  const size_t size = text.size();
   size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+  while (start < size) {
+    const void* nl = std::memchr(p + start, '\n', size - start);
+    size_t end = nl == nullptr ? size : size_t(static_cast<const char*>(nl) - p);
     ++lineNo;
-    const std::string at = "line " + std::to_string(lineNo) + ": ";
-    size_t i = text.find_first_not_of(" \t", start);
-    size_t k = i == std::string::npos || i >= end ? end : text.find_first_of(" \t\r", i);
-    if (k == std::string::npos || k > end) k = end;
-    std::string keyword = i < k ? text.substr(i, k - i) : std::string();
-    bool coords = keyword == "v" || keyword == "vt" || keyword == "vn";
+    size_t i = start;
+    while (i < end && Blank(p[i])) ++i;
+    size_t k = i;
+    while (k < end && !Blank(p[k])) ++k;
+    std::string keyword(p + i, k - i);
+    int kind = keyword == "v" ? 0 : keyword == "vt" ? 1 : keyword == "vn" ? 2 : -1;
     bool faces = keyword == "f" || keyword == "l" || keyword == "p";
-    if (coords || faces) {
-      std::istringstream tokens(text.substr(k, end - k));
-      std::string token;
+    if (kind >= 0 || faces) {
       int numbers = 0;
       size_t corners = 0;
-      while (tokens >> token) {
+      for (size_t t = k;;) {
+        while (t < end && Blank(p[t])) ++t;
+        if (t >= end) break;
+        size_t e = t;
+        while (e < end && !Blank(p[e])) ++e;
         ++corners;
-        if (coords) {
+        if (kind >= 0) {
+          std::string token(p + t, e - t);
           char* stop = nullptr;
           double v = std::strtod(token.c_str(), &stop);
           if (*stop != '\0') break;  // the rest is not numbers; the parser ignores it
           if (!std::isfinite(v) || std::fabs(v) > 3.4028235e38)
-            throw ImportError(at + "\"" + token + "\" is not a finite number");
+            throw ImportError(at() + "\"" + token + "\" is not a finite number");
           ++numbers;
+          t = e;
           continue;
         }
-        size_t part = 0, from = 0;
-        for (; part < 3 && from <= token.size(); ++part) {
-          size_t slash = token.find('/', from);
-          std::string n = token.substr(from, slash == std::string::npos ? slash : slash - from);
-          from = slash == std::string::npos ? token.size() + 1 : slash + 1;
-          if (n.empty()) continue;
-          bool negative = n[0] == '-';
-          unsigned long long value = 0;
-          bool digits = n.size() > (negative ? 1u : 0u);
-          for (size_t c = negative ? 1 : 0; c < n.size() && digits; ++c) {
-            digits = n[c] >= '0' && n[c] <= '9';
-            if (value <= 0x7FFFFFFFull) value = value * 10 + unsigned(n[c] - '0');
+        // v, v/vt, v//vn or v/vt/vn: each part an index of its kind.
+        size_t from = t;
+        for (int part = 0; part < 3 && from <= e; ++part) {
+          size_t to = from;
+          while (to < e && p[to] != '/') ++to;
+          if (to > from) {
+            bool negative = p[from] == '-';
+            unsigned long long value = 0;
+            bool digits = to - from > (negative ? 1u : 0u);
+            for (size_t c = from + (negative ? 1 : 0); c < to && digits; ++c) {
+              digits = p[c] >= '0' && p[c] <= '9';
+              if (value <= 0x7FFFFFFFull) value = value * 10 + unsigned(p[c] - '0');
+            }
+            std::string n(p + from, to - from);
+            if (!digits) throw ImportError(at() + "\"" + n + "\" is not an index");
+            if (value == 0)
+              throw ImportError(at() + "index 0 names no " + kinds[part] + "; indices start at 1");
+            if (value > 0x7FFFFFFFull)
+              throw ImportError(at() + kinds[part] + " index " + n + " is out of range");
+            if (negative && (long long)value > counts[part])
+              throw ImportError(at() + kinds[part] + " index " + n +
+                                " counts back past the first " + kinds[part] + " (there are " +
+                                std::to_string(counts[part]) + " before this line)");
           }
-          if (!digits) throw ImportError(at + "\"" + n + "\" is not an index");
-          if (value == 0) throw ImportError(at + "index 0 names no " + kinds[part] +
-                                            "; indices start at 1");
-          if (value > 0x7FFFFFFFull)
-            throw ImportError(at + kinds[part] + " index " + n + " is out of range");
-          if (negative && (long long)value > counts[part])
-            throw ImportError(at + kinds[part] + " index " + n + " counts back past the first " +
-                              kinds[part] + " (there are " + std::to_string(counts[part]) +
-                              " before this line)");
+          from = to + 1;
         }
+        t = e;
       }
       if (keyword == "f" && corners > kMaxClippedCorners) scan.hugeFaces.emplace_back(k, end);
-      if (keyword == "v") {
-        ++counts[0];
-        scan.anyColor = scan.anyColor || numbers >= 6;
-      } else if (keyword == "vt") {
-        ++counts[1];
-      } else if (keyword == "vn") {
-        ++counts[2];
-      }
+      if (kind >= 0) ++counts[kind];
+      if (kind == 0) scan.anyColor = scan.anyColor || numbers >= 6;
     }
     start = end + 1;
   }
