@@ -19,6 +19,7 @@ struct ImportOptions {
   bool yUp = true;    // the file is Y-up: (x, y, z) lands at (x, -z, y); false: keep as is
   bool split = true;  // meshes above kMaxFileMeshSize are split into child nodes
   double fps = 30.0;  // frames a second: converts key times in seconds to frames
+  bool anyFolder = false;  // files the scene refers to may lie outside its folder
 };
 
 // The outcome of a load. On failure, error names the file and what is wrong, and the

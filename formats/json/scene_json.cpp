@@ -2,8 +2,6 @@
 // their links, and the boundary that turns every failure into one message.
 #include "formats/json/scene_json.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +17,7 @@
 #include "formats/json/json_read.h"
 #include "formats/json/json_text.h"
 #include "formats/json/scene_json_parts.h"
+#include "io/input_file.h"
 #include "scene/mem_objects.h"
 
 namespace tsm {
@@ -539,69 +538,44 @@ LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, 
 
 LoadResult LoadJsonScene(const std::string& path, MemScene& scene) {
   LoadResult result;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    result.error = EscapeControls(path + ": cannot open the file: " + std::strerror(errno));
-    return result;
-  }
-  // A regular file's size is known before anything is read; a stream (a pipe, a device)
-  // is read up to the limit.
-  struct stat st;
-  const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-  if (regular && static_cast<uint64_t>(st.st_size) > kMaxSceneFileSize) {
-    std::fclose(f);
-    result.error = EscapeControls(path + ": the file is " + std::to_string(st.st_size) +
-                                  " bytes; scene files above " + std::to_string(kMaxSceneFileSize) +
-                                  " bytes are refused");
-    return result;
-  }
+  InputRules rules;
+  rules.maxSize = kMaxSceneFileSize;
+  rules.streams = true;
+  // Text whose first byte can start no JSON value fails there whatever follows, so an
+  // endless stream of zeros is not read any further.
+  size_t scanned = 0;  // the whitespace before the value's first byte
+  rules.hopeless = [&scanned](const char* data, size_t size) {
+    while (scanned < size && std::strchr(" \t\r\n", data[scanned]) != nullptr &&
+           data[scanned] != '\0')
+      ++scanned;
+    return scanned < size && (std::strchr("{[\"-0123456789tfn\xEF", data[scanned]) == nullptr ||
+                              data[scanned] == '\0');
+  };
   std::string text;
-  bool failed = false, tooLarge = false;
-  bool started = regular;  // the first byte of the value has been seen
-  size_t scanned = 0;      // the whitespace before it
-  int readErrno = 0;
+  InputRead read;
   try {
-    if (regular) text.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-      if (n > kMaxSceneFileSize - text.size()) {
-        tooLarge = true;
-        break;
-      }
-      text.append(buf, n);
-      // Text whose first byte can start no JSON value fails there whatever follows, so
-      // an endless stream of zeros is not read any further.
-      if (!started) {
-        scanned = text.find_first_not_of(" \t\r\n", scanned);
-        if (scanned == std::string::npos) {
-          scanned = text.size();
-        } else {
-          started = true;
-          if (std::strchr("{[\"-0123456789tfn\xEF", text[scanned]) == nullptr ||
-              text[scanned] == '\0')
-            break;
-        }
-      }
-    }
-    failed = std::ferror(f) != 0;
-    readErrno = errno;
+    read = ReadInputFile(path, rules, &text);
   } catch (const std::bad_alloc&) {
-    std::fclose(f);
     result.error = EscapeControls(path + ": out of memory while reading the file");
     return result;
   }
-  std::fclose(f);
-  if (tooLarge) {
-    result.error = EscapeControls(path + ": more than " + std::to_string(kMaxSceneFileSize) +
-                                  " bytes; scene files above that are refused");
-    return result;
+  switch (read.fault) {
+    case InputFault::kNone:
+      return LoadJsonSceneText(text, path, scene);
+    case InputFault::kTooLarge:
+      result.error = path + ": the file is " + std::to_string(read.size) +
+                     " bytes; scene files above " + std::to_string(kMaxSceneFileSize) +
+                     " bytes are refused";
+      break;
+    case InputFault::kStreamTooLarge:
+      result.error = path + ": more than " + std::to_string(kMaxSceneFileSize) +
+                     " bytes; scene files above that are refused";
+      break;
+    default:  // the reader's own words: cannot open or read the file, not a file
+      result.error = path + ": " + read.message;
   }
-  if (failed) {
-    result.error = EscapeControls(path + ": cannot read the file: " + std::strerror(readErrno));
-    return result;
-  }
-  return LoadJsonSceneText(text, path, scene);
+  result.error = EscapeControls(result.error);
+  return result;
 }
 
 }  // namespace tsm
