@@ -338,13 +338,24 @@ bool ReadKey(Cursor& c, BulkKeys* out) {
                                     {"easeTo", &MemKey::easeIn, BulkKeys::kEaseTo},
                                     {"easeFrom", &MemKey::easeOut, BulkKeys::kEaseFrom}};
     if (name == "time") {
-      int64_t frame = 0;
-      ok = c.Integer(INT32_MIN, INT32_MAX, &frame);
-      key.time = static_cast<TimeValue>(frame);
+      int64_t time = 0;
+      if (c.Peek() == '{') {  // {"ticks": n}
+        uint32_t ticks = 0;
+        ok = Object(c, &ticks, [&](std::string_view n) -> uint32_t {
+          return n == "ticks" && c.Integer(INT32_MIN, INT32_MAX, &time) ? 1 : 0;
+        });
+        ok = ok && ticks == 1;
+        form |= BulkKeys::kTicks;
+      } else {
+        ok = c.Integer(INT32_MIN, INT32_MAX, &time);
+      }
+      key.time = static_cast<TimeValue>(time);
       return 1;
     }
     if (name == "value") {
-      ok = ReadKeyValue(c, &key, &form);
+      uint8_t valueForm = 0;
+      ok = ReadKeyValue(c, &key, &valueForm);
+      form |= valueForm;
       return 2;
     }
     for (const Param& p : kParams)
@@ -384,6 +395,11 @@ bool TakeAt(const Json& value, BulkKind kind, std::vector<T>& from, T* out) {
   return true;
 }
 
+template <class T>
+std::vector<T> ExactCopy(const std::vector<T>& v) {
+  return std::vector<T>(v.begin(), v.end());
+}
+
 thread_local BulkValues* current = nullptr;
 
 }  // namespace
@@ -405,40 +421,37 @@ size_t BulkValues::Read(BulkKind kind, const std::string& text, size_t start, Js
     case BulkKind::kNone:
       return 0;
     case BulkKind::kPoints:
-    case BulkKind::kTexPoints: {
-      std::vector<Point3> list;
-      ok = ReadPointList(c, kind == BulkKind::kPoints ? 3 : 2, &list);
+    case BulkKind::kTexPoints:
+      scratchPoints_.clear();
+      ok = ReadPointList(c, kind == BulkKind::kPoints ? 3 : 2, &scratchPoints_);
       index = points_.size();
-      if (ok) points_.push_back(std::move(list));
+      if (ok) points_.push_back(ExactCopy(scratchPoints_));
       break;
-    }
-    case BulkKind::kFaces: {
-      std::vector<MemFace> list;
+    case BulkKind::kFaces:
+      scratchFaces_.clear();
       ok = Elements(c, [&] {
-        list.emplace_back();
-        return ReadFace(c, &list.back());
+        scratchFaces_.emplace_back();
+        return ReadFace(c, &scratchFaces_.back());
       });
       index = faces_.size();
-      if (ok) faces_.push_back(std::move(list));
+      if (ok) faces_.push_back(ExactCopy(scratchFaces_));
       break;
-    }
-    case BulkKind::kTriangles: {
-      std::vector<std::array<int, 3>> list;
+    case BulkKind::kTriangles:
+      scratchTriangles_.clear();
       ok = Elements(c, [&] {
-        list.emplace_back();
-        return c.Triangle(&list.back());
+        scratchTriangles_.emplace_back();
+        return c.Triangle(&scratchTriangles_.back());
       });
       index = triangles_.size();
-      if (ok) triangles_.push_back(std::move(list));
+      if (ok) triangles_.push_back(ExactCopy(scratchTriangles_));
       break;
-    }
-    case BulkKind::kKeys: {
-      BulkKeys keys;
-      ok = Elements(c, [&] { return ReadKey(c, &keys); });
+    case BulkKind::kKeys:
+      scratchKeys_.keys.clear();
+      scratchKeys_.forms.clear();
+      ok = Elements(c, [&] { return ReadKey(c, &scratchKeys_); });
       index = keys_.size();
-      if (ok) keys_.push_back(std::move(keys));
+      if (ok) keys_.push_back(BulkKeys{ExactCopy(scratchKeys_.keys), ExactCopy(scratchKeys_.forms)});
       break;
-    }
   }
   if (!ok || index > 0xFFFFFFFFu) return 0;
   *marker = Json::binary(Json::binary_t::container_type(), Subtype(kind, index));

@@ -31,7 +31,7 @@ enum class BulkKind : uint8_t { kNone, kPoints, kTexPoints, kFaces, kTriangles, 
 BulkKind BulkKindOfMember(const std::string& key);
 
 // The keys of one controller as read, before its kind and class are known: per key the
-// time as a frame number in time, the value in f (a number), p (an array of three),
+// time as a frame number (or ticks, see kTicks) in time, the value in f (a number), p (an array of three),
 // aa (an object of "axis" and angle in degrees) or q (an object of "quat"), and the
 // spline parameters given.
 struct BulkKeys {
@@ -40,6 +40,8 @@ struct BulkKeys {
   // Bits above the form: "tension", "continuity", "bias", "easeTo", "easeFrom" given.
   static constexpr uint8_t kTension = 4, kContinuity = 8, kBias = 16, kEaseTo = 32,
                            kEaseFrom = 64;
+  // The time was given as {"ticks": n}: time holds ticks, not a frame number.
+  static constexpr uint8_t kTicks = 128;
   std::vector<MemKey> keys;
   std::vector<uint8_t> forms;
 };
@@ -60,6 +62,13 @@ class BulkValues {
   bool Take(const Json& value, BulkKeys* out);
 
  private:
+  // Arrays are read into these, kept from array to array, and copied out at their exact
+  // size: no growth of every array and no unused capacity in the scene.
+  std::vector<Point3> scratchPoints_;
+  std::vector<MemFace> scratchFaces_;
+  std::vector<std::array<int, 3>> scratchTriangles_;
+  BulkKeys scratchKeys_;
+
   std::vector<std::vector<Point3>> points_;
   std::vector<std::vector<MemFace>> faces_;
   std::vector<std::vector<std::array<int, 3>>> triangles_;

@@ -81,19 +81,24 @@ void ReadValue(const Json& value, const std::string& path, const ValueRule& rule
 }
 
 // The keys a fast path read, checked and completed as the general reader does with its
-// keys (json_bulk.h): times in ticks, values of the rule's kind.
-void TakeBulkKeys(const BulkKeys& raw, const ValueRule& rule, bool keyed, int ticksPerFrame,
+// keys (json_bulk.h): times in ticks, values of the rule's kind. Each key is completed in
+// place, and the keys become the controller's.
+void TakeBulkKeys(BulkKeys& raw, const ValueRule& rule, bool keyed, int ticksPerFrame,
                   const std::string& at, MemController& ctl) {
   const uint8_t params = BulkKeys::kTension | BulkKeys::kContinuity | BulkKeys::kBias |
                          BulkKeys::kEaseTo | BulkKeys::kEaseFrom;
-  ctl.keys.reserve(raw.keys.size());
+  TimeValue previous = 0;
   for (size_t i = 0; i < raw.keys.size(); ++i) {
-    const MemKey& r = raw.keys[i];
+    const MemKey r = raw.keys[i];
     const uint8_t form = raw.forms[i] & BulkKeys::kFormMask;
     if (!keyed && (raw.forms[i] & params) != 0) FailBulk(at);
     MemKey k;
-    if (!TicksOfFrame(r.time, ticksPerFrame, &k.time)) FailBulk(at);
-    if (!ctl.keys.empty() && k.time <= ctl.keys.back().time) FailBulk(at);
+    if ((raw.forms[i] & BulkKeys::kTicks) != 0)
+      k.time = r.time;
+    else if (!TicksOfFrame(r.time, ticksPerFrame, &k.time))
+      FailBulk(at);
+    if (i > 0 && k.time <= previous) FailBulk(at);
+    previous = k.time;
     switch (rule.kind) {
       case ControlKind::FLOAT:
         if (form != BulkKeys::kNumber || !InRule(r.f, rule)) FailBulk(at);
@@ -135,8 +140,9 @@ void TakeBulkKeys(const BulkKeys& raw, const ValueRule& rule, bool keyed, int ti
       k.easeIn = r.easeIn;
       k.easeOut = r.easeOut;
     }
-    ctl.keys.push_back(k);
+    raw.keys[i] = k;
   }
+  ctl.keys = std::move(raw.keys);
 }
 
 // One controller definition: {"class", "value", "keys"}.
