@@ -241,6 +241,21 @@ MemScene::MemScene() : root_(new MemNode) {
   root_->name = "Scene Root";
 }
 
+void MemScene::Clear() {
+  MemScene fresh;
+  root_.swap(fresh.root_);
+  nodes_.swap(fresh.nodes_);
+  objects_.swap(fresh.objects_);
+  owned_.swap(fresh.owned_);
+  currentTime = fresh.currentTime;
+  animationRange = fresh.animationRange;
+  ticksPerFrame = fresh.ticksPerFrame;
+  masterUnitType = fresh.masterUnitType;
+  masterUnitScale = fresh.masterUnitScale;
+  gammaEnabled = fresh.gammaEnabled;
+  gamma = fresh.gamma;
+}
+
 MemNode* MemScene::AddNode(const std::string& name, MemNode* parent) {
   if (parent == nullptr) parent = root_.get();
   nodes_.emplace_back(new MemNode);

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "formats/json/json_bulk.h"
 #include "formats/json/json_parse.h"
 #include "formats/json/json_read.h"
 #include "formats/json/json_text.h"
@@ -53,12 +54,30 @@ AngAxis ReadAxisAngle(const Members& r, const char* needAxis) {
   Point3 axis = ReadPoint3(r.Need("axis", needAxis), r.At("axis"));
   float degrees =
       ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
+  AngAxis aa;
+  if (!UnitAxisAngle(axis, degrees, &aa))
+    Fail(r.At("axis"), "a rotation axis cannot have length 0");
+  return aa;
+}
+
+bool UnitAxisAngle(const Point3& axis, float degrees, AngAxis* out) {
   // In double precision: the squares of large components overflow a float.
   double len =
       std::sqrt(double(axis.x) * axis.x + double(axis.y) * axis.y + double(axis.z) * axis.z);
-  if (!(len > 0.0)) Fail(r.At("axis"), "a rotation axis cannot have length 0");
+  if (!(len > 0.0)) return false;
   Point3 unit(float(axis.x / len), float(axis.y / len), float(axis.z / len));
-  return AngAxis(unit, static_cast<float>(degrees * kPi / 180.0));
+  *out = AngAxis(unit, static_cast<float>(degrees * kPi / 180.0));
+  return true;
+}
+
+bool UnitQuat(const Quat& q, Quat* out) {
+  double len2 =
+      double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z + double(q.w) * q.w;
+  if (!(len2 > 1e-12)) return false;
+  // In double precision: the squares of large components overflow a float.
+  double len = std::sqrt(len2);
+  *out = Quat(float(q.x / len), float(q.y / len), float(q.z / len), float(q.w / len));
+  return true;
 }
 
 Quat ReadRotation(const Json& value, const std::string& path) {
@@ -71,12 +90,9 @@ Quat ReadRotation(const Json& value, const std::string& path) {
       Fail(at, "expected a quaternion [x, y, z, w], four numbers");
     Quat quat(ReadFloat((*q)[0], ChildPath(at, size_t(0))), ReadFloat((*q)[1], ChildPath(at, 1)),
               ReadFloat((*q)[2], ChildPath(at, 2)), ReadFloat((*q)[3], ChildPath(at, 3)));
-    double len2 = double(quat.x) * quat.x + double(quat.y) * quat.y + double(quat.z) * quat.z +
-                  double(quat.w) * quat.w;
-    if (!(len2 > 1e-12)) Fail(at, "a rotation quaternion cannot have length 0");
-    // In double precision: the squares of large components overflow a float.
-    double len = std::sqrt(len2);
-    return Quat(float(quat.x / len), float(quat.y / len), float(quat.z / len), float(quat.w / len));
+    Quat unit;
+    if (!UnitQuat(quat, &unit)) Fail(at, "a rotation quaternion cannot have length 0");
+    return unit;
   }
   AngAxis aa = ReadAxisAngle(r, "a rotation needs \"axis\" and \"angle\" (degrees), or \"quat\"");
   return QuatFromAngAxis(aa.angle, aa.axis);
@@ -506,6 +522,23 @@ class SceneLoader {
 }  // namespace
 
 LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, MemScene& scene) {
+  return LoadJsonSceneText(text, label, scene, true);
+}
+
+LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, MemScene& scene,
+                             bool fastPaths) {
+  if (fastPaths && scene.Nodes().empty()) {
+    // Bulk data through its typed fast paths. Any failure loads again the general way,
+    // whose message says exactly what is wrong and where.
+    try {
+      BulkValues bulk;
+      BulkScope scope(&bulk);
+      SceneLoader(scene).Load(ParseJsonText(text, &bulk));
+      if (CheckScene(scene).empty()) return LoadResult{true, std::string()};
+    } catch (...) {
+    }
+    scene.Clear();
+  }
   LoadResult result;
   try {
     if (!scene.Nodes().empty()) Fail("", "the scene to load into is not empty");
