@@ -391,26 +391,62 @@ class EditorReader {
           notices_.push_back(SkippedChunkNotice(c));
       }
     }
-    for (size_t f = 0; f < m->faces.size(); ++f)
-      for (int k = 0; k < 3; ++k)
-        if (static_cast<size_t>(m->faces[f].v[k]) >= o.worldVertices.size())
-          PayloadCursor(d_, mesh).Fail("face " + std::to_string(f) + " names vertex " +
-                                       std::to_string(m->faces[f].v[k]) + ", beyond the mesh's " +
-                                       std::to_string(o.worldVertices.size()) + " vertices");
+    DropBrokenFaces(mesh, o, *m);
     TextureCoordinates(o, *m);
+    std::vector<std::array<float, 6>>().swap(o.uv);  // no longer needed
+  }
+
+  // A face that names a vertex the mesh does not have is left out, with a notice; the
+  // face groups follow the faces' new numbers.
+  void DropBrokenFaces(const Chunk& mesh, FileObject& o, MemMeshObject& m) {
+    const size_t vertices = o.worldVertices.size();
+    std::vector<int> number(m.faces.size(), -1);
+    size_t kept = 0;
+    for (size_t f = 0; f < m.faces.size(); ++f) {
+      const MemFace& face = m.faces[f];
+      bool sound = true;
+      for (int k = 0; k < 3; ++k) sound = sound && static_cast<size_t>(face.v[k]) < vertices;
+      if (!sound) {
+        notices_.push_back("offset " + std::to_string(mesh.offset) + ": face " +
+                           std::to_string(f) + " names a vertex beyond the mesh's " +
+                           std::to_string(vertices) + " vertices and is left out");
+        continue;
+      }
+      number[f] = static_cast<int>(kept);
+      m.faces[kept] = face;
+      if (!o.uv.empty()) o.uv[kept] = o.uv[f];
+      ++kept;
+    }
+    if (kept == m.faces.size()) return;
+    m.faces.resize(kept);
+    if (!o.uv.empty()) o.uv.resize(kept);
+    for (FaceGroup& g : o.groups) {
+      std::vector<uint16_t> faces;
+      for (uint16_t f : g.faces)
+        if (number[f] >= 0) faces.push_back(static_cast<uint16_t>(number[f]));
+      g.faces.swap(faces);
+    }
   }
 
   void Faces(const Chunk& c, FileObject& o, MemMeshObject& m) {
     PayloadCursor p(d_, c);
     uint16_t n = p.U16();
     m.faces.resize(n);
-    o.uv.resize(n);
     for (size_t f = 0; f < n; ++f) {
       MemFace& face = m.faces[f];
       for (int k = 0; k < 3; ++k) face.v[k] = p.U16();
       uint16_t edges = p.U16();
       face.edgeVisible = ((edges & 4) ? 1 : 0) | ((edges & 2) ? 2 : 0) | ((edges & 1) ? 4 : 0);
-      for (float& t : o.uv[f]) t = p.F32();
+      std::array<float, 6> uv;
+      bool any = false;
+      for (float& t : uv) {
+        t = p.F32();
+        any = any || t != 0.0f;
+      }
+      // The pairs are kept from the first that is not zero on: a mesh whose pairs are all
+      // zero is one without texture coordinates, and its faces need no room for them.
+      if (any && o.uv.empty()) o.uv.resize(n);
+      if (!o.uv.empty()) o.uv[f] = uv;
     }
     for (const Chunk& k : Children(d_, c)) {
       PayloadCursor q(d_, k);
@@ -440,10 +476,7 @@ class EditorReader {
   // The corners' (U, V) pairs as texture vertices, one per distinct pair. A mesh whose
   // pairs are all zero is taken for one without texture coordinates.
   void TextureCoordinates(const FileObject& o, MemMeshObject& m) {
-    bool any = false;
-    for (const auto& f : o.uv)
-      for (float t : f) any = any || t != 0.0f;
-    if (!any) return;
+    if (o.uv.empty()) return;
     std::unordered_map<uint64_t, int> index;
     m.texFaces.resize(o.uv.size());
     for (size_t f = 0; f < o.uv.size(); ++f) {

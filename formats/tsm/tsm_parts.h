@@ -126,7 +126,8 @@ struct FileObject {
   std::vector<Point3> worldVertices;
   bool hasMatrix = false;
   Matrix3 matrix;
-  std::vector<std::array<float, 6>> uv;  // per face, corner 0 to 2, U before V
+  std::vector<std::array<float, 6>> uv;  // per face, corner 0 to 2, U before V; empty:
+                                         // every pair is zero
   std::vector<FaceGroup> groups;
   // Lights and cameras: world positions; spots and cameras have a target.
   Point3 position, target;

@@ -498,6 +498,7 @@ class SceneBuilder {
     mesh->vertices.resize(o.worldVertices.size());
     for (size_t i = 0; i < o.worldVertices.size(); ++i)
       mesh->vertices[i] = PointPreimage(o.worldVertices[i], g);
+    std::vector<Point3>().swap(o.worldVertices);  // no longer needed
     mesh->MeshChanged();
   }
 
