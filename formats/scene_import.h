@@ -32,7 +32,8 @@ struct ImportResult {
 };
 
 // Loads path by its extension: .json (our scene format; the options do not apply), .gltf,
-// .glb or .obj (case-insensitive); a name without an extension (/dev/stdin, a pipe) is
+// .glb, .obj or .tsm (an exported file read back; the options do not apply)
+// (case-insensitive); a name without an extension (/dev/stdin, a pipe) is
 // taken for our scene format. Any other extension is an error.
 ImportResult LoadSceneFile(const std::string& path, const ImportOptions& options, MemScene& scene);
 

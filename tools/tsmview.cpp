@@ -130,7 +130,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   tsm::ViewScene scene;
-  if (!tsm::ReadViewScene(bytes.data(), bytes.size(), &scene, &error)) {
+  std::vector<std::string> notices;
+  bool read = tsm::ReadViewScene(&bytes, &scene, &error, &notices);
+  for (const std::string& n : notices)
+    std::fprintf(stderr, "tsmview: notice: %s: %s\n", input.c_str(), n.c_str());
+  if (!read) {
     std::fprintf(stderr, "tsmview: %s: %s\n", input.c_str(), error.c_str());
     return 1;
   }
