@@ -19,6 +19,9 @@ struct ImportOptions {
   bool yUp = true;    // the file is Y-up: (x, y, z) lands at (x, -z, y); false: keep as is
   bool split = true;  // meshes above kMaxFileMeshSize are split into child nodes
   double fps = 30.0;  // frames a second: converts key times in seconds to frames
+  // glTF animation: every channel sampled at every whole frame; false: only channels
+  // whose keys fall between frames or whose interpolation is not linear.
+  bool sampleAlways = false;
 };
 
 // The outcome of a load. On failure, error names the file and what is wrong, and the

@@ -1,12 +1,14 @@
 // tsmexport: loads a scene file and exports it into a chunk file.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 
+#include "formats/gltf/gltf_writer.h"
 #include "formats/json/scene_json_writer.h"
 #include "formats/scene_import.h"
 #include "plugin/messages.h"
@@ -19,11 +21,11 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tsmexport SCENE [-o OUT.tsm] [--quiet] [--up-axis y|z] [--no-split] [--fps N]\n"
-    "                       [--to-json OUT.json]\n"
+    "usage: tsmexport SCENE [-o OUT.tsm|OUT.gltf|OUT.glb] [--quiet] [--up-axis y|z] [--no-split]\n"
+    "                       [--fps N] [--sample-animation] [--to-json OUT.json]\n"
     "\n"
     "Loads SCENE (a JSON scene file, glTF 2.0 .gltf/.glb, or OBJ with MTL) and exports it\n"
-    "into a chunk file.\n"
+    "into a chunk file, or into glTF 2.0 when OUT ends in .gltf or .glb.\n"
     "\n"
     "  -o, --output OUT.tsm  the file to write, - for standard output (default: SCENE\n"
     "                        with the extension .tsm; SCENE must then be a regular file)\n"
@@ -39,6 +41,11 @@ const char kUsage[] =
     "      --no-split        leave meshes above 65530 faces or vertices whole (they are\n"
     "                        then left out of the export) instead of splitting them\n"
     "      --fps N           frames a second for key times in seconds (default 30)\n"
+    "      --sample-animation  glTF: sample every channel at every frame (by default only\n"
+    "                        channels with keys between frames or not linear)\n"
+    "  for glTF output (-o OUT.gltf: JSON with the buffer embedded; -o OUT.glb: binary):\n"
+    "      --up-axis y|z     the written file's up axis (default y)\n"
+    "      --fps N           frames a second of the written key times (default 30)\n"
     "\n"
     "Messages are printed to standard error as CAPTION: text. After an export, one line\n"
     "on standard output sums up what the written file holds. Large scenes show a\n"
@@ -86,6 +93,10 @@ int ParseImportOption(int argc, char** argv, int& i, ImportArgs& args, std::stri
   std::string a = argv[i];
   if (a == "--no-split") {
     args.options.split = false;
+    return 1;
+  }
+  if (a == "--sample-animation") {
+    args.options.sampleAlways = true;
     return 1;
   }
   if (a != "--up-axis" && a != "--fps" && a != "--to-json") return 0;
@@ -138,6 +149,58 @@ int WriteSceneJson(const tsm::MemScene& scene, const std::string& scenePath,
     return 1;
   }
   return 0;
+}
+
+// Writes bytes to path through the guarded output: all of them or, on failure, nothing
+// (a file that was there stays as it was). Answers false after printing why.
+bool WriteOutputBytes(const std::string& path, const std::string& bytes) {
+  tsm::OutputFile out;
+  int error = 0;
+  bool ok = out.Open(path.c_str());
+  if (!ok) error = out.Error();
+  if (ok && out.Stream()->Write(bytes.data(), bytes.size()) != bytes.size()) {
+    ok = false;
+    error = out.Stream()->Error();
+  }
+  if (out.CloseIfOpen() != 0 && ok) {
+    ok = false;
+    error = out.Error();
+  }
+  if (ok && !out.Commit()) {
+    ok = false;
+    error = out.Error();
+  }
+  if (ok) return true;
+  out.Discard();
+  std::fprintf(stderr, "tsmexport: %s: could not be written%s%s\n", path.c_str(),
+               error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
+  return false;
+}
+
+// -o OUT.gltf / OUT.glb: writes the loaded scene as glTF. Answers the exit status.
+int WriteSceneGltf(tsm::MemScene& scene, const std::string& scenePath, const std::string& outPath,
+                   bool binary, const tsm::ImportOptions& importOptions, bool quiet) {
+  tsm::GltfWriteOptions options;
+  options.binary = binary;
+  options.yUp = importOptions.yUp;
+  options.fps = importOptions.fps;
+  if (tsm::DescriptorNamedBy(outPath) < 0) options.imagePrefix = tsm::ImagePrefixFor(scenePath, outPath);
+  std::string bytes;
+  tsm::GltfWriteResult written;
+  try {
+    written = tsm::WriteGltf(scene, scene, options, bytes);
+  } catch (const std::bad_alloc&) {
+    written.error = "out of memory";
+  }
+  if (!quiet)
+    for (const std::string& n : written.notices)
+      std::fprintf(stderr, "tsmexport: notice: %s: %s\n", outPath.c_str(), n.c_str());
+  if (!written.ok) {
+    std::fprintf(stderr, "tsmexport: %s: %s; nothing was written\n", outPath.c_str(),
+                 written.error.c_str());
+    return 1;
+  }
+  return WriteOutputBytes(outPath, bytes) ? 0 : 1;
 }
 
 }  // namespace
@@ -204,6 +267,13 @@ int main(int argc, char** argv) {
   if (!exporting) return WriteSceneJson(scene, scenePath, importArgs.toJson);
   if (!quiet && tsm::LargeScene(scene)) progress.Install();
   scene.ApplyHostSettings();
+  bool binary = false;
+  if (tsm::IsGltfPath(outPath, &binary)) {
+    PrepareOutput();
+    int status = WriteSceneGltf(scene, scenePath, outPath, binary, importArgs.options, quiet);
+    progress.Remove();
+    return status;
+  }
 
   // The module's load notification: records the handle the string table is read through.
   tsm::ModuleEntry(tsm::StaticModuleHandle(), tsm::DLL_PROCESS_ATTACH, nullptr);

@@ -125,12 +125,13 @@ class ObjImport {
     MtlReader mtl(FolderOf(path_));
     bool ok =
         tinyobj::LoadObj(&attrib_, &shapes_, &materials_, &warn, &err, &in, &mtl, true, false);
-    Lines(warn, [&](const std::string& line) { Notice(line); });
+    Lines(warn, [&](const std::string& line) { Notice(Reworded(line)); });
     if (!ok) {
       std::string message;
       Lines(err, [&](const std::string& line) { message += (message.empty() ? "" : "; ") + line; });
       throw ImportError(message.empty() ? "not an OBJ file that can be read" : message);
     }
+    objectNames_ = ObjectNames();
     for (size_t s = 0; s < shapes_.size(); ++s) AddShape(s);
     if (split_) SplitLargeMeshes(scene_, meshNodes_, path_, names_, notices_);
   }
@@ -150,6 +151,72 @@ class ObjImport {
   }
 
   void Notice(const std::string& text) { notices_.push_back(path_ + ": " + text); }
+
+  // The name of the `o` statement in effect where each shape of the file starts, by
+  // shape: the library names a shape after its last `o` or `g` only. Empty when the
+  // statements can't be matched with the library's shapes one for one.
+  std::vector<std::string> ObjectNames() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::vector<std::string> names;
+    std::string text, object;
+    bool fresh = true;  // an `o` or `g` came since the last element: a new shape starts
+    while (std::getline(in, text)) {
+      std::istringstream words(text);
+      std::string keyword, rest;
+      words >> keyword >> std::ws;
+      std::getline(words, rest);
+      while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.pop_back();
+      if (keyword == "o") object = rest;
+      if (keyword == "o" || keyword == "g") fresh = true;
+      if ((keyword == "f" || keyword == "l" || keyword == "p") && fresh) {
+        names.push_back(object);
+        fresh = false;
+      }
+    }
+    if (names.size() != shapes_.size()) names.clear();
+    return names;
+  }
+
+  // The parent of shape s: a dummy named after its object when the shape is a group of
+  // that object under another name (`o Walls`, then `g Walls_Brick`); else none.
+  MemNode* ObjectNode(size_t s, const std::string& shapeName) {
+    if (s >= objectNames_.size() || objectNames_[s].empty() || objectNames_[s] == shapeName)
+      return nullptr;
+    const std::string& object = objectNames_[s];
+    if (objectNode_ == nullptr || objectNodeName_ != object) {
+      objectNode_ = scene_.AddNode(names_.Unique(object, "Object"));
+      objectNode_->object = scene_.Own(std::make_unique<MemDummyObject>());
+      objectNodeName_ = object;
+    }
+    return objectNode_;
+  }
+
+  // Our own wording of what the OBJ library says about a material that no material file
+  // holds: the line that first uses it and the material files the OBJ names. Other
+  // notices are kept as they are.
+  std::string Reworded(const std::string& line) const {
+    const std::string head = "material [ '", tail = "' ] not found in .mtl";
+    if (line.size() < head.size() + tail.size() || line.rfind(head, 0) != 0 ||
+        line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+      return line;
+    std::string name = line.substr(head.size(), line.size() - head.size() - tail.size());
+    std::ifstream in(path_, std::ios::binary);
+    std::string text, libs;
+    size_t number = 0, at = 0;
+    while (std::getline(in, text)) {
+      ++number;
+      std::istringstream words(text);
+      std::string keyword, rest;
+      words >> keyword >> std::ws;
+      std::getline(words, rest);
+      while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.pop_back();
+      if (keyword == "mtllib") libs += (libs.empty() ? "\"" : ", \"") + rest + "\"";
+      if (keyword == "usemtl" && at == 0 && rest == name) at = number;
+    }
+    return (at != 0 ? "line " + std::to_string(at) + ": " : std::string()) + "material \"" + name +
+           "\" is not in " + (libs.empty() ? std::string("any material file") : libs) +
+           "; its faces get the default material";
+  }
 
   void AddShape(size_t s) {
     const tinyobj::shape_t& shape = shapes_[s];
@@ -239,7 +306,7 @@ class ObjImport {
             t = noUv;
           }
     }
-    MemNode* node = scene_.AddNode(name);
+    MemNode* node = scene_.AddNode(name, ObjectNode(s, shape.name));
     node->object = mesh;
     if (slots.size() == 1) {
       node->material = Material(slots[0]);
@@ -307,6 +374,9 @@ class ObjImport {
   std::map<int, MemMaterial*> made_;
   std::unordered_set<std::string> missing_;
   std::vector<MemNode*> meshNodes_;
+  std::vector<std::string> objectNames_;  // by shape; see ObjectNames
+  MemNode* objectNode_ = nullptr;         // the dummy of the object being read
+  std::string objectNodeName_;
 };
 
 }  // namespace
