@@ -23,6 +23,7 @@ namespace {
 constexpr int kArrayBuffer = 34962;
 constexpr int kElementArrayBuffer = 34963;
 constexpr float kAimTolerance = 1e-4f;  // of quaternion components: about 0.01 degrees
+constexpr int64_t kMostFrames = 1000000;  // frames of the animation range sampled, less one
 
 // A value the file cannot hold ends the write.
 struct WriteError : std::runtime_error {
@@ -161,6 +162,10 @@ class GltfExport {
       frames_ = {0};
       return;
     }
+    if (last - first > kMostFrames)
+      throw WriteError("the animation range holds " + std::to_string(last - first + 1) +
+                       " frames, more than the " + std::to_string(kMostFrames + 1) +
+                       " that are sampled at the most");
     for (int64_t f = first; f <= last; ++f) frames_.push_back(TimeValue(f * tpf));
   }
 
@@ -275,11 +280,12 @@ class GltfExport {
     if (!std::isfinite(znear) || !std::isfinite(zfar))
       throw WriteError("camera \"" + c.name + "\": a range is not a finite number");
     c.perspective.znear = znear > 0 ? znear : kDefaultNear;
-    c.perspective.zfar = zfar > c.perspective.znear ? zfar : 0.0;  // 0: infinite
+    // The file needs a far range beyond the near one; a camera without one sees far.
+    c.perspective.zfar = zfar > c.perspective.znear ? zfar : c.perspective.znear * 1000.0;
     HostController* fov = obj->FovController();
     if (fov != nullptr && fov->KeyCount() > 0)
-      NoticeOnce("animated fields of view have no place in glTF; each camera keeps its value at "
-                 "time 0");
+      NoticeOnce("animated fields of view are dropped (core glTF has no channel for them); each "
+                 "camera keeps its value at time 0");
     model_.cameras.push_back(c);
     aims_.push_back({i, true, int(model_.cameras.size()) - 1});
   }
@@ -307,8 +313,8 @@ class GltfExport {
     }
     HostController* color = obj->ColorController();
     if (color != nullptr && color->KeyCount() > 0)
-      NoticeOnce("animated light colours have no place in glTF; each light keeps its colour at "
-                 "time 0");
+      NoticeOnce("animated light colours are dropped (core glTF has no channel for them); each "
+                 "light keeps its colour at time 0");
     model_.lights.push_back(l);
     int index = int(model_.lights.size()) - 1;
     if (spot)
