@@ -191,6 +191,9 @@ class GltfExport {
     Trs p;
     DecomposeMatrix(m, p.t, p.r, p.s);
     p.r = Normalize(p.r);
+    // A factor a rounding step away from 1 is 1 (matrix products leave such noise).
+    for (int i = 0; i < 3; ++i)
+      if (std::fabs(p.s[i] - 1.0f) < 1e-6f) p.s[i] = 1.0f;
     return p;
   }
 
@@ -728,10 +731,12 @@ class GltfExport {
     for (const Channel& c : channels_) {
       const Trs& first = c.samples.front();
       bool moves[3] = {false, false, false};
+      // Differences of rounding alone are no movement.
+      float reach = std::max(1.0f, Length(first.t));
       for (const Trs& s : c.samples) {
-        moves[0] = moves[0] || s.t != first.t;
-        moves[1] = moves[1] || !(s.r == first.r);
-        moves[2] = moves[2] || s.s != first.s;
+        moves[0] = moves[0] || !Close(s.t, first.t, 1e-6f * reach);
+        moves[1] = moves[1] || !SameRotation(s.r, first.r, 1e-7f);
+        moves[2] = moves[2] || !Close(s.s, first.s, 1e-6f);
       }
       static const char* const kPaths[3] = {"translation", "rotation", "scale"};
       for (int part = 0; part < 3; ++part) {
