@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <unordered_map>
 
 #include "formats/gltf/gltf_conventions.h"
 #include "formats/import_util.h"
@@ -102,6 +103,26 @@ std::string Utf8(const std::string& text) {
   }
   return out;
 }
+
+// One corner of a written primitive: its vertex, texture vertex and normal; corners that
+// agree in all three are one vertex of the file.
+struct Corner {
+  uint32_t v, tv;
+  Point3 n;
+  bool operator==(const Corner& o) const { return v == o.v && tv == o.tv && n == o.n; }
+};
+
+struct CornerHash {
+  size_t operator()(const Corner& c) const {
+    uint32_t bits[3];
+    std::memcpy(bits, &c.n.x, 4);
+    std::memcpy(bits + 1, &c.n.y, 4);
+    std::memcpy(bits + 2, &c.n.z, 4);
+    uint64_t h = (uint64_t(c.v) << 32) ^ c.tv;
+    for (uint32_t b : bits) h = (h ^ b) * 0x100000001B3ull;
+    return size_t(h ^ (h >> 29));
+  }
+};
 
 class NodeCollector : public SceneVisitor {
  public:
@@ -417,6 +438,8 @@ class GltfExport {
 
   int View(const void* data, size_t size, int target) {
     while (bin_.size() % 4 != 0) bin_.push_back(0);
+    if (bin_.capacity() < bin_.size() + size)
+      bin_.reserve(std::max(2 * bin_.capacity(), bin_.size() + size));
     tinygltf::BufferView v;
     v.buffer = 0;
     v.byteOffset = bin_.size();
@@ -532,22 +555,35 @@ class GltfExport {
     bool uv = !mesh.tVerts.empty() && mesh.tvFace.size() == mesh.faces.size();
     bool colors = !mesh.vertCol.empty() && mesh.vertCol.size() == nv;
 
+    for (int f : faces) faceNormal[f] = Normalize(faceNormal[f]);
     struct Primitive {
       std::vector<float> pos, normal, uv, color;
       std::vector<uint32_t> idx;
-      std::map<std::tuple<uint32_t, uint32_t, float, float, float>, uint32_t> corners;
+      std::unordered_map<Corner, uint32_t, CornerHash> corners;
+      bool used = false;
     };
     std::map<HostMaterial*, Primitive> prims;
     std::vector<HostMaterial*> order;
+    {
+      // Room for each primitive's corners at once: growing vectors of this size one
+      // reallocation after the other costs more than all the rest.
+      std::map<HostMaterial*, size_t> counts;
+      for (int f : faces) ++counts[FaceMaterial(material, mesh.faces[f].getMatID())];
+      for (const auto& c : counts) {
+        Primitive& p = prims[c.first];
+        size_t corners = 3 * c.second;
+        p.idx.reserve(corners);
+        p.pos.reserve(3 * std::min(corners, size_t(nv) * 2));
+        p.normal.reserve(p.pos.capacity());
+        p.corners.reserve(std::min(corners, size_t(nv) * 2));
+      }
+    }
     for (int f : faces) {
       const Face& face = mesh.faces[f];
       HostMaterial* m = FaceMaterial(material, face.getMatID());
-      auto it = prims.find(m);
-      if (it == prims.end()) {
-        it = prims.emplace(m, Primitive()).first;
-        order.push_back(m);
-      }
-      Primitive& p = it->second;
+      Primitive& p = prims[m];
+      if (!p.used) order.push_back(m);  // primitives in order of first use
+      p.used = true;
       int corner[3] = {0, 1, 2};
       if (mirrored) std::swap(corner[1], corner[2]);
       for (int k : corner) {
@@ -558,13 +594,14 @@ class GltfExport {
         if (face.smGroup != 0) {
           n = Point3();
           for (int g : around[v])
-            if ((mesh.faces[g].smGroup & face.smGroup) != 0) n = n + Normalize(faceNormal[g]);
+            if ((mesh.faces[g].smGroup & face.smGroup) != 0) n = n + faceNormal[g];
         }
         n = axes_.FilePoint(Normalize(n));
         if (!(Length(n) > 0.5f)) n = Point3(0, 1, 0);  // a face without area
+        n = Point3(n.x + 0.0f, n.y + 0.0f, n.z + 0.0f);  // -0 as 0, for the corner's hash
         uint32_t tv = uv ? mesh.tvFace[f].t[k] : 0;
         if (uv && tv >= mesh.tVerts.size()) tv = 0;
-        auto key = std::make_tuple(v, tv, n.x, n.y, n.z);
+        Corner key{v, tv, n};
         auto found = p.corners.find(key);
         if (found != p.corners.end()) {
           p.idx.push_back(found->second);
@@ -781,7 +818,7 @@ class GltfExport {
   void Serialize(std::string& bytes) {
     if (!bin_.empty()) {
       tinygltf::Buffer b;
-      b.data = bin_;
+      b.data = std::move(bin_);
       model_.buffers.push_back(std::move(b));
     }
     if (!model_.lights.empty()) Uses("KHR_lights_punctual");
