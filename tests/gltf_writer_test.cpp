@@ -228,17 +228,29 @@ struct NodeView {
   Point3 diffuse{-1, -1, -1};  // of the first face's material; grey without one
   float fov = -1;
   Point3 light{-1, -1, -1};
+  Point3 aim;  // a camera's or spot's view direction in the world; (0, 0, 0) for others
 };
 
 // A camera or spot read back may sit on a child node of its own (Name.View, Name.Beam);
 // a mesh the node does not accept for export is not written.
-NodeView ViewOf(MemNode* node, TimeValue t) {
+// The view direction is the way to the target in the source scene; in a scene read back
+// from glTF it is the holder's -Z in the file, which is the host's +Y.
+NodeView ViewOf(MemNode* node, TimeValue t, bool readBack) {
   NodeView v;
   v.world = node->NodeTransform(t);
   SceneObject* obj = node->EvaluateAtTime(t, 1).obj;
+  MemNode* holder = node;
   for (MemNode* child : node->children)
     if (child->name == node->name + ".View" || child->name == node->name + ".Beam")
-      obj = child->object;
+      holder = child;
+  obj = holder->object;
+  auto* spot = dynamic_cast<MemLightObject*>(obj);
+  if (dynamic_cast<MemCameraObject*>(obj) != nullptr || (spot != nullptr && spot->IsSpot())) {
+    if (readBack)
+      v.aim = Normalize(VectorTransform(holder->NodeTransform(t), Point3(0, 1, 0)));
+    else if (node->lookAt != nullptr)
+      v.aim = Normalize(node->lookAt->NodeTransform(t).GetTrans() - v.world.GetTrans());
+  }
   auto* mesh = node->meshAccepted ? dynamic_cast<MemMeshObject*>(obj) : nullptr;
   if (mesh != nullptr) {
     v.faces = int(mesh->faces.size());
@@ -263,7 +275,8 @@ void ExpectNear(const Point3& a, const Point3& b, float eps, const char* what) {
 
 // Written as glTF and read back, a scene keeps each node's name, parent, world
 // transform at every frame of its range, mesh faces (and vertices, for a scene that came
-// from glTF), material colour, field of view and light colour. Both directions of every
+// from glTF), material colour, field of view and light colour; cameras and spots look at
+// their targets at every frame. Both directions of every
 // conversion are crossed: from glTF to glTF, from JSON and OBJ through glTF.
 TEST(GltfWriterTest, ScenesWrittenAndReadBackAgree) {
   ScratchFolder dir("gltf_writer_round");
@@ -291,7 +304,8 @@ TEST(GltfWriterTest, ScenesWrittenAndReadBackAgree) {
         EXPECT_EQ(na->parent == a.Root() ? "" : na->parent->name,
                   nb->parent == b.Root() ? "" : nb->parent->name);
         for (TimeValue f = a.animationRange.Start() / tpfA; f <= a.animationRange.End() / tpfA; ++f) {
-          NodeView va = ViewOf(na.get(), f * tpfA), vb = ViewOf(nb, f * tpfB);
+          NodeView va = ViewOf(na.get(), f * tpfA, false), vb = ViewOf(nb, f * tpfB, true);
+          if (Length(va.aim) > 0) ExpectNear(va.aim, vb.aim, 1e-3f, "view direction");
           for (int row = 0; row < 4; ++row) {
             float eps = 2e-3f * std::max(1.0f, Length(va.world.GetRow(row)));
             ExpectNear(va.world.GetRow(row), vb.world.GetRow(row), eps, "world transform");
