@@ -11,7 +11,7 @@
 #include "bench/mesh_scenes.h"
 #include "formats/gltf/gltf_writer.h"
 #include "run/export_run.h"
-#include "run/output_file.h"
+#include "io/output_file.h"
 
 namespace {
 
@@ -33,10 +33,10 @@ void BM_GltfWriteLargeMeshes(benchmark::State& state) {
   options.binary = true;
   std::string path = GltfBenchPath(".glb"), bytes;
   for (auto _ : state) {
-    tsm::OutputFile out;
-    if (!tsm::WriteGltf(scene, scene, options, bytes).ok || !out.Open(path.c_str()) ||
-        out.Stream()->Write(bytes.data(), bytes.size()) != bytes.size() ||
-        out.CloseIfOpen() != 0 || !out.Commit()) {
+    if (!tsm::WriteGltf(scene, scene, options, bytes).ok ||
+        !tsm::WriteOutputFile(path, [&](auto& out, std::string*) {
+           return out.Write(bytes.data(), bytes.size()) == bytes.size();
+         }).ok) {
       state.SkipWithError("glTF write failed");
       break;
     }

@@ -200,8 +200,8 @@ TEST_F(TsmexportTest, GltfOutputIsPickedByTheExtensionAndFailsCleanly) {
   } cases[] = {
       {"out.gltf", 0, "{", ""},
       {"out.GLB", 0, "glTF", ""},
-      {"no such dir/out.gltf", 1, "", ": could not be written: No such file or directory"},
-      {"full.gltf", 1, "", "full.gltf: could not be written: No space left on device"},
+      {"no such dir/out.gltf", 1, "", "no such dir/out.gltf: No such file or directory"},
+      {"full.gltf", 1, "", "full.gltf: No space left on device"},
   };
   bool full = Exists("/dev/full") && ::symlink("/dev/full", (dir + "/full.gltf").c_str()) == 0;
   for (const auto& c : cases) {

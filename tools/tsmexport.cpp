@@ -1,7 +1,6 @@
 // tsmexport: loads a scene file and exports it into a chunk file.
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -138,32 +137,6 @@ int WriteSceneJson(const tsm::MemScene& scene, const std::string& jsonPath) {
   return 0;
 }
 
-// Writes bytes to path through the guarded output: all of them or, on failure, nothing
-// (a file that was there stays as it was). Answers false after printing why.
-bool WriteOutputBytes(const std::string& path, const std::string& bytes) {
-  tsm::OutputFile out;
-  int error = 0;
-  bool ok = out.Open(path.c_str());
-  if (!ok) error = out.Error();
-  if (ok && out.Stream()->Write(bytes.data(), bytes.size()) != bytes.size()) {
-    ok = false;
-    error = out.Stream()->Error();
-  }
-  if (out.CloseIfOpen() != 0 && ok) {
-    ok = false;
-    error = out.Error();
-  }
-  if (ok && !out.Commit()) {
-    ok = false;
-    error = out.Error();
-  }
-  if (ok) return true;
-  out.Discard();
-  std::fprintf(stderr, "tsmexport: %s: could not be written%s%s\n", path.c_str(),
-               error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
-  return false;
-}
-
 // -o OUT.gltf / OUT.glb: writes the loaded scene as glTF. Answers the exit status.
 int WriteSceneGltf(tsm::MemScene& scene, const std::string& scenePath, const std::string& outPath,
                    bool binary, const tsm::ImportOptions& importOptions, bool quiet) {
@@ -187,7 +160,12 @@ int WriteSceneGltf(tsm::MemScene& scene, const std::string& scenePath, const std
                  written.error.c_str());
     return 1;
   }
-  return WriteOutputBytes(outPath, bytes) ? 0 : 1;
+  // All the bytes or, on failure, nothing: a file that was there stays as it was.
+  tsm::OutputResult out = tsm::WriteOutputFile(outPath, [&](auto& stream, std::string*) {
+    return stream.Write(bytes.data(), bytes.size()) == bytes.size();
+  });
+  if (!out.ok) std::fprintf(stderr, "tsmexport: %s\n", out.message.c_str());
+  return out.ok ? 0 : 1;
 }
 
 }  // namespace
