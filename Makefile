@@ -12,7 +12,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 all: build
 
 deps:
-	./scripts/install-deps
+	BUILD=$(BUILD) ./scripts/install-deps
 
 configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo

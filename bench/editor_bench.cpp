@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/mesh_scenes.h"
 #include "run/export_run.h"
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
@@ -24,39 +25,9 @@
 namespace {
 
 constexpr int kMeshes = 32;
-constexpr int kGrid = 181;  // kGrid x kGrid vertices, 2 (kGrid - 1)^2 faces: 32761, 64800
 
-// A scene of kMeshes distinct grid meshes with texture coordinates, vertex colours,
-// smoothing groups and one material each; about 3.3 MB of file per mesh, 105 MB in all.
 std::unique_ptr<tsm::MemScene> LargeMeshScene() {
-  auto scene = std::make_unique<tsm::MemScene>();
-  for (int m = 0; m < kMeshes; ++m) {
-    auto mesh = std::make_unique<tsm::MemMeshObject>();
-    for (int y = 0; y < kGrid; ++y)
-      for (int x = 0; x < kGrid; ++x) {
-        mesh->vertices.emplace_back(float(x), float(y), float((x * y + m) % 7));
-        mesh->texVerts.emplace_back(x / float(kGrid - 1), y / float(kGrid - 1), 0.0f);
-        mesh->vertexColors.emplace_back(x / 255.0f, y / 255.0f, 0.5f);
-      }
-    for (int y = 0; y + 1 < kGrid; ++y)
-      for (int x = 0; x + 1 < kGrid; ++x) {
-        int a = y * kGrid + x, b = a + 1, c = a + kGrid, d = c + 1;
-        for (const std::array<int, 3>& tri : {std::array<int, 3>{a, b, d}, {a, d, c}}) {
-          tsm::MemFace face;
-          face.v = tri;
-          face.smoothing = 1u << (y % 32);
-          mesh->faces.push_back(face);
-          mesh->texFaces.push_back(tri);
-        }
-      }
-    auto material = std::make_unique<tsm::MemMaterial>();
-    material->name = "Grid" + std::to_string(m);
-    tsm::MemNode* node = scene->AddNode("Mesh" + std::to_string(m));
-    node->object = scene->Own(std::move(mesh));
-    node->material = scene->Own(std::move(material));
-    node->local.SetTrans(Point3(float(m), 0.0f, 0.0f));
-  }
-  return scene;
+  return tsm::GridMeshScene(kMeshes);
 }
 
 std::string BenchPath(const char* what) {

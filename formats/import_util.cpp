@@ -17,6 +17,12 @@ Matrix3 AxisChange::Transform(const Matrix3& m) const {
                  Point(m.GetRow(3)));
 }
 
+Matrix3 AxisChange::FileTransform(const Matrix3& m) const {
+  if (!yUp_) return m;
+  return Matrix3(FilePoint(m.GetRow(0)), FilePoint(m.GetRow(2)), Point3() - FilePoint(m.GetRow(1)),
+                 FilePoint(m.GetRow(3)));
+}
+
 std::string WithoutNul(const std::string& text) {
   std::string out = text;
   out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());

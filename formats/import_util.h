@@ -35,6 +35,12 @@ class AxisChange {
   Point3 Scale(const Point3& s) const { return yUp_ ? Point3(s.x, s.z, s.y) : s; }
   // A transform of the file's space as one of the host's (C^-1 * M * C for row vectors).
   Matrix3 Transform(const Matrix3& m) const;
+  // The other way, from the host's world to the file's axes (the writers' direction):
+  // each undoes its counterpart above.
+  Point3 FilePoint(const Point3& p) const { return yUp_ ? Point3(p.x, p.z, 0.0f - p.y) : p; }
+  Quat FileRotation(const Quat& q) const { return yUp_ ? Quat(q.x, q.z, 0.0f - q.y, q.w) : q; }
+  Point3 FileScale(const Point3& s) const { return Scale(s); }
+  Matrix3 FileTransform(const Matrix3& m) const;
 
  private:
   bool yUp_;

@@ -20,6 +20,9 @@ struct ImportOptions {
   bool split = true;  // meshes above kMaxFileMeshSize are split into child nodes
   double fps = 30.0;  // frames a second: converts key times in seconds to frames
   bool anyFolder = false;  // files the scene refers to may lie outside its folder
+  // glTF animation: every channel sampled at every whole frame; false: only channels
+  // whose keys fall between frames or whose interpolation is not linear.
+  bool sampleAlways = false;
 };
 
 // The outcome of a load. On failure, error names the file and what is wrong, and the

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "formats/gltf/gltf_conventions.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
@@ -119,7 +120,8 @@ TEST_F(GltfLoaderTest, HierarchyCoordinatesAndTargets) {
   ExpectPoint(cam->lookAt->NodeTransform(0).GetTrans(), 1, -7, 2);
   auto* camera = dynamic_cast<MemCameraObject*>(cam->object);
   ASSERT_NE(camera, nullptr);
-  EXPECT_FLOAT_EQ(camera->fov, 0.8f);
+  // yfov is vertical; the host's field of view is horizontal, at 4:3 without an aspect.
+  EXPECT_NEAR(camera->fov, 2 * std::atan(std::tan(0.4) * 4 / 3), 1e-6);
   EXPECT_FLOAT_EQ(camera->nearRange, 0.5f);
   EXPECT_FLOAT_EQ(camera->farRange, 200.0f);
   MemNode* spot = Node(scene, "Spot");
@@ -131,7 +133,7 @@ TEST_F(GltfLoaderTest, HierarchyCoordinatesAndTargets) {
   EXPECT_FLOAT_EQ(light->intensity, 3.0f);
   EXPECT_TRUE(light->attenuate);
   EXPECT_FLOAT_EQ(light->attenEnd, 10.0f);
-  ExpectPoint(light->color, 1, 0.5f, 0.25f);
+  ExpectPoint(light->color, 1, DisplayFromLinear(0.5f), DisplayFromLinear(0.25f));  // sRGB
   ASSERT_NE(spot->lookAt, nullptr);
   ExpectPoint(spot->lookAt->NodeTransform(0).GetTrans(), 1, -2, 2);
   std::string notices = Joined(r.notices);

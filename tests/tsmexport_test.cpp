@@ -185,3 +185,39 @@ TEST_F(TsmexportTest, FailedWriteToDeviceExitsOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// -o OUT.gltf and -o OUT.glb (any letter case) write glTF instead of a chunk file: JSON
+// text or the binary container; a file that can't be created or written exits 1 with the
+// path and the system's reason, and leaves nothing behind.
+TEST_F(TsmexportTest, GltfOutputIsPickedByTheExtensionAndFailsCleanly) {
+  const struct {
+    std::string out;  // below dir unless absolute
+    int status;
+    std::string start;     // the written file's first bytes
+    std::string fragment;  // in standard error
+  } cases[] = {
+      {"out.gltf", 0, "{", ""},
+      {"out.GLB", 0, "glTF", ""},
+      {"no such dir/out.gltf", 1, "", "no such dir/out.gltf: No such file or directory"},
+      {"full.gltf", 1, "", "full.gltf: No space left on device"},
+  };
+  bool full = Exists("/dev/full") && ::symlink("/dev/full", (dir + "/full.gltf").c_str()) == 0;
+  for (const auto& c : cases) {
+    if (c.out == "full.gltf" && !full) continue;  // a link to a device that is always full
+    SCOPED_TRACE(c.out);
+    std::string out = c.out[0] == '/' ? c.out : dir + "/" + c.out;
+    Outcome o = Run("'" + kExamples + "/animated.json' -q -o '" + out + "'");
+    EXPECT_EQ(o.status, c.status) << o.err;
+    EXPECT_NE(o.err.find(c.fragment), std::string::npos) << o.err;
+    if (c.status == 0) {
+      EXPECT_EQ(ReadFileText(out).substr(0, c.start.size()), c.start);
+    }
+  }
+  std::vector<std::string> left = {"out.GLB", "out.gltf"};
+  if (full) left.insert(left.begin(), "full.gltf");
+  EXPECT_EQ(FolderListing(dir), left);
+}
+
+}  // namespace

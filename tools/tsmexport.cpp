@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "formats/gltf/gltf_writer.h"
 #include "formats/json/scene_json_writer.h"
 #include "formats/scene_import.h"
 #include "io/output_file.h"
@@ -19,11 +20,12 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tsmexport SCENE [-o OUT.tsm] [--quiet] [--up-axis y|z] [--no-split] [--fps N]\n"
-    "                       [--any-folder] [--to-json OUT.json]\n"
+    "usage: tsmexport SCENE [-o OUT.tsm|OUT.gltf|OUT.glb] [--quiet] [--up-axis y|z] [--no-split]\n"
+    "                       [--fps N] [--sample-animation] [--any-folder] [--to-json OUT.json]\n"
     "\n"
     "Loads SCENE (a JSON scene file, glTF 2.0 .gltf/.glb, OBJ with MTL, or an exported\n"
-    ".tsm file read back) and exports it into a chunk file.\n"
+    ".tsm file read back) and exports it into a chunk file, or into glTF 2.0 when OUT ends\n"
+    "in .gltf or .glb.\n"
     "\n"
     "  -o, --output OUT.tsm  the file to write, - for standard output (default: SCENE\n"
     "                        with the extension .tsm; SCENE must then be a regular file)\n"
@@ -39,9 +41,14 @@ const char kUsage[] =
     "      --no-split        leave meshes above 65530 faces or vertices whole (they are\n"
     "                        then left out of the export) instead of splitting them\n"
     "      --fps N           frames a second for key times in seconds (default 30)\n"
+    "      --sample-animation  glTF: sample every channel at every frame (by default only\n"
+    "                        channels with keys between frames or not linear)\n"
     "      --any-folder      also read buffers and material files the scene names outside\n"
     "                        its own folder (absolute paths, .., links leading out);\n"
     "                        without it they are refused. Only for trusted scenes\n"
+    "  for glTF output (-o OUT.gltf: JSON with the buffer embedded; -o OUT.glb: binary):\n"
+    "      --up-axis y|z     the written file's up axis (default y)\n"
+    "      --fps N           frames a second of the written key times (default 30)\n"
     "\n"
     "Messages are printed to standard error as CAPTION: text. After an export, one line\n"
     "on standard output sums up what the written file holds. Large scenes show a\n"
@@ -88,6 +95,10 @@ int ParseImportOption(int argc, char** argv, int& i, ImportArgs& args, std::stri
     args.options.anyFolder = true;
     return 1;
   }
+  if (a == "--sample-animation") {
+    args.options.sampleAlways = true;
+    return 1;
+  }
   if (a != "--up-axis" && a != "--fps" && a != "--to-json") return 0;
   if (i + 1 >= argc || argv[i + 1][0] == '\0') {
     problem = a + " needs a value";
@@ -132,6 +143,37 @@ int WriteSceneJson(const tsm::MemScene& scene, const std::string& jsonPath) {
     return 1;
   }
   return 0;
+}
+
+// -o OUT.gltf / OUT.glb: writes the loaded scene as glTF. Answers the exit status.
+int WriteSceneGltf(tsm::MemScene& scene, const std::string& scenePath, const std::string& outPath,
+                   bool binary, const tsm::ImportOptions& importOptions, bool quiet) {
+  tsm::GltfWriteOptions options;
+  options.binary = binary;
+  options.yUp = importOptions.yUp;
+  options.fps = importOptions.fps;
+  if (tsm::DescriptorNamedBy(outPath) < 0) options.imagePrefix = tsm::ImagePrefixFor(scenePath, outPath);
+  std::string bytes;
+  tsm::GltfWriteResult written;
+  try {
+    written = tsm::WriteGltf(scene, scene, options, bytes);
+  } catch (const std::bad_alloc&) {
+    written.error = "out of memory";
+  }
+  if (!quiet)
+    for (const std::string& n : written.notices)
+      std::fprintf(stderr, "tsmexport: notice: %s: %s\n", outPath.c_str(), n.c_str());
+  if (!written.ok) {
+    std::fprintf(stderr, "tsmexport: %s: %s; nothing was written\n", outPath.c_str(),
+                 written.error.c_str());
+    return 1;
+  }
+  // All the bytes or, on failure, nothing: a file that was there stays as it was.
+  tsm::OutputResult out = tsm::WriteOutputFile(outPath, [&](auto& stream, std::string*) {
+    return stream.Write(bytes.data(), bytes.size()) == bytes.size();
+  });
+  if (!out.ok) std::fprintf(stderr, "tsmexport: %s\n", out.message.c_str());
+  return out.ok ? 0 : 1;
 }
 
 }  // namespace
@@ -204,6 +246,13 @@ int main(int argc, char** argv) {
   }
   if (!quiet && tsm::LargeScene(scene)) progress.Install();
   scene.ApplyHostSettings();
+  bool binary = false;
+  if (tsm::IsGltfPath(outPath, &binary)) {
+    PrepareOutput();
+    int status = WriteSceneGltf(scene, scenePath, outPath, binary, importArgs.options, quiet);
+    progress.Remove();
+    return status;
+  }
 
   // The module's load notification: records the handle the string table is read through.
   tsm::ModuleEntry(tsm::StaticModuleHandle(), tsm::DLL_PROCESS_ATTACH, nullptr);

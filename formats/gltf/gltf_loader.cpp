@@ -3,6 +3,7 @@
 #include <tiny_gltf.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <set>
 
+#include "formats/gltf/gltf_conventions.h"
 #include "formats/gltf/gltf_prescan.h"
 #include "formats/import_util.h"
 #include "io/input_file.h"
@@ -43,6 +45,40 @@ bool Finite(double v) {
   return std::isfinite(v) && std::fabs(v) <= 3.4028235e38;
 }
 
+// What is wrong with the framing of a binary glTF file's bytes (its header and chunk
+// headers), naming the byte where it goes wrong; empty when the framing is sound.
+std::string GlbProblem(const std::string& bytes) {
+  uint64_t size = bytes.size();
+  auto u32 = [&](uint64_t at) {
+    unsigned char b[4] = {0, 0, 0, 0};
+    for (uint64_t i = 0; i < 4 && at + i < size; ++i) b[i] = static_cast<unsigned char>(bytes[at + i]);
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  };
+  auto n = [](uint64_t v) { return std::to_string(v); };
+  if (size < 12) return "the binary file ends at byte " + n(size) + ", inside its 12-byte header";
+  uint32_t version = u32(4), length = u32(8);
+  if (version != 2) return "the binary header gives version " + n(version) + "; only 2 is read";
+  if (length > size)
+    return "the binary header gives a length of " + n(length) + " bytes, but the file ends at byte " +
+           n(size) + ": it is cut short";
+  uint64_t at = 12;
+  for (int chunk = 0; at < length; ++chunk) {
+    std::string which = chunk == 0 ? "the JSON chunk" : "chunk " + n(uint64_t(chunk));
+    if (length - at < 8)
+      return which + " at byte " + n(at) + ": its 8-byte header is cut short by the end at byte " +
+             n(length);
+    uint32_t bytes = u32(at), type = u32(at + 4);
+    if (chunk == 0 && type != 0x4E4F534Au)
+      return "the chunk at byte 12 is not the JSON chunk that must come first";
+    if (bytes > length - at - 8)
+      return which + " at byte " + n(at) + " gives " + n(bytes) + " bytes, but only " +
+             n(length - at - 8) + " follow before the end at byte " + n(length);
+    at += 8 + uint64_t(bytes);
+  }
+  if (at == 12) return "the file ends after its header, without the JSON chunk";
+  return std::string();
+}
+
 // The values of one accessor as floats, comps per element.
 struct Values {
   int comps = 0;
@@ -68,7 +104,7 @@ class GltfImport {
     scene_.masterUnitScale = 1.0;
     BuildNodes();
     BuildAnimation();
-    for (auto& t : targets_) AddLookAtTarget(scene_, t.first, t.second, kTargetDistance, names_);
+    for (const Aimed& a : targets_) Aim(a);
     if (options_.split) SplitLargeMeshes(scene_, meshNodes_, path_, names_, notices_);
   }
 
@@ -98,6 +134,7 @@ class GltfImport {
     GltfPrescan scan = PrescanGltf(bytes);
     inputBytes_ = bytes.size();
     buffers_ = scan.buffers;
+    bufferIndex_ = scan.bufferIndex;
     tinygltf::FsCallbacks fs;
     fs.FileExists = [](const std::string&, void*) { return true; };  // the read says
     fs.ExpandFilePath = [](const std::string& p, void*) { return p; };
@@ -131,6 +168,10 @@ class GltfImport {
       start = end + 1;
     }
     if (!ok) {
+      if (scan.binary) {
+        std::string why = GlbProblem(bytes);
+        if (!why.empty()) throw ImportError(why);
+      }
       for (char& c : err)
         if (c == '\n') c = ' ';
       while (!err.empty() && err.back() == ' ') err.pop_back();
@@ -151,7 +192,14 @@ class GltfImport {
     std::string bytes;
     InputRead read = import->folder_.Read(reference, buffer->second, &bytes);
     if (!read.ok()) {
-      import->readError_ = "buffer file \"" + reference + "\" " + read.message;
+      auto index = import->bufferIndex_.find(reference);
+      std::string which = index == import->bufferIndex_.end()
+                              ? std::string("a buffer")
+                              : "buffer " + std::to_string(index->second);
+      import->readError_ = which + ": its file \"" + reference + "\" " +
+                           (read.fault == InputFault::kOpen && read.errnum == ENOENT
+                                ? std::string("is missing")
+                                : read.message);
       *err = read.message;
       return false;
     }
@@ -334,9 +382,7 @@ class GltfImport {
   MemMaterial* DefaultMaterial() {
     if (defaultMaterial_ == nullptr) {
       defaultMaterial_ = scene_.Own(std::make_unique<MemMaterial>());
-      defaultMaterial_->name = "Default";
-      defaultMaterial_->diffuse = Point3(1, 1, 1);
-      defaultMaterial_->ambient = Point3(0.2f, 0.2f, 0.2f);
+      defaultMaterial_->name = "Default";  // the grey of every material's defaults
     }
     return defaultMaterial_;
   }
@@ -357,10 +403,10 @@ class GltfImport {
     if (base.size() != 4) base = {1, 1, 1, 1};
     for (double v : base)
       if (!Finite(v)) throw ImportError(at + ": the base colour is not finite");
-    m->diffuse = Point3(float(base[0]), float(base[1]), float(base[2]));
+    m->diffuse = DisplayFromLinear(Point3(float(base[0]), float(base[1]), float(base[2])));
     m->ambient = m->diffuse * 0.2f;
     if (Finite(pbr.roughnessFactor))
-      m->shininess = float(std::min(1.0, std::max(0.0, 1.0 - pbr.roughnessFactor)));
+      m->shininess = float(ShininessFromRoughness(pbr.roughnessFactor));
     if (g.alphaMode == "BLEND")
       m->transparency = float(std::min(1.0, std::max(0.0, 1.0 - base[3])));
     m->twoSided = g.doubleSided;
@@ -505,7 +551,7 @@ class GltfImport {
         if (c.count != v.count) throw ImportError(pat + ": COLOR_0 and POSITION counts differ");
         colors.resize(base, Point3(1, 1, 1));
         for (size_t i = 0; i < c.count; ++i)
-          colors.emplace_back(c.At(i, 0), c.At(i, 1), c.At(i, 2));
+          colors.push_back(DisplayFromLinear(Point3(c.At(i, 0), c.At(i, 1), c.At(i, 2))));
         anyColor = true;
       }
       uvs.resize(mesh->vertices.size());
@@ -595,7 +641,7 @@ class GltfImport {
     if (p.zfar != 0 && p.zfar <= p.znear)  // 0: no far plane
       throw ImportError("camera " + Text(index) + ": zfar lies at or before znear");
     auto* cam = scene_.Own(std::make_unique<MemCameraObject>());
-    cam->fov = float(p.yfov);
+    cam->fov = float(HorizontalFov(p.yfov, p.aspectRatio));
     cam->nearRange = float(p.znear);
     cam->farRange = p.zfar > p.znear ? float(p.zfar) : std::max(1000.0f, cam->nearRange);
     return cam;
@@ -615,7 +661,8 @@ class GltfImport {
     if (l.color.size() == 3) {
       for (double v : l.color)
         if (!Finite(v)) throw ImportError(at + ": the colour is not finite");
-      light->color = Point3(float(l.color[0]), float(l.color[1]), float(l.color[2]));
+      light->color =
+          DisplayFromLinear(Point3(float(l.color[0]), float(l.color[1]), float(l.color[2])));
     }
     if (!Finite(l.intensity)) throw ImportError(at + ": the intensity is not finite");
     light->intensity = float(l.intensity);
@@ -626,8 +673,8 @@ class GltfImport {
     }
     if (light->IsSpot()) {
       // Cone half-angles in radians become full cone angles in degrees.
-      double outer = Finite(l.spot.outerConeAngle) ? l.spot.outerConeAngle * 360.0 / kPi : 45.0;
-      double inner = Finite(l.spot.innerConeAngle) ? l.spot.innerConeAngle * 360.0 / kPi : 0.0;
+      double outer = Finite(l.spot.outerConeAngle) ? ConeFromHalfAngle(l.spot.outerConeAngle) : 45.0;
+      double inner = Finite(l.spot.innerConeAngle) ? ConeFromHalfAngle(l.spot.innerConeAngle) : 0.0;
       light->falloff = float(std::min(179.0, std::max(1.0, outer)));
       light->hotspot = float(std::min(double(light->falloff), std::max(0.5, inner)));
     }
@@ -753,7 +800,7 @@ class GltfImport {
       if (cam != nullptr) {
         MemNode* h = holder(".Camera");
         h->object = cam;
-        targets_.emplace_back(h, axes_.Point(Point3(0, 0, -1)));
+        targets_.push_back({h, axes_.Point(Point3(0, 0, -1)), LookAtIndex(g)});
       }
     }
     int lightIndex = NodeLight(g);
@@ -763,11 +810,37 @@ class GltfImport {
         MemNode* h = holder(".Light");
         h->object = light;
         if (static_cast<MemLightObject*>(light)->IsSpot())
-          targets_.emplace_back(h, axes_.Point(Point3(0, 0, -1)));
+          targets_.push_back({h, axes_.Point(Point3(0, 0, -1)), LookAtIndex(g)});
       }
     }
     if (node->object == nullptr) node->object = scene_.Own(std::make_unique<MemDummyObject>());
     return node;
+  }
+
+  // A camera or spot: its target is the node that its extras name ("lookAt", as our
+  // writer puts it), or else a new one along its view direction.
+  struct Aimed {
+    MemNode* owner;
+    Point3 direction;
+    int target;  // glTF node index from the extras, or -1
+  };
+
+  static int LookAtIndex(const tinygltf::Node& n) {
+    if (!n.extras.IsObject() || !n.extras.Has("lookAt")) return -1;
+    const tinygltf::Value& v = n.extras.Get("lookAt");
+    return v.IsInt() ? v.Get<int>() : -1;
+  }
+
+  void Aim(const Aimed& a) {
+    MemNode* target = a.target >= 0 && size_t(a.target) < nodes_.size() ? nodes_[a.target] : nullptr;
+    bool usable = target != nullptr && target != a.owner && !target->isTarget &&
+                  target->lookAt == nullptr && dynamic_cast<MemDummyObject*>(target->object) != nullptr;
+    if (!usable) {
+      AddLookAtTarget(scene_, a.owner, a.direction, kTargetDistance, names_);
+      return;
+    }
+    target->object = scene_.AddObject(kFamilyHelper, kTargetObjectClass);
+    MemScene::SetLookAt(a.owner, target);
   }
 
   // ---- animation ----
@@ -827,37 +900,27 @@ class GltfImport {
       if (out.count != in.count * (cubic ? 3 : 1))
         throw ImportError(at + ": the output holds " + std::to_string(out.count) + " values for " +
                           std::to_string(in.count) + " key times");
-      if (cubic)
-        NoticeOnce("cubic-spline animation is sampled at its keys and runs straight between them");
-      MemController* c = ControllerFor(node, kind);
+      for (size_t k = 1; k < in.count; ++k)
+        if (in.v[k] < in.v[k - 1]) throw ImportError(at + ": key times must increase");
+      bool onFrames = true;
       for (size_t k = 0; k < in.count; ++k) {
-        MemKey key;
-        key.time = Ticks(in.v[k], at);
-        size_t e = cubic ? 3 * k + 1 : k;
-        if (kind == ControlKind::ROTATION) {
-          Quat q(out.At(e, 0), out.At(e, 1), out.At(e, 2), out.At(e, 3));
-          if (!(std::fabs(q.x) + std::fabs(q.y) + std::fabs(q.z) + std::fabs(q.w) > 0))
-            throw ImportError(at + ": a rotation key has length 0");
-          key.q = axes_.Rotation(Normalize(q));
-        } else {
-          Point3 p(out.At(e, 0), out.At(e, 1), out.At(e, 2));
-          key.p = kind == ControlKind::SCALE ? axes_.Scale(p) : axes_.Point(p);
-        }
-        if (!c->keys.empty() && key.time < c->keys.back().time)
-          throw ImportError(at + ": key times must increase");
-        if (!c->keys.empty() && key.time == c->keys.back().time) {
-          Notice(at + ": keys at " + std::to_string(in.v[k - 1]) + " s and " +
-                 std::to_string(in.v[k]) + " s fall on one tick at " +
-                 std::to_string(options_.fps) + " frames a second; the later is dropped");
-          continue;
-        }
-        if (step && !c->keys.empty() && key.time - 1 > c->keys.back().time) {
-          MemKey hold = c->keys.back();  // holds the value up to the next key
-          hold.time = key.time - 1;
-          c->keys.push_back(hold);
-        }
-        c->keys.push_back(key);
+        double f = double(in.v[k]) * options_.fps;
+        onFrames = onFrames && std::fabs(f - std::round(f)) < 1e-3;
       }
+      MemController* c = ControllerFor(node, kind);
+      if (step)
+        StepKeys(*c, in, out, at);
+      else if (cubic || !onFrames || options_.sampleAlways)
+        SampledKeys(*c, in, out, cubic, at);
+      else
+        for (size_t k = 0; k < in.count; ++k) {
+          TimeValue time = Ticks(in.v[k], at);
+          if (k > 0 && !c->keys.empty() && c->keys.back().time == time)
+            Notice(at + ": keys at " + std::to_string(in.v[k - 1]) + " s and " +
+                   std::to_string(in.v[k]) + " s fall on one tick at " +
+                   std::to_string(options_.fps) + " frames a second; the later is kept");
+          Key(*c, time, &out.v[k * out.comps], at);
+        }
       if (c->keys.empty()) continue;
       first = any ? std::min(first, c->keys.front().time) : c->keys.front().time;
       last = any ? std::max(last, c->keys.back().time) : c->keys.back().time;
@@ -868,6 +931,109 @@ class GltfImport {
       int64_t end = (int64_t(last) + tpf - 1) / tpf * tpf;
       int64_t start = first < 0 ? int64_t(first) / tpf * tpf : 0;
       if (end <= 2147483647) scene_.animationRange = Interval(TimeValue(start), TimeValue(end));
+    }
+  }
+
+  // Adds a key of c's kind at time from the file's values v (3 or 4 floats); a key at
+  // the time of the last one replaces it, as the later key is the one that shows there.
+  void Key(MemController& c, TimeValue time, const float* v, const std::string& at) {
+    MemKey key;
+    key.time = time;
+    if (c.kind == ControlKind::ROTATION) {
+      Quat q(v[0], v[1], v[2], v[3]);
+      if (!(std::fabs(q.x) + std::fabs(q.y) + std::fabs(q.z) + std::fabs(q.w) > 0))
+        throw ImportError(at + ": a rotation key has length 0");
+      key.q = axes_.Rotation(Normalize(q));
+    } else {
+      Point3 p(v[0], v[1], v[2]);
+      key.p = c.kind == ControlKind::SCALE ? axes_.Scale(p) : axes_.Point(p);
+    }
+    if (!c.keys.empty() && c.keys.back().time == time)
+      c.keys.back() = key;
+    else
+      c.keys.push_back(key);
+  }
+
+  // Ticks of whole frame f, checked to fit in the host's time.
+  TimeValue FrameTicks(double f, const std::string& at) {
+    double ticks = f * scene_.ticksPerFrame;
+    if (!(std::fabs(ticks) <= 2147483647.0))
+      throw ImportError(at + ": frame " + std::to_string(f) + " does not fit in the host's time");
+    return TimeValue(ticks);
+  }
+
+  // STEP: each value from the first whole frame at or after its key time, held up to one
+  // tick before the next value's frame; keys within one frame leave the last one's value.
+  void StepKeys(MemController& c, const Values& in, const Values& out, const std::string& at) {
+    for (size_t k = 0; k < in.count; ++k) {
+      TimeValue time = FrameTicks(std::ceil(double(in.v[k]) * options_.fps - 1e-6), at);
+      if (!c.keys.empty() && time - 1 > c.keys.back().time) {
+        MemKey hold = c.keys.back();
+        hold.time = time - 1;
+        c.keys.push_back(hold);
+      }
+      Key(c, time, &out.v[k * out.comps], at);
+    }
+  }
+
+  // LINEAR keys off whole frames and CUBICSPLINE: the file's curve evaluated at every
+  // whole frame from the one at or before the first key to the one at or after the last.
+  void SampledKeys(MemController& c, const Values& in, const Values& out, bool cubic,
+                   const std::string& at) {
+    if (in.count == 0) return;
+    double first = std::floor(double(in.v[0]) * options_.fps + 1e-6);
+    double last = std::ceil(double(in.v[in.count - 1]) * options_.fps - 1e-6);
+    if (last - first > double(kMaxUnbackedCount))
+      throw ImportError(at + ": the animation is too long to be sampled at every frame");
+    std::vector<float> v(size_t(out.comps));
+    for (double f = first; f <= last; ++f) {
+      Evaluate(in, out, cubic, f / options_.fps, v.data());
+      Key(c, FrameTicks(f, at), v.data(), at);
+    }
+  }
+
+  // The value of a LINEAR or CUBICSPLINE sampler at t seconds, into v (comps floats);
+  // before the first key the first value, after the last the last. Rotations come out
+  // normalised; linear ones blend spherically along the shorter arc.
+  static void Evaluate(const Values& in, const Values& out, bool cubic, double t, float* v) {
+    int n = out.comps;
+    auto value = [&](size_t k) { return &out.v[(cubic ? 3 * k + 1 : k) * n]; };
+    size_t k = size_t(std::upper_bound(in.v.begin(), in.v.begin() + in.count, float(t)) - in.v.begin());
+    if (k == 0 || k >= in.count || !(in.v[k] > in.v[k - 1])) {
+      const float* src = value(k == 0 ? 0 : std::min(k, in.count) - 1);
+      std::copy(src, src + n, v);
+      return;
+    }
+    double t0 = in.v[k - 1], d = double(in.v[k]) - t0, u = (t - t0) / d;
+    const float* a = value(k - 1);
+    const float* b = value(k);
+    if (cubic) {
+      const float* outTangent = &out.v[(3 * (k - 1) + 2) * n];
+      const float* inTangent = &out.v[(3 * k) * n];
+      double u2 = u * u, u3 = u2 * u;
+      for (int i = 0; i < n; ++i)
+        v[i] = float((2 * u3 - 3 * u2 + 1) * a[i] + (u3 - 2 * u2 + u) * d * outTangent[i] +
+                     (-2 * u3 + 3 * u2) * b[i] + (u3 - u2) * d * inTangent[i]);
+    } else if (n == 4) {
+      double dot = 0;
+      for (int i = 0; i < 4; ++i) dot += double(a[i]) * b[i];
+      double sign = dot < 0 ? -1.0 : 1.0, wa = 1 - u, wb = u;
+      dot = std::fabs(dot);
+      if (dot < 0.9995) {
+        double theta = std::acos(std::min(1.0, dot));
+        wa = std::sin((1 - u) * theta) / std::sin(theta);
+        wb = std::sin(u * theta) / std::sin(theta);
+      }
+      for (int i = 0; i < 4; ++i) v[i] = float(wa * a[i] + sign * wb * b[i]);
+    } else {
+      for (int i = 0; i < n; ++i) v[i] = float(a[i] + (double(b[i]) - a[i]) * u);
+    }
+    if (n == 4) {
+      double len = 0;
+      for (int i = 0; i < 4; ++i) len += double(v[i]) * v[i];
+      len = std::sqrt(len);
+      if (len > 0)
+        for (int i = 0; i < 4; ++i) v[i] = float(v[i] / len);
     }
   }
 
@@ -907,11 +1073,12 @@ class GltfImport {
   std::set<std::string> said_;
   std::vector<MemNode*> nodes_;  // by glTF node index; null: not in the loaded scene
   std::vector<MemNode*> meshNodes_;
-  std::vector<std::pair<MemNode*, Point3>> targets_;  // owners and their view directions
+  std::vector<Aimed> targets_;
   std::map<int, MemMaterial*> materials_;
   std::map<int, MeshData> meshes_;
   InputFolder folder_;
   std::map<std::string, uint64_t> buffers_;  // external buffers and their byteLengths
+  std::map<std::string, size_t> bufferIndex_;  // the first buffer naming each of them
   std::string readError_;                    // why a buffer could not be read
   size_t inputBytes_ = 0;  // the file's and its buffers' bytes
   size_t budget_ = 0;      // the values accessor reads may make, from inputBytes_

@@ -204,8 +204,9 @@ std::string WithFans(const std::string& text, const ObjScan& scan) {
 // A stream over text held elsewhere, so that a large file is not copied to be parsed.
 class TextStream : private std::streambuf, public std::istream {
  public:
-  explicit TextStream(std::string& text) : std::istream(this) {
-    setg(&text[0], &text[0], &text[0] + text.size());
+  explicit TextStream(const std::string& text) : std::istream(this) {
+    char* begin = const_cast<char*>(text.data());  // only read
+    setg(begin, begin, begin + text.size());
   }
 };
 
@@ -255,35 +256,36 @@ class ObjImport {
         folder_(path, options.anyFolder) {}
 
   void Run() {
-    std::string text;
     InputRules rules;
     rules.streams = true;
     // Text holds no NUL: a stream that starts with one is read no further.
     rules.hopeless = [](const char* data, size_t) { return data[0] == '\0'; };
-    InputRead read = ReadInputFile(path_, rules, &text);
+    InputRead read = ReadInputFile(path_, rules, &source_);
     if (read.fault == InputFault::kOpen) throw ImportError("cannot open the file");
     if (!read.ok()) throw ImportError(read.message);
-    ObjScan scan = CheckObjNumbers(text);
+    ObjScan scan = CheckObjNumbers(source_);
+    std::string fanned;  // the text with huge faces as fans, when there are any
     anyColor_ = scan.anyColor;
     if (!scan.hugeFaces.empty()) {
       Notice(std::to_string(scan.hugeFaces.size()) + " face(s) of more than " +
              std::to_string(kMaxClippedCorners) +
              " corners are cut into fans around their first corner, right for convex faces");
-      text = WithFans(text, scan);
+      fanned = WithFans(source_, scan);
     }
-    TextStream in(text);
+    TextStream in(fanned.empty() ? source_ : fanned);
     std::string warn, err;
     MtlReader mtl(folder_);
     // Vertices without a colour get white when others have one.
     bool ok =
         tinyobj::LoadObj(&attrib_, &shapes_, &materials_, &warn, &err, &in, &mtl, true, true);
     if (!mtl.refused.empty()) throw ImportError(mtl.refused);
-    Lines(warn, [&](const std::string& line) { Notice(line); });
+    Lines(warn, [&](const std::string& line) { Notice(Reworded(line)); });
     if (!ok) {
       std::string message;
       Lines(err, [&](const std::string& line) { message += (message.empty() ? "" : "; ") + line; });
       throw ImportError(message.empty() ? "not an OBJ file that can be read" : message);
     }
+    objectNames_ = ObjectNames();
     for (size_t s = 0; s < shapes_.size(); ++s) AddShape(s);
     if (split_) SplitLargeMeshes(scene_, meshNodes_, path_, names_, notices_);
   }
@@ -303,6 +305,72 @@ class ObjImport {
   }
 
   void Notice(const std::string& text) { notices_.push_back(path_ + ": " + text); }
+
+  // The name of the `o` statement in effect where each shape of the file starts, by
+  // shape: the library names a shape after its last `o` or `g` only. Empty when the
+  // statements can't be matched with the library's shapes one for one.
+  std::vector<std::string> ObjectNames() const {
+    std::istringstream in(source_);
+    std::vector<std::string> names;
+    std::string text, object;
+    bool fresh = true;  // an `o` or `g` came since the last element: a new shape starts
+    while (std::getline(in, text)) {
+      std::istringstream words(text);
+      std::string keyword, rest;
+      words >> keyword >> std::ws;
+      std::getline(words, rest);
+      while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.pop_back();
+      if (keyword == "o") object = rest;
+      if (keyword == "o" || keyword == "g") fresh = true;
+      if ((keyword == "f" || keyword == "l" || keyword == "p") && fresh) {
+        names.push_back(object);
+        fresh = false;
+      }
+    }
+    if (names.size() != shapes_.size()) names.clear();
+    return names;
+  }
+
+  // The parent of shape s: a dummy named after its object when the shape is a group of
+  // that object under another name (`o Walls`, then `g Walls_Brick`); else none.
+  MemNode* ObjectNode(size_t s, const std::string& shapeName) {
+    if (s >= objectNames_.size() || objectNames_[s].empty() || objectNames_[s] == shapeName)
+      return nullptr;
+    const std::string& object = objectNames_[s];
+    if (objectNode_ == nullptr || objectNodeName_ != object) {
+      objectNode_ = scene_.AddNode(names_.Unique(object, "Object"));
+      objectNode_->object = scene_.Own(std::make_unique<MemDummyObject>());
+      objectNodeName_ = object;
+    }
+    return objectNode_;
+  }
+
+  // Our own wording of what the OBJ library says about a material that no material file
+  // holds: the line that first uses it and the material files the OBJ names. Other
+  // notices are kept as they are.
+  std::string Reworded(const std::string& line) const {
+    const std::string head = "material [ '", tail = "' ] not found in .mtl";
+    if (line.size() < head.size() + tail.size() || line.rfind(head, 0) != 0 ||
+        line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+      return line;
+    std::string name = line.substr(head.size(), line.size() - head.size() - tail.size());
+    std::istringstream in(source_);
+    std::string text, libs;
+    size_t number = 0, at = 0;
+    while (std::getline(in, text)) {
+      ++number;
+      std::istringstream words(text);
+      std::string keyword, rest;
+      words >> keyword >> std::ws;
+      std::getline(words, rest);
+      while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.pop_back();
+      if (keyword == "mtllib") libs += (libs.empty() ? "\"" : ", \"") + rest + "\"";
+      if (keyword == "usemtl" && at == 0 && rest == name) at = number;
+    }
+    return (at != 0 ? "line " + std::to_string(at) + ": " : std::string()) + "material \"" + name +
+           "\" is not in " + (libs.empty() ? std::string("any material file") : libs) +
+           "; its faces get the default material";
+  }
 
   void AddShape(size_t s) {
     const tinyobj::shape_t& shape = shapes_[s];
@@ -392,7 +460,7 @@ class ObjImport {
             t = noUv;
           }
     }
-    MemNode* node = scene_.AddNode(name);
+    MemNode* node = scene_.AddNode(name, ObjectNode(s, shape.name));
     node->object = mesh;
     if (slots.size() == 1) {
       node->material = Material(slots[0]);
@@ -461,6 +529,10 @@ class ObjImport {
   std::map<int, MemMaterial*> made_;
   std::unordered_set<std::string> missing_;
   std::vector<MemNode*> meshNodes_;
+  std::string source_;                    // the file's text as read
+  std::vector<std::string> objectNames_;  // by shape; see ObjectNames
+  MemNode* objectNode_ = nullptr;         // the dummy of the object being read
+  std::string objectNodeName_;
 };
 
 }  // namespace
