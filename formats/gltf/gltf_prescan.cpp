@@ -63,9 +63,12 @@ class Scan {
   bool end_object() {
     if (frames_.size() == 3 && frames_[1].array && frames_[0].key == "buffers") {
       if (!uri_.empty() && uri_.compare(0, 5, "data:") != 0) {
-        uint64_t& most = out_.buffers[DecodeUri(uri_)];
+        std::string reference = DecodeUri(uri_);
+        uint64_t& most = out_.buffers[reference];
         most = std::max(most, length_);
+        out_.bufferIndex.emplace(reference, bufferCount_);
       }
+      ++bufferCount_;
       uri_.clear();
       length_ = 0;
     }
@@ -142,6 +145,7 @@ class Scan {
   std::vector<Frame> frames_;
   std::string uri_;
   uint64_t length_ = 0;
+  size_t bufferCount_ = 0;  // the buffers seen so far
 };
 
 }  // namespace

@@ -22,6 +22,8 @@ struct GltfPrescan {
   // Each external buffer's reference, decoded as the library decodes it, with the
   // largest byteLength any buffer gives it.
   std::map<std::string, uint64_t> buffers;
+  // Each of those references with the index of the first buffer that names it.
+  std::map<std::string, size_t> bufferIndex;
 };
 
 // Checks the file's bytes; throws ImportError naming what is wrong and where. A GLB whose
