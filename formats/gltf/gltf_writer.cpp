@@ -778,9 +778,20 @@ class GltfExport {
       static const char* const kPaths[3] = {"translation", "rotation", "scale"};
       for (int part = 0; part < 3; ++part) {
         if (!moves[part]) continue;
-        std::vector<float> out;
+        std::vector<float> out, kept;  // kept: the times of a scale channel that skips
         Quat previous = first.r;
-        for (const Trs& s : c.samples) {
+        for (size_t k = 0; k < c.samples.size(); ++k) {
+          const Trs& s = c.samples[k];
+          // A scale that passes through zero between two frames is not sampled where it
+          // is zero: such a key could not be read back (the transform has no inverse
+          // there), and the blend of its neighbours passes through zero all the same.
+          bool inner = k > 0 && k + 1 < c.samples.size();
+          if (part == 2 && inner && std::min({std::fabs(s.s.x), std::fabs(s.s.y),
+                                              std::fabs(s.s.z)}) < kSingularScale) {
+            if (kept.empty()) kept.assign(times.begin(), times.begin() + k);
+            continue;
+          }
+          if (part == 2 && !kept.empty()) kept.push_back(times[k]);
           if (part == 0) out.insert(out.end(), {s.t.x, s.t.y, s.t.z});
           if (part == 2) out.insert(out.end(), {s.s.x, s.s.y, s.s.z});
           if (part == 1) {
@@ -797,9 +808,9 @@ class GltfExport {
           if (!std::isfinite(x))
             throw WriteError("node \"" + model_.nodes[c.node].name +
                              "\": an animated value is not a finite number");
-        if (input < 0) input = Floats(times, 1, 0, true);
+        if (input < 0 && kept.empty()) input = Floats(times, 1, 0, true);
         tinygltf::AnimationSampler s;
-        s.input = input;
+        s.input = kept.empty() ? input : Floats(kept, 1, 0, true);
         s.output = Floats(out, part == 1 ? 4 : 3, 0, false);
         s.interpolation = "LINEAR";
         anim.samplers.push_back(s);
@@ -831,6 +842,7 @@ class GltfExport {
   }
 
   static constexpr double kDefaultNear = 0.01;  // a camera's near range when it has none
+  static constexpr float kSingularScale = 1e-6f;  // a sampled scale this small is skipped
 
   HostScene& scene_;
   HostInterface& host_;
