@@ -98,6 +98,16 @@ std::string Quote(const std::string& text) {
   return out + "\"";
 }
 
+std::string CycleText(const std::vector<std::string>& names) {
+  constexpr size_t kShown = 4;
+  std::string text;
+  for (size_t i = 0; i < names.size() && i < kShown; ++i) text += Quote(names[i]) + " -> ";
+  if (names.size() > kShown) text += "... -> ";
+  if (!names.empty()) text += Quote(names[0]);
+  if (names.size() > kShown) text += " (" + std::to_string(names.size()) + " in the cycle)";
+  return text;
+}
+
 std::string KindOf(const Json& value) {
   switch (value.type()) {
     case Json::value_t::null:

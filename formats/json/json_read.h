@@ -46,6 +46,10 @@ std::string ChildPath(const std::string& path, size_t index);
 // (io/message_text.h) and anything past 60 bytes cut to "...".
 std::string Quote(const std::string& text);
 
+// A cycle for a message: its members quoted, in order, and the first again at the end
+// ("a" -> "b" -> "a"). A long cycle shows only its first few members and its length.
+std::string CycleText(const std::vector<std::string>& names);
+
 // "a string", "an array", "null", ...: the kind of a value for "expected ..., found ...".
 std::string KindOf(const Json& value);
 
