@@ -4,7 +4,8 @@
 //
 // Exit status: 0 the picture was written (also for a file with nothing to draw); 1 the
 // file could not be read or is damaged, the camera is not in it, or the picture could
-// not be written; 2 usage error (also a picture that would overwrite the file it shows).
+// not be written; 2 usage error (also a picture that would overwrite the file it shows)
+// or out of memory.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -40,7 +41,7 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 the picture was written; 1 the file could not be read or is\n"
     "damaged, the camera is not in it, or the picture could not be written; 2 usage\n"
-    "error (also a picture that would overwrite FILE.tsm).\n";
+    "error (also a picture that would overwrite FILE.tsm), or out of memory.\n";
 
 int Usage(const std::string& problem) {
   tsm::PrintMessage(stderr, "tsmview: %s\n%s", problem.c_str(), kUsage);
