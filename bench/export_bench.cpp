@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_memory.h"
 #include "plugin/platform.h"
 #include "reader/chunk_reader.h"
 #include "run/export_run.h"
@@ -104,25 +105,6 @@ std::string BenchDir() {
 
 std::string BenchPath(const char* name) {
   return BenchDir() + "/tsm_export_bench_" + std::to_string(::getpid()) + "_" + name;
-}
-
-// A value of /proc/self/status in KiB ("VmRSS", "VmHWM"); 0 where there is none.
-int64_t StatusKiB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  size_t n = std::strlen(field);
-  while (std::getline(in, line))
-    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
-      return std::atoll(line.c_str() + n + 1);
-  return 0;
-}
-
-// Resets the peak resident set to the current one; false where the system can't.
-bool ResetPeakRss() {
-  std::ofstream out("/proc/self/clear_refs");
-  out << "5";
-  out.flush();
-  return static_cast<bool>(out);
 }
 
 // The scene generator. facesPerMesh is rounded down to whole grid rows of 256 faces and

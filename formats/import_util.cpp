@@ -6,6 +6,8 @@
 #include <new>
 #include <unordered_map>
 
+#include "scene/mem_material.h"
+
 namespace tsm {
 
 Matrix3 AxisChange::Transform(const Matrix3& m) const {
@@ -83,6 +85,43 @@ MemNode* AddLookAtTarget(MemScene& scene, MemNode* owner, const Point3& directio
 
 namespace {
 
+// A piece of a split mesh and the original's material slots its faces use, in order:
+// face material id i of the piece is the original's slot slots[i].
+struct Piece {
+  MemMeshObject* mesh = nullptr;
+  std::vector<int> slots;
+};
+
+// Renumbers the pieces' face material ids to the slots they use, so that a piece carries
+// only its own materials (and no more than a file can number).
+std::vector<int> CompactSlots(MemMeshObject& piece) {
+  std::vector<int> slots;
+  for (const MemFace& f : piece.faces) slots.push_back(f.materialId);
+  std::sort(slots.begin(), slots.end());
+  slots.erase(std::unique(slots.begin(), slots.end()), slots.end());
+  for (MemFace& f : piece.faces)
+    f.materialId = int(std::lower_bound(slots.begin(), slots.end(), f.materialId) - slots.begin());
+  return slots;
+}
+
+// The material of a piece: the node's own, or for a multi/sub material one that holds
+// only the slots the piece uses.
+HostMaterial* PieceMaterial(MemScene& scene, HostMaterial* material,
+                            const std::vector<int>& slots) {
+  auto* multi = dynamic_cast<MemMaterial*>(material);
+  if (multi == nullptr || multi->classId != kMultiMaterialClass) return material;
+  bool same = slots.size() == multi->subMaterials.size();
+  for (size_t i = 0; same && i < slots.size(); ++i) same = slots[i] == int(i);
+  if (same) return material;
+  auto* own = scene.Own(std::make_unique<MemMaterial>());
+  own->classId = kMultiMaterialClass;
+  own->name = multi->name;
+  for (int s : slots)
+    own->subMaterials.push_back(s < int(multi->subMaterials.size()) ? multi->subMaterials[s]
+                                                                    : nullptr);
+  return own;
+}
+
 // One piece of a split mesh: the faces from first to end (exclusive) of the original.
 std::unique_ptr<MemMeshObject> MakePiece(const MemMeshObject& mesh, size_t first, size_t end) {
   auto piece = std::make_unique<MemMeshObject>();
@@ -152,17 +191,20 @@ bool TooLarge(const MemMeshObject& mesh) {
 void SplitLargeMeshes(MemScene& scene, const std::vector<MemNode*>& meshNodes,
                       const std::string& label, NameKeeper& names,
                       std::vector<std::string>& notices) {
-  std::map<const MemMeshObject*, std::vector<MemMeshObject*>> pieces;  // shared by instances
+  std::map<const MemMeshObject*, std::vector<Piece>> pieces;  // shared by instances
   for (MemNode* node : meshNodes) {
     auto* mesh = dynamic_cast<MemMeshObject*>(node->object);
     if (mesh == nullptr || !TooLarge(*mesh)) continue;
     auto found = pieces.find(mesh);
     if (found == pieces.end()) {
       std::vector<size_t> ends = PieceEnds(*mesh);
-      std::vector<MemMeshObject*> made;
+      std::vector<Piece> made;
       size_t first = 0;
       for (size_t end : ends) {
-        made.push_back(scene.Own(MakePiece(*mesh, first, end)));
+        Piece piece;
+        piece.mesh = scene.Own(MakePiece(*mesh, first, end));
+        piece.slots = CompactSlots(*piece.mesh);
+        made.push_back(std::move(piece));
         first = end;
       }
       found = pieces.emplace(mesh, std::move(made)).first;
@@ -181,8 +223,8 @@ void SplitLargeMeshes(MemScene& scene, const std::vector<MemNode*>& meshNodes,
     for (size_t i = 0; i < found->second.size(); ++i) {
       MemNode* child =
           scene.AddNode(names.Unique(node->name + ".part" + std::to_string(i + 1), "Part"), node);
-      child->object = found->second[i];
-      child->material = node->material;
+      child->object = found->second[i].mesh;
+      child->material = PieceMaterial(scene, node->material, found->second[i].slots);
     }
   }
 }

@@ -6,6 +6,7 @@
 #include "formats/gltf/gltf_loader.h"
 #include "formats/json/scene_json.h"
 #include "formats/obj/obj_loader.h"
+#include "formats/tsm/tsm_loader.h"
 
 namespace tsm {
 
@@ -19,6 +20,7 @@ ImportResult LoadSceneFile(const std::string& path, const ImportOptions& options
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (ext == "gltf" || ext == "glb") return LoadGltfScene(path, options, scene);
   if (ext == "obj") return LoadObjScene(path, options, scene);
+  if (ext == "tsm") return LoadTsmScene(path, scene);
   ImportResult result;
   // A name without an extension (/dev/stdin, a pipe) is taken for our own format.
   if (ext == "json" || ext.empty()) {
@@ -29,7 +31,7 @@ ImportResult LoadSceneFile(const std::string& path, const ImportOptions& options
   }
   result.error = path +
                  ": unknown kind of scene file; the name must end in .json, .gltf, "
-                 ".glb or .obj";
+                 ".glb, .obj or .tsm";
   return result;
 }
 

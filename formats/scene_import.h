@@ -19,6 +19,7 @@ struct ImportOptions {
   bool yUp = true;    // the file is Y-up: (x, y, z) lands at (x, -z, y); false: keep as is
   bool split = true;  // meshes above kMaxFileMeshSize are split into child nodes
   double fps = 30.0;  // frames a second: converts key times in seconds to frames
+  bool anyFolder = false;  // files the scene refers to may lie outside its folder
 };
 
 // The outcome of a load. On failure, error names the file and what is wrong, and the
@@ -31,7 +32,8 @@ struct ImportResult {
 };
 
 // Loads path by its extension: .json (our scene format; the options do not apply), .gltf,
-// .glb or .obj (case-insensitive); a name without an extension (/dev/stdin, a pipe) is
+// .glb, .obj or .tsm (an exported file read back; the options do not apply)
+// (case-insensitive); a name without an extension (/dev/stdin, a pipe) is
 // taken for our scene format. Any other extension is an error.
 ImportResult LoadSceneFile(const std::string& path, const ImportOptions& options, MemScene& scene);
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <nlohmann/json.hpp>
 
+#include "reader/chunk_values.h"
 #include "writer/chunk_ids.h"
 
 namespace tsm {
@@ -676,7 +677,8 @@ class JsonTreeWriter {
 
 class Checker {
  public:
-  Checker(const uint8_t* data, FileCheck* out) : data_(data), out_(out) {}
+  Checker(const uint8_t* data, FileCheck* out, bool values)
+      : data_(data), out_(out), values_(values) {}
 
   bool Skeleton(const Chunk& top) {
     if (top.id != MOD_MAIN && top.id != MAIN) {
@@ -714,6 +716,12 @@ class Checker {
     Decoder d(data_ + c.payloadBegin, static_cast<size_t>(c.PayloadSize()));
     Decode(c.id, d);
     if (d.Failed()) return Fail(c.offset, Name(c) + " payload: " + d.Problem());
+    size_t at = 0;
+    std::string bad = values_ ? ChunkValuesProblem(c.id, data_ + c.payloadBegin,
+                                                   static_cast<size_t>(c.PayloadSize()),
+                                                   valueState_, &at)
+                              : std::string();
+    if (!bad.empty()) return Fail(c.payloadBegin + at, Name(c) + ": " + bad);
     if (c.id == FACE_SMOOTHING && parent != nullptr && parent->id == MESH_FACES) {
       // One word per face of the enclosing MESH_FACES, which carries the count.
       const uint8_t* p = data_ + parent->payloadBegin;
@@ -741,17 +749,19 @@ class Checker {
 
   const uint8_t* data_;
   FileCheck* out_;
+  bool values_;
+  ChunkValueState valueState_;
 };
 
 // Fills out from its parsed tree: the framing error, or the first skeleton or payload
 // problem, or ok.
-void CheckTree(const uint8_t* data, FileCheck* out) {
+void CheckTree(const uint8_t* data, FileCheck* out, bool values) {
   if (!out->tree.ok) {
     out->error = out->tree.error;
     out->errorOffset = out->tree.errorOffset;
     return;
   }
-  Checker checker(data, out);
+  Checker checker(data, out, values);
   if (!checker.Skeleton(out->tree.top)) return;
   if (!checker.Payloads(out->tree.top, nullptr)) return;
   out->ok = true;
@@ -771,11 +781,11 @@ DecodedPayload DecodePayload(uint16_t id, const uint8_t* payload, size_t size) {
   return result;
 }
 
-FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren) {
+FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren, bool values) {
   FileCheck check;
   check.tree = ReadChunkTree(data, size, keepChildren);
   try {
-    CheckTree(data, &check);
+    CheckTree(data, &check, values);
   } catch (const std::exception&) {
     check.ok = false;
     check.error = "offset 0: out of memory while checking the file";

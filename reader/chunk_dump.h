@@ -41,10 +41,14 @@ struct FileCheck {
 // payload of every chunk, in file order. Payloads that the writers leave empty after a
 // soft error (MESH_VERTEX_COLORS, FACE_MATERIAL, NODE_HEADER) are accepted.
 // keepChildren false keeps no child in tree (see ReadChunkTree): the dumps below walk the
-// bytes either way.
-FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren = true);
-inline FileCheck CheckChunkFile(const std::vector<uint8_t>& bytes, bool keepChildren = true) {
-  return CheckChunkFile(bytes.data(), bytes.size(), keepChildren);
+// bytes either way. values also checks the numbers no reader can use (ChunkValuesProblem
+// in reader/chunk_values.h: NaN or infinite values, faces past the vertices), as
+// tsmdump does; the preview draws such files, leaving out what it cannot draw.
+FileCheck CheckChunkFile(const uint8_t* data, size_t size, bool keepChildren = true,
+                         bool values = false);
+inline FileCheck CheckChunkFile(const std::vector<uint8_t>& bytes, bool keepChildren = true,
+                                bool values = false) {
+  return CheckChunkFile(bytes.data(), bytes.size(), keepChildren, values);
 }
 
 // Receives a dump piece by piece; answers false to stop the walk (e.g. a failed write).

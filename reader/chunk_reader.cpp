@@ -1,12 +1,11 @@
 #include "reader/chunk_reader.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
+#include "io/input_file.h"
 #include "writer/chunk_ids.h"
 
 namespace tsm {
@@ -275,55 +274,35 @@ bool ForEachChild(const Chunk& c, const uint8_t* data,
 }
 
 bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error) {
-  bytes->clear();
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) {
-    *error = std::strerror(errno);
-    return false;
+  InputRules rules;
+  rules.maxSize = kMaxChunkFileSize;
+  rules.streams = true;
+  // A top chunk claiming less than its own header fails at offset 0 whatever follows it,
+  // so an endless stream of zeros is not read any further.
+  rules.hopeless = [](const char* data, size_t size) {
+    return size >= kChunkHeaderSize &&
+           LoadU32(reinterpret_cast<const uint8_t*>(data) + 2) < kChunkHeaderSize;
+  };
+  InputRead read = ReadInputFile(path, rules, bytes);
+  switch (read.fault) {
+    case InputFault::kNone:
+      return true;
+    case InputFault::kOpen:
+    case InputFault::kRead:
+      *error = std::strerror(read.errnum);
+      break;
+    case InputFault::kTooLarge:
+      *error = "the file is " + std::to_string(read.size) + " bytes; a chunk file is at most " +
+               std::to_string(kMaxChunkFileSize);
+      break;
+    case InputFault::kStreamTooLarge:
+      *error = "more than " + std::to_string(kMaxChunkFileSize) +
+               " bytes; a chunk file is never larger";
+      break;
+    default:
+      *error = read.message;
   }
-  // A regular file's size is known before anything is read; a stream (a pipe, a device)
-  // is read up to the limit.
-  struct stat st;
-  const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-  if (regular && static_cast<uint64_t>(st.st_size) > kMaxChunkFileSize) {
-    std::fclose(f);
-    *error = "the file is " + std::to_string(static_cast<uint64_t>(st.st_size)) +
-             " bytes; a chunk file is at most " + std::to_string(kMaxChunkFileSize);
-    return false;
-  }
-  bool ok = true;
-  int readErrno = 0;
-  try {
-    if (regular) bytes->reserve(static_cast<size_t>(st.st_size));
-    uint8_t buf[64 * 1024];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-      if (n > kMaxChunkFileSize - bytes->size()) {
-        *error = "more than " + std::to_string(kMaxChunkFileSize) +
-                 " bytes; a chunk file is never larger";
-        ok = false;
-        break;
-      }
-      bytes->insert(bytes->end(), buf, buf + n);
-      // A top chunk claiming less than its own header fails at offset 0 whatever follows
-      // it, so an endless stream of zeros is not read any further.
-      if (!regular && bytes->size() >= kChunkHeaderSize &&
-          LoadU32(bytes->data() + 2) < kChunkHeaderSize)
-        break;
-    }
-    if (ok && std::ferror(f)) {
-      readErrno = errno;
-      *error = std::strerror(readErrno);
-      ok = false;
-    }
-  } catch (...) {
-    std::fclose(f);
-    bytes->clear();
-    throw;
-  }
-  std::fclose(f);
-  if (!ok) bytes->clear();
-  return ok;
+  return false;
 }
 
 }  // namespace tsm

@@ -1,6 +1,7 @@
 #include "scene/mem_scene.h"
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -39,6 +40,134 @@ std::string AnimationProblem(const MemNode& n) {
     if (p.empty()) p = ControllerProblem(light->colorController, ControlKind::POINT3, "colour");
     if (p.empty()) p = ControllerProblem(light->hotspotController, ControlKind::FLOAT, "hotspot");
     if (p.empty()) p = ControllerProblem(light->falloffController, ControlKind::FLOAT, "falloff");
+  }
+  return p;
+}
+
+// ---- the values the export evaluates ----
+
+// Axis lengths a node's own transform may have: below, decomposing it into tracks loses
+// the rotation to float underflow (a denormal scale gives NaN tracks); above, its
+// squares overflow. Combined with the parents' (the mesh matrix, never decomposed), an
+// axis must stay a normal float and finite.
+constexpr double kMinAxisLength = 1e-18;
+constexpr double kMaxAxisLength = 1e18;
+constexpr double kMinWorldAxisLength = 1.17549435e-38;
+
+bool Finite(float v) { return std::isfinite(v); }
+bool Finite(const Point3& p) { return Finite(p.x) && Finite(p.y) && Finite(p.z); }
+bool Finite(const Quat& q) { return Finite(q.x) && Finite(q.y) && Finite(q.z) && Finite(q.w); }
+
+std::string TimeText(TimeValue t, int tpf) {
+  std::string text = "time " + std::to_string(t);
+  if (tpf > 0 && t % tpf == 0) text += " (frame " + std::to_string(t / tpf) + ")";
+  return text;
+}
+
+// What is wrong with a transform the export decomposes: empty when it is finite and has
+// an inverse that survives float arithmetic.
+std::string MatrixProblem(const Matrix3& m, bool local) {
+  for (int r = 0; r < 4; ++r)
+    if (!Finite(m.GetRow(r))) return "its transform is not finite";
+  for (int r = 0; r < 3; ++r) {
+    Point3 a = m.GetRow(r);
+    double len = std::sqrt(double(a.x) * a.x + double(a.y) * a.y + double(a.z) * a.z);
+    if (len < (local ? kMinAxisLength : kMinWorldAxisLength))
+      return "its transform has a zero scale: it would have no inverse";
+    if (local && len > kMaxAxisLength) return "its transform's scale is too large to be decomposed";
+  }
+  if (DotProd(CrossProd(m.GetRow(0), m.GetRow(1)), m.GetRow(2)) == 0.0f)
+    return "its transform's axes are flat: it would have no inverse";
+  return std::string();
+}
+
+// Keys whose values are not finite, whose linear blend overflows between two keys, or
+// (scale) that are zero or beyond what a decomposition survives.
+std::string KeyValuesProblem(const HostController* c, const char* what, int tpf) {
+  const auto* mc = dynamic_cast<const MemController*>(c);
+  if (mc == nullptr) return std::string();
+  auto at = [&](size_t k) {
+    return std::string("its ") + what + " key at " + TimeText(mc->keys[k].time, tpf);
+  };
+  for (size_t k = 0; k < mc->keys.size(); ++k) {
+    const MemKey& key = mc->keys[k];
+    bool finite = Finite(key.f) && Finite(key.p) && Finite(key.q) && Finite(key.aa.axis) &&
+                  Finite(key.aa.angle);
+    if (!finite) return at(k) + " holds a value that is not finite";
+    if (k > 0) {
+      const MemKey& prev = mc->keys[k - 1];
+      if (!Finite(key.f - prev.f) || !Finite(key.p - prev.p))
+        return at(k) + " lies too far from the key before: the values between overflow";
+    }
+    if (mc->kind != ControlKind::SCALE) continue;
+    for (int i = 0; i < 3; ++i) {
+      double v = std::fabs(double(key.p[i]));
+      if (v < kMinAxisLength || v > kMaxAxisLength)
+        return at(k) + " is zero or out of range: the transform would have no inverse";
+    }
+  }
+  return std::string();
+}
+
+// The values of a node's animation, object and mesh that the export writes.
+std::string ValuesProblem(const MemNode& n, int tpf) {
+  std::string p;
+  if (const auto* tc = dynamic_cast<const MemTransformController*>(n.transform)) {
+    if (p.empty()) p = KeyValuesProblem(tc->position, "position", tpf);
+    if (p.empty()) p = KeyValuesProblem(tc->rotation, "rotation", tpf);
+    if (p.empty()) p = KeyValuesProblem(tc->scale, "scale", tpf);
+    if (p.empty()) p = KeyValuesProblem(tc->roll, "roll", tpf);
+  }
+  if (!p.empty()) return p;
+  if (const auto* cam = dynamic_cast<const MemCameraObject*>(n.object)) {
+    if (!Finite(cam->fov) || !Finite(cam->nearRange) || !Finite(cam->farRange))
+      return "its camera's field of view or ranges are not finite";
+    return KeyValuesProblem(cam->fovController, "field-of-view", tpf);
+  }
+  if (const auto* light = dynamic_cast<const MemLightObject*>(n.object)) {
+    if (!Finite(light->color) || !Finite(light->intensity) || !Finite(light->attenStart) ||
+        !Finite(light->attenEnd) || !Finite(light->hotspot) || !Finite(light->falloff) ||
+        !Finite(light->aspect))
+      return "its light holds a value that is not finite";
+    if (p.empty()) p = KeyValuesProblem(light->colorController, "colour", tpf);
+    if (p.empty()) p = KeyValuesProblem(light->hotspotController, "hotspot", tpf);
+    if (p.empty()) p = KeyValuesProblem(light->falloffController, "falloff", tpf);
+    return p;
+  }
+  if (const auto* shape = dynamic_cast<const MemShapeObject*>(n.object)) {
+    for (size_t s = 0; s < shape->splines.size(); ++s)
+      for (const MemKnot& k : shape->splines[s].knots)
+        if (!Finite(k.point) || !Finite(k.inVec) || !Finite(k.outVec))
+          return "spline " + std::to_string(s) + " of its shape holds a point that is not finite";
+    return p;
+  }
+  if (const auto* mesh = dynamic_cast<const MemMeshObject*>(n.object)) {
+    for (size_t v = 0; v < mesh->vertices.size(); ++v)
+      if (!Finite(mesh->vertices[v]))
+        return "vertex " + std::to_string(v) + " of its mesh is not finite";
+    for (const Point3& c : mesh->vertexColors)
+      if (!Finite(c)) return "a vertex colour of its mesh is not finite";
+    for (const Point3& t : mesh->texVerts)
+      if (!Finite(t)) return "a texture vertex of its mesh is not finite";
+    bool uv = !mesh->texFaces.empty();
+    if (uv && mesh->texFaces.size() != mesh->faces.size())
+      return "its mesh has " + std::to_string(mesh->texFaces.size()) +
+             " texture faces for " + std::to_string(mesh->faces.size()) + " faces";
+    for (size_t f = 0; f < mesh->faces.size(); ++f) {
+      const MemFace& face = mesh->faces[f];
+      for (int i : face.v)
+        if (i < 0 || size_t(i) >= mesh->vertices.size())
+          return "face " + std::to_string(f) + " of its mesh names vertex " + std::to_string(i) +
+                 "; the mesh has " + std::to_string(mesh->vertices.size());
+      if (face.materialId < 0 || face.materialId > 65535)
+        return "face " + std::to_string(f) + " of its mesh uses material slot " +
+               std::to_string(face.materialId) + "; a file numbers them 0 to 65535";
+      if (uv)
+        for (int i : mesh->texFaces[f])
+          if (i < 0 || size_t(i) >= mesh->texVerts.size())
+            return "texture face " + std::to_string(f) + " of its mesh names texture vertex " +
+                   std::to_string(i) + "; the mesh has " + std::to_string(mesh->texVerts.size());
+    }
   }
   return p;
 }
@@ -112,6 +241,21 @@ MemScene::MemScene() : root_(new MemNode) {
   root_->name = "Scene Root";
 }
 
+void MemScene::Clear() {
+  MemScene fresh;
+  root_.swap(fresh.root_);
+  nodes_.swap(fresh.nodes_);
+  objects_.swap(fresh.objects_);
+  owned_.swap(fresh.owned_);
+  currentTime = fresh.currentTime;
+  animationRange = fresh.animationRange;
+  ticksPerFrame = fresh.ticksPerFrame;
+  masterUnitType = fresh.masterUnitType;
+  masterUnitScale = fresh.masterUnitScale;
+  gammaEnabled = fresh.gammaEnabled;
+  gamma = fresh.gamma;
+}
+
 MemNode* MemScene::AddNode(const std::string& name, MemNode* parent) {
   if (parent == nullptr) parent = root_.get();
   nodes_.emplace_back(new MemNode);
@@ -163,6 +307,33 @@ void MemScene::EnumerateNodes(SceneVisitor& visitor) {
   }
 }
 
+namespace {
+
+// Every node's transform as the export evaluates it at the scene's current time, alone
+// (decomposed into its tracks) and combined with its parents' (walked from the root,
+// each combination made once) and its object's.
+std::string TransformsProblem(const MemScene& scene) {
+  const TimeValue t = scene.currentTime;
+  std::vector<std::pair<MemNode*, Matrix3>> stack;
+  for (MemNode* c : scene.Root()->children) stack.emplace_back(c, Matrix3());
+  while (!stack.empty()) {
+    MemNode* node = stack.back().first;
+    Matrix3 local = node->LocalTransform(t);
+    Matrix3 world = local * stack.back().second;
+    stack.pop_back();
+    std::string problem = MatrixProblem(local, true);
+    if (problem.empty()) problem = MatrixProblem(world, false);
+    if (problem.empty() && !MatrixProblem(node->ObjectOffsetMatrix() * world, false).empty())
+      problem = "its object's transform, combined with the node's, is not finite or flat";
+    if (!problem.empty())
+      return "node \"" + node->name + "\" at " + TimeText(t, scene.ticksPerFrame) + ": " + problem;
+    for (MemNode* c : node->children) stack.emplace_back(c, world);
+  }
+  return std::string();
+}
+
+}  // namespace
+
 std::string CheckScene(const MemScene& scene) {
   std::unordered_set<const MemNode*> known;
   known.insert(scene.Root());
@@ -201,6 +372,7 @@ std::string CheckScene(const MemScene& scene) {
     if (n->owner != nullptr && (known.count(n->owner) == 0 || n->owner->lookAt != n))
       return where(n) + ": its target owner does not look at it";
     std::string animation = AnimationProblem(*n);
+    if (animation.empty()) animation = ValuesProblem(*n, scene.ticksPerFrame);
     if (!animation.empty()) return where(n) + ": " + animation;
     // Walking up must reach the root, or a node known to reach it, within as many steps
     // as there are nodes.
@@ -215,7 +387,7 @@ std::string CheckScene(const MemScene& scene) {
   for (const MemNode* c : scene.Root()->children)
     if (known.count(c) == 0 || c->parent != scene.Root())
       return "scene root: a child does not name the root as its parent";
-  return std::string();
+  return TransformsProblem(scene);
 }
 
 }  // namespace tsm

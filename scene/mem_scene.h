@@ -119,6 +119,8 @@ class MemScene : public HostScene, public HostInterface {
     owned_.push_back(std::shared_ptr<void>(std::move(item)));
     return raw;
   }
+  // Empties the scene: it is then as a new one, settings included.
+  void Clear();
   // Makes target the look-at target of owner.
   static void SetLookAt(MemNode* owner, MemNode* target);
 

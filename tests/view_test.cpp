@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "reader/chunk_dump.h"
+#include "formats/scene_import.h"
 #include "tests/export_check.h"
+#include "tests/import_builders.h"
 #include "tests/view_files.h"
 #include "view/render.h"
 #include "view/scene_view.h"
@@ -254,6 +256,32 @@ TEST(PreviewTest, FaceNamingAMissingVertexIsLeftOut) {
   EXPECT_EQ(scene.meshes[0].faces.size(), 1u);
   Image image;
   EXPECT_TRUE(RenderPreview(scene, RenderOptions(), &image).ok);
+}
+
+// One box mesh on three nodes of a glTF file: the export holds the mesh once, and the
+// preview draws it on every node.
+TEST(PreviewTest, EveryInstanceOfASharedMeshIsDrawn) {
+  GltfBuilder b;
+  int pos = b.Floats({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1}, "VEC3");
+  int idx = b.Indices({0, 1, 2, 0, 2, 3, 0, 3, 1, 1, 3, 2});
+  b.doc["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", pos}}}, {"indices", idx}}}}}};
+  b.doc["nodes"] = {{{"mesh", 0}, {"translation", {-10, 0, 0}}},
+                    {{"mesh", 0}},
+                    {{"mesh", 0}, {"translation", {10, 0, 0}}}};
+  b.doc["scenes"] = {{{"nodes", {0, 1, 2}}}};
+  ScratchFolder folder("preview_instances");
+  MemScene scene;
+  ImportResult r = LoadSceneFile(folder.Write("three.gltf", b.Text()), ImportOptions(), scene);
+  ASSERT_TRUE(r.ok) << r.error;
+  ViewScene view = Read(ExportedBytes(scene, folder.Path("three.tsm")));
+  ASSERT_EQ(view.meshes.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(view.meshes[i].faces.size(), 4u);
+    // (1, 0, 0) moved by its node (the node at the origin a thousandth off, as written)
+    EXPECT_NEAR(view.meshes[i].vertices[1].x, 10.0 * i - 9.0, 2e-3) << i;
+  }
+  Image image;
+  EXPECT_TRUE(RenderPreview(view, RenderOptions(), &image).ok);
 }
 
 // The tsmview command, when it was built.

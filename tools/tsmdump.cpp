@@ -95,7 +95,7 @@ int Run(int argc, char** argv) {
 
   // No chunk keeps its children: a file of millions of chunks costs little beyond its
   // bytes, and the printing walks them from the bytes.
-  const tsm::FileCheck check = tsm::CheckChunkFile(bytes, false);
+  const tsm::FileCheck check = tsm::CheckChunkFile(bytes, false, true);
   if (mode != Mode::kCheck && check.tree.ok) {
     // A file whose framing holds is printed even when a payload is wrong, so the line
     // with the problem can be seen in its place. Both dumps are written while walking

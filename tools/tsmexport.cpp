@@ -22,10 +22,10 @@ namespace {
 
 const char kUsage[] =
     "usage: tsmexport SCENE [-o OUT.tsm] [--quiet] [--up-axis y|z] [--no-split] [--fps N]\n"
-    "                       [--to-json OUT.json]\n"
+    "                       [--any-folder] [--to-json OUT.json]\n"
     "\n"
-    "Loads SCENE (a JSON scene file, glTF 2.0 .gltf/.glb, or OBJ with MTL) and exports it\n"
-    "into a chunk file.\n"
+    "Loads SCENE (a JSON scene file, glTF 2.0 .gltf/.glb, OBJ with MTL, or an exported\n"
+    ".tsm file read back) and exports it into a chunk file.\n"
     "\n"
     "  -o, --output OUT.tsm  the file to write, - for standard output (default: SCENE\n"
     "                        with the extension .tsm; SCENE must then be a regular file)\n"
@@ -41,6 +41,9 @@ const char kUsage[] =
     "      --no-split        leave meshes above 65530 faces or vertices whole (they are\n"
     "                        then left out of the export) instead of splitting them\n"
     "      --fps N           frames a second for key times in seconds (default 30)\n"
+    "      --any-folder      also read buffers and material files the scene names outside\n"
+    "                        its own folder (absolute paths, .., links leading out);\n"
+    "                        without it they are refused. Only for trusted scenes\n"
     "\n"
     "Messages are printed to standard error as CAPTION: text. After an export, one line\n"
     "on standard output sums up what the written file holds. Large scenes show a\n"
@@ -81,6 +84,10 @@ int ParseImportOption(int argc, char** argv, int& i, ImportArgs& args, std::stri
   std::string a = argv[i];
   if (a == "--no-split") {
     args.options.split = false;
+    return 1;
+  }
+  if (a == "--any-folder") {
+    args.options.anyFolder = true;
     return 1;
   }
   if (a != "--up-axis" && a != "--fps" && a != "--to-json") return 0;

@@ -132,7 +132,11 @@ int Run(int argc, char** argv) {
     return 1;
   }
   tsm::ViewScene scene;
-  if (!tsm::ReadViewScene(bytes.data(), bytes.size(), &scene, &error)) {
+  std::vector<std::string> notices;
+  bool read = tsm::ReadViewScene(&bytes, &scene, &error, &notices);
+  for (const std::string& n : notices)
+    tsm::PrintMessage(stderr, "tsmview: notice: %s: %s\n", input.c_str(), n.c_str());
+  if (!read) {
     tsm::PrintMessage(stderr, "tsmview: %s: %s\n", input.c_str(), error.c_str());
     return 1;
   }

@@ -1,11 +1,14 @@
 #include "view/scene_view.h"
 
-#include <cstring>
+#include <array>
 #include <map>
+#include <unordered_map>
 
-#include "reader/chunk_dump.h"
-#include "reader/chunk_reader.h"
-#include "writer/chunk_ids.h"
+#include "formats/tsm/tsm_loader.h"
+#include "material/material_convert.h"
+#include "scene/mem_controllers.h"
+#include "scene/mem_material.h"
+#include "scene/mem_objects.h"
 
 namespace tsm {
 
@@ -13,323 +16,188 @@ namespace {
 
 // The host's usual ticks per frame; the file does not record its own.
 constexpr double kTicksPerFrame = 160.0;
-
-// Reads little-endian values from [pos, end) of the file; a read past end fails and
-// every later read fails too.
-class Cursor {
- public:
-  Cursor(const uint8_t* data, uint64_t begin, uint64_t end) : d_(data), pos_(begin), end_(end) {}
-
-  bool Ok() const { return ok_; }
-  bool AtEnd() const { return pos_ >= end_; }
-
-  uint16_t U16() {
-    if (!Need(2)) return 0;
-    uint16_t v = static_cast<uint16_t>(d_[pos_] | (d_[pos_ + 1] << 8));
-    pos_ += 2;
-    return v;
-  }
-  uint32_t U32() {
-    if (!Need(4)) return 0;
-    uint32_t v = uint32_t(d_[pos_]) | (uint32_t(d_[pos_ + 1]) << 8) |
-                 (uint32_t(d_[pos_ + 2]) << 16) | (uint32_t(d_[pos_ + 3]) << 24);
-    pos_ += 4;
-    return v;
-  }
-  float F32() {
-    uint32_t bits = U32();
-    float f;
-    std::memcpy(&f, &bits, 4);
-    return f;
-  }
-  Vec3 Point() {
-    Vec3 p;
-    p.x = F32();
-    p.y = F32();
-    p.z = F32();
-    return p;
-  }
-  uint8_t U8() {
-    if (!Need(1)) return 0;
-    return d_[pos_++];
-  }
-  // A NUL-terminated text; fails when no NUL comes before the end.
-  std::string Text() {
-    if (!ok_) return std::string();
-    const void* nul = std::memchr(d_ + pos_, 0, static_cast<size_t>(end_ - pos_));
-    if (nul == nullptr) {
-      ok_ = false;
-      return std::string();
-    }
-    const char* s = reinterpret_cast<const char*>(d_ + pos_);
-    size_t n = static_cast<const uint8_t*>(nul) - (d_ + pos_);
-    pos_ += n + 1;
-    return std::string(s, n);
-  }
-  void Skip(uint64_t n) {
-    if (Need(n)) pos_ += n;
-  }
-
- private:
-  bool Need(uint64_t n) {
-    if (!ok_ || end_ - pos_ < n) ok_ = false;
-    return ok_;
-  }
-
-  const uint8_t* d_;
-  uint64_t pos_;
-  uint64_t end_;
-  bool ok_ = true;
-};
+// Degrees per radian as the camera writer uses it.
+constexpr float kDegreesPerRadian = 57.29578f;
 
 bool Finite(const Vec3& p) {
   return p.x - p.x == 0.0 && p.y - p.y == 0.0 && p.z - p.z == 0.0;
 }
 
-class Reader {
- public:
-  Reader(const uint8_t* data, ViewScene* scene) : d_(data), scene_(scene) {}
+Vec3 ToVec(const Point3& p) {
+  return {p.x, p.y, p.z};
+}
 
-  void Top(const Chunk& top) {
-    for (const Chunk& section : top.children) {
-      if (section.id == EDITOR_DATA) Editor(section);
-      if (section.id == KEYFRAMER_DATA) Keyframer(section);
+// The drawable parts of a rebuilt scene, valued as the writers value them at the
+// scene's current time.
+class SceneDrawing {
+ public:
+  SceneDrawing(MemScene& scene, ViewScene* view) : s_(scene), v_(view) {}
+
+  // Fills the view; each mesh's own data is let go once its last node is drawn, so that
+  // the scene and the view do not both hold all of it.
+  void Fill() {
+    v_->currentTime = s_.currentTime;
+    for (const auto& n : s_.Nodes()) Node(n.get());
+    for (const auto& n : s_.Nodes()) ++users_[n->object];
+    for (const auto& n : s_.Nodes()) {
+      Object(n.get());
+      auto* mesh = dynamic_cast<MemMeshObject*>(n->object);
+      if (mesh != nullptr && --users_[mesh] == 0) {
+        std::vector<Point3>().swap(mesh->vertices);
+        std::vector<MemFace>().swap(mesh->faces);
+        std::vector<Point3>().swap(mesh->texVerts);
+        std::vector<std::array<int, 3>>().swap(mesh->texFaces);
+      }
     }
   }
 
  private:
-  Cursor Payload(const Chunk& c) const { return Cursor(d_, c.payloadBegin, c.payloadEnd); }
-
-  void Editor(const Chunk& section) {
-    // Materials first, so that faces can name them wherever the blocks stand.
-    for (const Chunk& c : section.children) {
-      if (c.id == MATERIAL_BLOCK) Material(c);
-    }
-    for (const Chunk& c : section.children) {
-      if (c.id == NAMED_OBJECT) NamedObject(c);
-    }
+  void Node(MemNode* n) {
+    ViewNode vn;
+    vn.id = static_cast<int>(v_->nodes.size());
+    vn.name = n->name;
+    auto parent = index_.find(n->parent);
+    if (parent != index_.end()) vn.parent = parent->second;
+    auto* tc = dynamic_cast<MemTransformController*>(n->transform);
+    if (tc != nullptr && tc->position != nullptr)
+      for (const MemKey& k : tc->position->keys)
+        vn.position.push_back({static_cast<int32_t>(k.time / static_cast<int>(kTicksPerFrame)),
+                               ToVec(k.p)});
+    index_[n] = vn.id;
+    v_->nodes.push_back(std::move(vn));
   }
 
-  void Material(const Chunk& block) {
-    ViewMaterial m;
-    for (const Chunk& c : block.children) {
-      if (c.id == MATERIAL_NAME) {
-        m.name = Payload(c).Text();
-      } else if (c.id == MATERIAL_TWO_SIDED) {
-        m.twoSided = true;
-      } else if (c.id == MATERIAL_DIFFUSE) {
-        // The colour as it was set: the uncorrected bytes when the file has both.
-        const Chunk* bytes = nullptr;
-        for (const Chunk& col : c.children) {
-          if (col.id == COLOR_BYTES_LINEAR || (col.id == COLOR_BYTES && bytes == nullptr))
-            bytes = &col;
-        }
-        if (bytes != nullptr && bytes->PayloadSize() >= 3) {
-          Cursor p = Payload(*bytes);
-          m.diffuse.r = p.U8() / 255.0f;
-          m.diffuse.g = p.U8() / 255.0f;
-          m.diffuse.b = p.U8() / 255.0f;
-        }
-      }
-    }
-    if (byName_.count(m.name) == 0) byName_[m.name] = static_cast<int>(scene_->materials.size());
-    scene_->materials.push_back(m);
+  // The node's transform as the editor writers take it.
+  Matrix3 Placement(MemNode* n) {
+    return n->NodeQuery(96) ? Matrix3() : n->NodeTransform(s_.currentTime);
+  }
+  Vec3 Position(MemNode* n) { return ToVec(n->NodeTransform(s_.currentTime).GetTrans()); }
+
+  void Object(MemNode* n) {
+    if (auto* mesh = dynamic_cast<MemMeshObject*>(n->object)) Mesh(n, *mesh);
+    if (auto* light = dynamic_cast<MemLightObject*>(n->object)) Light(n, *light);
+    if (auto* camera = dynamic_cast<MemCameraObject*>(n->object)) Camera(n, *camera);
+    if (auto* shape = dynamic_cast<MemShapeObject*>(n->object)) Shape(n, *shape);
   }
 
-  void NamedObject(const Chunk& c) {
-    const std::string name = Payload(c).Text();
-    for (const Chunk& o : c.children) {
-      switch (o.id) {
-        case TRIANGLE_MESH:
-          Mesh(name, o);
-          break;
-        case LIGHT:
-          Light(name, o);
-          break;
-        case CAMERA:
-          Camera(name, o);
-          break;
-        case SHAPE_POINTS:
-          Shape(name, o);
-          break;
-        default:
-          break;
-      }
-    }
+  // The index of a material in the preview's list, added on first use; -1 for none.
+  int MaterialIndex(HostMaterial* h) {
+    auto* m = dynamic_cast<MemMaterial*>(h);
+    if (m == nullptr) return -1;
+    auto found = materials_.find(m);
+    if (found != materials_.end()) return found->second;
+    ViewMaterial vm;
+    vm.name = m->name;
+    // The bytes the file holds, as the colour was set.
+    PackedColor c = PackColor(m->diffuse.x, m->diffuse.y, m->diffuse.z);
+    vm.diffuse = {c.rgb[0] / 255.0f, c.rgb[1] / 255.0f, c.rgb[2] / 255.0f};
+    vm.twoSided = m->twoSided;
+    int index = static_cast<int>(v_->materials.size());
+    v_->materials.push_back(vm);
+    materials_[m] = index;
+    return index;
   }
 
-  void Mesh(const std::string& name, const Chunk& mesh) {
+  void Mesh(MemNode* n, const MemMeshObject& mesh) {
     ViewMesh m;
-    m.name = name;
-    for (const Chunk& c : mesh.children) {
-      if (c.id == MESH_VERTICES) {
-        Cursor p = Payload(c);
-        uint16_t n = p.U16();
-        for (uint16_t i = 0; i < n && p.Ok(); ++i) {
-          Vec3 v = p.Point();
-          if (p.Ok()) m.vertices.push_back(v);
-        }
-      } else if (c.id == MESH_FACES) {
-        Faces(c, &m);
-      }
+    m.name = n->name;
+    m.node = index_[n];
+    Matrix3 g = Placement(n);
+    Point3 t = g.GetTrans();
+    // The writer moves a mesh at the world's origin by a thousandth on each axis.
+    if (t.x == 0.0f && t.y == 0.0f && t.z == 0.0f) g.SetTrans(Point3(0.001f, 0.001f, 0.001f));
+    m.vertices.reserve(mesh.vertices.size());
+    for (const Point3& p : mesh.vertices) m.vertices.push_back(ToVec(p * g));
+    auto* material = dynamic_cast<MemMaterial*>(n->material);
+    bool multi = material != nullptr && material->ClassIdentity() == kMultiMaterialClass;
+    int plain = multi ? -1 : MaterialIndex(material);
+    m.faces.reserve(mesh.faces.size());
+    for (const MemFace& f : mesh.faces) {
+      ViewFace vf;
+      for (int k = 0; k < 3; ++k) vf.v[k] = static_cast<uint16_t>(f.v[k]);
+      vf.material = multi ? MaterialIndex(material->SubMaterial(f.materialId)) : plain;
+      m.faces.push_back(vf);
     }
-    // A face that names a vertex the mesh does not have is left out.
-    std::vector<ViewFace> kept;
-    for (const ViewFace& f : m.faces) {
-      if (f.v[0] < m.vertices.size() && f.v[1] < m.vertices.size() && f.v[2] < m.vertices.size())
-        kept.push_back(f);
-    }
-    m.faces.swap(kept);
-    scene_->meshes.push_back(std::move(m));
+    v_->meshes.push_back(std::move(m));
   }
 
-  void Faces(const Chunk& c, ViewMesh* m) {
-    Cursor p = Payload(c);
-    uint16_t n = p.U16();
-    for (uint16_t i = 0; i < n && p.Ok(); ++i) {
-      ViewFace f;
-      f.v[0] = p.U16();
-      f.v[1] = p.U16();
-      f.v[2] = p.U16();
-      p.Skip(2 + 24);  // edge flags, mapping coordinates
-      if (p.Ok()) m->faces.push_back(f);
-    }
-    for (const Chunk& g : c.children) {
-      if (g.id != FACE_MATERIAL) continue;
-      Cursor q = Payload(g);
-      std::string material = q.Text();
-      uint16_t count = q.U16();
-      if (!q.Ok()) continue;  // a group left empty by a soft error
-      auto found = byName_.find(material);
-      int index = found == byName_.end() ? -1 : found->second;
-      for (uint16_t i = 0; i < count; ++i) {
-        uint16_t face = q.U16();
-        if (!q.Ok()) break;
-        if (face < m->faces.size()) m->faces[face].material = index;
-      }
-    }
-  }
-
-  void Light(const std::string& name, const Chunk& c) {
+  void Light(MemNode* n, MemLightObject& light) {
     ViewLight l;
-    l.name = name;
-    l.position = Payload(c).Point();
-    for (const Chunk& k : c.children) {
-      Cursor p = Payload(k);
-      if (k.id == COLOR_FLOAT) {
-        ColorF col;
-        col.r = p.F32();
-        col.g = p.F32();
-        col.b = p.F32();
-        if (p.Ok()) l.color = col;
-      } else if (k.id == LIGHT_MULTIPLIER) {
-        float m = p.F32();
-        if (p.Ok() && m - m == 0.0f) l.multiplier = m;
-      } else if (k.id == LIGHT_OFF) {
-        l.off = true;
-      } else if (k.id == SPOT_LIGHT) {
-        l.spot = true;
-        l.target = p.Point();
-      }
-    }
-    if (Finite(l.position)) scene_->lights.push_back(l);
+    l.name = n->name;
+    l.position = Position(n);
+    Interval valid;
+    LightParams params;
+    light.EvaluateLight(s_.currentTime, valid, params);
+    l.color = {params.color.x, params.color.y, params.color.z};
+    if (params.intensity - params.intensity == 0.0f) l.multiplier = params.intensity;
+    l.off = params.on == 0;
+    l.spot = light.IsSpot();
+    l.target = n->lookAt != nullptr ? Position(n->lookAt) : l.position;
+    if (Finite(l.position)) v_->lights.push_back(l);
   }
 
-  void Camera(const std::string& name, const Chunk& c) {
-    ViewCamera cam;
-    cam.name = name;
-    Cursor p = Payload(c);
-    cam.position = p.Point();
-    cam.target = p.Point();
-    p.F32();  // roll, always 0
-    cam.lens = p.F32();
-    if (p.Ok() && Finite(cam.position) && Finite(cam.target)) scene_->cameras.push_back(cam);
+  void Camera(MemNode* n, MemCameraObject& camera) {
+    ViewCamera c;
+    c.name = n->name;
+    c.position = Position(n);
+    c.target = n->lookAt != nullptr ? Position(n->lookAt) : c.position;
+    Interval valid;
+    float fov = camera.CameraFov(s_.currentTime, valid);
+    c.lens = static_cast<float>(2400.0 / (static_cast<double>(fov) * kDegreesPerRadian));
+    if (Finite(c.position) && Finite(c.target)) v_->cameras.push_back(c);
   }
 
-  void Shape(const std::string& name, const Chunk& c) {
-    ViewShape s;
-    s.name = name;
-    Cursor p = Payload(c);
-    p.Text();  // the parent's name
-    uint32_t count = p.U32();
-    for (uint32_t i = 0; i < count && p.Ok(); ++i) {
-      Vec3 v = p.Point();
-      if (p.Ok()) s.points.push_back(v);
-    }
-    scene_->shapes.push_back(std::move(s));
+  void Shape(MemNode* n, const MemShapeObject& shape) {
+    ViewShape vs;
+    vs.name = n->name;
+    Matrix3 t = Placement(n);
+    for (const MemSpline& spline : shape.splines)
+      for (const MemKnot& k : spline.knots) vs.points.push_back(ToVec(k.point * t));
+    v_->shapes.push_back(std::move(vs));
   }
 
-  void Keyframer(const Chunk& section) {
-    for (const Chunk& c : section.children) {
-      if (c.id == KF_CURRENT_TIME) {
-        Cursor p = Payload(c);
-        int32_t t = static_cast<int32_t>(p.U32());
-        if (p.Ok()) scene_->currentTime = t;
-      } else if (c.id == OBJECT_NODE) {
-        Node(c);
-      }
-    }
-  }
-
-  void Node(const Chunk& node) {
-    ViewNode n;
-    for (const Chunk& c : node.children) {
-      Cursor p = Payload(c);
-      if (c.id == NODE_ID) {
-        uint16_t id = p.U16();
-        if (p.Ok()) n.id = id;
-      } else if (c.id == NODE_HEADER) {
-        n.name = p.Text();
-        uint16_t flags = p.U16();
-        p.U16();
-        uint16_t parent = p.U16();
-        if (p.Ok()) {
-          n.instance = n.instance || (flags & 0x4000) == 0;
-          n.parent = parent == NO_PARENT ? -1 : parent;
-        }
-      } else if (c.id == INSTANCE_NAME) {
-        n.instance = true;
-      } else if (c.id == POSITION_TRACK) {
-        PositionTrack(c, &n.position);
-      }
-    }
-    scene_->nodes.push_back(std::move(n));
-  }
-
-  // Track header (u16 flags, u32 first, u32 last, u32 count), then per key: u32 frame,
-  // u16 spline flags, one float per flag bit, and the position.
-  void PositionTrack(const Chunk& c, std::vector<PositionKey>* keys) {
-    Cursor p = Payload(c);
-    p.Skip(10);
-    uint32_t count = p.U32();
-    for (uint32_t i = 0; i < count && p.Ok(); ++i) {
-      PositionKey k;
-      k.frame = static_cast<int32_t>(p.U32());
-      uint16_t flags = p.U16();
-      for (int bit = 0; bit < 5; ++bit) {
-        if (flags & (1u << bit)) p.F32();
-      }
-      k.value = p.Point();
-      if (p.Ok() && Finite(k.value)) keys->push_back(k);
-    }
-  }
-
-  const uint8_t* d_;
-  ViewScene* scene_;
-  std::map<std::string, int> byName_;  // first material of each name
+  MemScene& s_;
+  ViewScene* v_;
+  std::unordered_map<const MemNode*, int> index_;
+  std::unordered_map<const MemMaterial*, int> materials_;
+  std::unordered_map<const MemObject*, int> users_;
 };
 
 }  // namespace
 
-bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error) {
+namespace {
+
+bool ReadView(const uint8_t* data, size_t size, std::vector<uint8_t>* owned, ViewScene* scene,
+              std::string* error, std::vector<std::string>* notices) {
   *scene = ViewScene();
-  FileCheck check = CheckChunkFile(data, size);
-  if (!check.ok) {
-    *error = check.error;
+  MemScene rebuilt;
+  // The loader names the file in its messages; the preview's caller names it itself.
+  const std::string label = "file";
+  ImportResult r = ReadTsmScene(data, size, label, rebuilt);
+  auto bare = [&label](const std::string& text) {
+    return text.rfind(label + ": ", 0) == 0 ? text.substr(label.size() + 2) : text;
+  };
+  if (notices != nullptr)
+    for (const std::string& n : r.notices) notices->push_back(bare(n));
+  if (!r.ok) {
+    *error = bare(r.error);
     return false;
   }
-  Reader(data, scene).Top(check.tree.top);
+  if (owned != nullptr) std::vector<uint8_t>().swap(*owned);  // the scene holds it all now
+  SceneDrawing(rebuilt, scene).Fill();
   return true;
+}
+
+}  // namespace
+
+bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error,
+                   std::vector<std::string>* notices) {
+  return ReadView(data, size, nullptr, scene, error, notices);
+}
+
+bool ReadViewScene(std::vector<uint8_t>* bytes, ViewScene* scene, std::string* error,
+                   std::vector<std::string>* notices) {
+  return ReadView(bytes->data(), bytes->size(), bytes, scene, error, notices);
 }
 
 Vec3 PositionAt(const std::vector<PositionKey>& keys, double frame) {
@@ -373,16 +241,12 @@ void ApplyPositionTracks(ViewScene* scene, int32_t frame) {
     return d;
   };
   for (ViewMesh& m : scene->meshes) {
-    for (size_t i = 0; i < scene->nodes.size(); ++i) {
-      const ViewNode& n = scene->nodes[i];
-      if (n.instance || n.name != m.name) continue;
-      Vec3 d = total(i);
-      for (Vec3& v : m.vertices) {
-        v.x += d.x;
-        v.y += d.y;
-        v.z += d.z;
-      }
-      break;
+    if (m.node < 0 || static_cast<size_t>(m.node) >= scene->nodes.size()) continue;
+    Vec3 d = total(static_cast<size_t>(m.node));
+    for (Vec3& v : m.vertices) {
+      v.x += d.x;
+      v.y += d.y;
+      v.z += d.z;
     }
   }
 }

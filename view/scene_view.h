@@ -1,7 +1,7 @@
-// The drawable content of a chunk file: the named meshes with their vertices as written
-// (world space), faces and face colours, the lights, cameras and shapes of the editor
-// section, and the position tracks of the keyframer's object nodes. Read from a file that
-// the chunk reader has checked; nothing here draws.
+// The drawable content of a chunk file: every mesh node with its vertices in world space
+// (each instance of a shared mesh apart), faces and face colours, the lights, cameras and
+// shapes, and the nodes with their position tracks. Taken from the scene that the file's
+// loader (formats/tsm) rebuilds, so the file is read by one reader; nothing here draws.
 #ifndef TSM_VIEW_SCENE_VIEW_H
 #define TSM_VIEW_SCENE_VIEW_H
 
@@ -34,9 +34,10 @@ struct ViewFace {
 };
 
 struct ViewMesh {
-  std::string name;
-  std::vector<Vec3> vertices;  // world space, as written
+  std::string name;            // the node's name
+  std::vector<Vec3> vertices;  // world space: as written for the mesh's first node
   std::vector<ViewFace> faces;
+  int node = -1;  // index into ViewScene::nodes of the node that places it
 };
 
 struct ViewLight {
@@ -67,12 +68,11 @@ struct PositionKey {
   Vec3 value;
 };
 
-// An object node of the keyframer section (a mesh or a dummy).
+// A node of the scene.
 struct ViewNode {
-  int id = -1;                        // NODE_ID; -1 when the node has none
-  std::string name;                   // NODE_HEADER name: the object's name for meshes
-  bool instance = false;              // carries INSTANCE_NAME, or its flag word is 0
-  int parent = -1;                    // parent's NODE_ID; -1 for none
+  int id = -1;                        // its index in ViewScene::nodes
+  std::string name;
+  int parent = -1;                    // parent's id; -1 for none
   std::vector<PositionKey> position;  // the position track's keys; empty: no track
 };
 
@@ -82,7 +82,7 @@ struct ViewScene {
   std::vector<ViewLight> lights;
   std::vector<ViewCamera> cameras;
   std::vector<ViewShape> shapes;
-  std::vector<ViewNode> nodes;  // object nodes, in file order
+  std::vector<ViewNode> nodes;  // every node, parents before children
   int64_t currentTime = 0;      // KF_CURRENT_TIME, ticks
 
   // True when there is nothing to draw.
@@ -91,13 +91,19 @@ struct ViewScene {
   }
 };
 
-// Reads data[0, size) into *scene. Answers false with the chunk reader's message in
-// *error ("offset N: ...") when the file is not a sound chunk file; payloads are read
-// within their chunks only, and face indices beyond a mesh's vertices drop the face.
-bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error);
+// Reads data[0, size) into *scene through the file's loader. Answers false with the chunk
+// reader's message in *error ("offset N: ...") when the file is not a sound chunk file,
+// or the loader's message when its scene cannot be rebuilt; the loader's notices go to
+// notices when given (a face naming a vertex the mesh does not have is left out).
+bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error,
+                   std::vector<std::string>* notices = nullptr);
+// The same, letting go of *bytes (left empty) as soon as the scene is rebuilt, so that the
+// file's bytes and the drawable scene are never held at once.
+bool ReadViewScene(std::vector<uint8_t>* bytes, ViewScene* scene, std::string* error,
+                   std::vector<std::string>* notices = nullptr);
 
 // Moves every mesh by the change of its node's position track between the file's
-// current time and frame (a frame number). A child node moves with its parent's change
+// current time and frame (a frame number). A child node moves with its parents' changes
 // as well. The file holds its current time in ticks; it is turned into a frame with the
 // host's usual 160 ticks per frame. Between keys the position is interpolated linearly;
 // before the first and after the last key it is that key's value.

@@ -12,6 +12,7 @@
 #define TSM_WRITER_EDITOR_WRITER_H
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "run/host_scene.h"
@@ -39,6 +40,10 @@ struct MeshContext {
   std::vector<int32_t> slotMap;  // material number per multi/sub slot
   bool slotMapInUse = false;     // the node's material is a multi/sub material
   int32_t groupMaterial = -1;    // material number of the group being written
+  // With slotMapInUse: the faces of each material number in face order, bucketed in one
+  // pass, and the first face whose material id has no slot (-1: none).
+  std::unordered_map<int32_t, std::vector<uint16_t>> facesByMaterial;
+  int bogusFace = -1;
 };
 
 // Shows the soft-error warning text (unless QuietMode) and answers true, so that the

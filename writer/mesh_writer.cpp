@@ -131,6 +131,18 @@ bool WriteFaces(OutStream& stream, MeshContext& mc) {
       HostMaterial* sub = material->SubMaterial(s);
       if (sub != nullptr) mc.slotMap[s] = table != nullptr ? table->FindByHostMaterial(sub) : -1;
     }
+    // One pass over the faces, so that each group's chunk costs its own faces only.
+    mc.facesByMaterial.clear();
+    mc.bogusFace = -1;
+    const Mesh& mesh = *mc.mesh;
+    for (int f = 0; f < mesh.getNumFaces(); ++f) {
+      size_t m = static_cast<size_t>(mesh.getFaceMtlIndex(f));
+      if (m >= mc.slotMap.size()) {
+        mc.bogusFace = f;
+        break;
+      }
+      mc.facesByMaterial[mc.slotMap[m]].push_back(static_cast<uint16_t>(f));
+    }
     for (int s = 0; s < material->SubMaterialCount() && s < static_cast<int>(mc.slotMap.size());
          ++s) {
       if (material->SubMaterial(s) == nullptr) continue;
@@ -165,27 +177,24 @@ bool WriteFaceMaterial(OutStream& stream, const MeshContext& mc) {
 
   const Mesh& mesh = *mc.mesh;
   int faces = mesh.getNumFaces();
-  int count = faces;
+  ByteBatch out(stream);
   if (mc.slotMapInUse) {
     // Every face's material id is checked before any payload byte is written.
-    count = 0;
-    for (int f = 0; f < faces; ++f) {
-      int m = mesh.getFaceMtlIndex(f);
-      if (m >= static_cast<int>(mc.slotMap.size())) {
-        ShowBogusMaterialId(mc.node, static_cast<int>(mesh.faces[f].flags >> 16));
-        return false;
-      }
-      if (mc.slotMap[m] == d) ++count;
+    if (mc.bogusFace >= 0) {
+      ShowBogusMaterialId(mc.node, static_cast<int>(mesh.faces[mc.bogusFace].flags >> 16));
+      return false;
     }
+    auto bucket = mc.facesByMaterial.find(d);
+    size_t count = bucket == mc.facesByMaterial.end() ? 0 : bucket->second.size();
+    if (!WriteText(stream, record->name) || !out.PutU16(static_cast<uint16_t>(count)))
+      return false;
+    for (size_t i = 0; i < count; ++i)
+      if (!out.PutU16(bucket->second[i])) return false;
+    return out.Flush();
   }
-  ByteBatch out(stream);
-  if (!WriteText(stream, record->name) || !out.PutU16(static_cast<uint16_t>(count))) return false;
-  int written = 0;
-  for (int f = 0; f < faces && written < count; ++f) {
-    if (mc.slotMapInUse && mc.slotMap[mesh.getFaceMtlIndex(f)] != d) continue;
+  if (!WriteText(stream, record->name) || !out.PutU16(static_cast<uint16_t>(faces))) return false;
+  for (int f = 0; f < faces; ++f)
     if (!out.PutU16(static_cast<uint16_t>(f))) return false;
-    ++written;
-  }
   return out.Flush();
 }
 

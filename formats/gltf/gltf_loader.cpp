@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
 
+#include "formats/gltf/gltf_prescan.h"
 #include "formats/import_util.h"
+#include "io/input_file.h"
 #include "scene/mem_material.h"
 
 namespace tsm {
@@ -21,6 +23,11 @@ constexpr int kMaxHierarchyDepth = 1000;       // as in our JSON scene format
 constexpr size_t kMaxUnbackedCount = 1 << 24;  // elements of an accessor without data
 constexpr size_t kMaxTriangles = 1 << 26;      // of one mesh, whatever its primitives say
 constexpr float kTargetDistance = 1.0f;        // synthesised targets, in the node's units
+// The values (floats and indices) accessor reads may make: a float takes 4 bytes of a
+// buffer, so 16 a byte lets every accessor be read four times over; the free values
+// cover small files and accessors without data of a reasonable size.
+constexpr size_t kValuesPerByte = 16;
+constexpr size_t kFreeValues = size_t(1) << 24;
 
 // Images are referenced by name; their bytes are never decoded.
 bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int,
@@ -36,32 +43,6 @@ bool Finite(double v) {
   return std::isfinite(v) && std::fabs(v) <= 3.4028235e38;
 }
 
-// %xx escapes of a URI undone.
-std::string UriDecode(const std::string& uri) {
-  std::string out;
-  for (size_t i = 0; i < uri.size(); ++i) {
-    unsigned value = 0;
-    if (uri[i] == '%' && i + 2 < uri.size() &&
-        std::sscanf(uri.c_str() + i + 1, "%2x", &value) == 1) {
-      out.push_back(static_cast<char>(value));
-      i += 2;
-    } else {
-      out.push_back(uri[i]);
-    }
-  }
-  return out;
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-bool FileExists(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return in.good();
-}
-
 // The values of one accessor as floats, comps per element.
 struct Values {
   int comps = 0;
@@ -74,7 +55,12 @@ class GltfImport {
  public:
   GltfImport(const std::string& path, const ImportOptions& options, MemScene& scene,
              std::vector<std::string>& notices)
-      : path_(path), options_(options), axes_(options.yUp), scene_(scene), notices_(notices) {}
+      : path_(path),
+        options_(options),
+        axes_(options.yUp),
+        scene_(scene),
+        notices_(notices),
+        folder_(path, options.anyFolder) {}
 
   void Run() {
     Parse();
@@ -92,17 +78,47 @@ class GltfImport {
     if (said_.insert(text).second) Notice(text);
   }
 
+  // The file is read through the guarded reader, checked before the library parses it,
+  // and the library reads only the external buffers the file names, each from the
+  // scene's folder; images are never read.
   void Parse() {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) throw ImportError("cannot open the file");
-    char magic[4] = {0, 0, 0, 0};
-    in.read(magic, 4);
-    in.close();
+    std::string bytes;
+    InputRules rules;
+    rules.maxSize = 0xFFFFFFFFu;  // the library takes a 32-bit length
+    rules.streams = true;
+    // A stream whose first byte begins neither a JSON object nor a GLB is read no further.
+    rules.hopeless = [](const char* data, size_t size) {
+      size_t i = 0;
+      while (i < size && std::strchr(" \t\r\n", data[i]) != nullptr && data[i] != '\0') ++i;
+      return i < size && std::strchr("{g\xEF", data[i]) == nullptr;
+    };
+    InputRead read = ReadInputFile(path_, rules, &bytes);
+    if (read.fault == InputFault::kOpen) throw ImportError("cannot open the file");
+    if (!read.ok()) throw ImportError(read.message);
+    GltfPrescan scan = PrescanGltf(bytes);
+    inputBytes_ = bytes.size();
+    buffers_ = scan.buffers;
+    tinygltf::FsCallbacks fs;
+    fs.FileExists = [](const std::string&, void*) { return true; };  // the read says
+    fs.ExpandFilePath = [](const std::string& p, void*) { return p; };
+    fs.ReadWholeFile = ReadReferenced;
+    fs.WriteWholeFile = [](std::string*, const std::string&, const std::vector<unsigned char>&,
+                           void*) { return false; };
+    fs.user_data = this;
     tinygltf::TinyGLTF gltf;
+    gltf.SetFsCallbacks(fs);
     gltf.SetImageLoader(SkipImage, nullptr);
     std::string err, warn;
-    bool ok = std::string(magic, 4) == "glTF" ? gltf.LoadBinaryFromFile(&model_, &err, &warn, path_)
-                                              : gltf.LoadASCIIFromFile(&model_, &err, &warn, path_);
+    bool ok = scan.binary
+                  ? gltf.LoadBinaryFromMemory(&model_, &err, &warn,
+                                              reinterpret_cast<const unsigned char*>(bytes.data()),
+                                              unsigned(bytes.size()), "")
+                  : gltf.LoadASCIIFromString(&model_, &err, &warn, bytes.data(),
+                                             unsigned(bytes.size()), "");
+    if (!readError_.empty()) throw ImportError(readError_);
+    budget_ = kFreeValues + (inputBytes_ > (SIZE_MAX - kFreeValues) / kValuesPerByte
+                                 ? SIZE_MAX - kFreeValues
+                                 : inputBytes_ * kValuesPerByte);
     // Missing images are reported by our own check, once each; a missing buffer fails.
     size_t start = 0;
     while (start < warn.size()) {
@@ -110,7 +126,7 @@ class GltfImport {
       if (end == std::string::npos) end = warn.size();
       std::string line = warn.substr(start, end - start);
       if (!line.empty() && line.find("external 'uri' for image") == std::string::npos &&
-          line.rfind("File not found", 0) != 0)
+          line.rfind("File not found", 0) != 0 && line.rfind("File read error", 0) != 0)
         Notice(line);
       start = end + 1;
     }
@@ -120,6 +136,28 @@ class GltfImport {
       while (!err.empty() && err.back() == ' ') err.pop_back();
       throw ImportError(err.empty() ? "not a glTF file that can be read" : err);
     }
+  }
+
+  // The library's file reads: an external buffer the file names, read from the scene's
+  // folder up to its byteLength; anything else (an image) is not read.
+  static bool ReadReferenced(std::vector<unsigned char>* out, std::string* err,
+                             const std::string& reference, void* self) {
+    auto* import = static_cast<GltfImport*>(self);
+    auto buffer = import->buffers_.find(reference);
+    if (buffer == import->buffers_.end()) {
+      *err = "not read";
+      return false;
+    }
+    std::string bytes;
+    InputRead read = import->folder_.Read(reference, buffer->second, &bytes);
+    if (!read.ok()) {
+      import->readError_ = "buffer file \"" + reference + "\" " + read.message;
+      *err = read.message;
+      return false;
+    }
+    out->assign(bytes.begin(), bytes.end());
+    import->inputBytes_ += bytes.size();
+    return true;
   }
 
   // ---- accessors ----
@@ -141,6 +179,7 @@ class GltfImport {
     if (a.bufferView < 0 && a.count > kMaxUnbackedCount)
       throw ImportError(at + ": a count of " + std::to_string(a.count) +
                         " elements without data is beyond reason");
+    Spend(a.count, comps, at);
     if (a.bufferView < 0) {
       out.v.assign(a.count * comps, 0.0f);
     } else {
@@ -157,6 +196,19 @@ class GltfImport {
     for (float f : out.v)
       if (!std::isfinite(f)) throw ImportError(at + " holds a value that is not a finite number");
     return out;
+  }
+
+  // Counts the values an accessor read makes against the budget of the input's size, so
+  // that a small file cannot make the import build gigabytes (an accessor of millions of
+  // elements without data, or one large accessor shared by thousands of primitives).
+  void Spend(size_t count, int comps, const std::string& at) {
+    size_t values = count > SIZE_MAX / 4 ? SIZE_MAX / 4 : count * size_t(comps);
+    if (values > budget_ - spent_)
+      throw ImportError(at + ": the import would make more than " + std::to_string(budget_) +
+                        " values from " + std::to_string(inputBytes_) + " bytes of input (" +
+                        std::to_string(kValuesPerByte) + " a byte, plus " +
+                        std::to_string(kFreeValues) + "); refused as out of proportion");
+    spent_ += values;
   }
 
   // The start and stride of count elements of size bytes at offset in a buffer view,
@@ -235,6 +287,7 @@ class GltfImport {
     const unsigned char* data = nullptr;
     size_t stride = 0;
     View(a.bufferView, a.byteOffset, a.count, size_t(size), &data, &stride, at);
+    Spend(a.count, 1, at);
     std::vector<size_t> out(a.count);
     for (size_t e = 0; e < a.count; ++e) {
       const unsigned char* p = data + e * stride;
@@ -250,9 +303,12 @@ class GltfImport {
     if (a.sparse.count < 0 || size_t(a.sparse.count) > a.count)
       throw ImportError(at + ": the sparse count is out of range");
     size_t n = size_t(a.sparse.count);
-    int isize = tinygltf::GetComponentSizeInBytes(a.sparse.indices.componentType);
-    if (isize != 1 && isize != 2 && isize != 4)
-      throw ImportError(at + ": the sparse indices have an unknown component type");
+    int itype = a.sparse.indices.componentType;
+    if (itype != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
+        itype != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
+        itype != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)
+      throw ImportError(at + ": the sparse indices must be unsigned integers");
+    int isize = tinygltf::GetComponentSizeInBytes(itype);
     int vsize = tinygltf::GetComponentSizeInBytes(a.componentType);
     const unsigned char* idata = nullptr;
     const unsigned char* vdata = nullptr;
@@ -383,13 +439,13 @@ class GltfImport {
       std::string ext = img.mimeType == "image/jpeg" ? ".jpg" : ".png";
       name = img.name.empty() ? "image" + Text(index) + ext : img.name;
     } else {
-      name = UriDecode(img.uri);
+      name = DecodeUri(img.uri);
     }
     name = WithoutNul(name);
     if (embedded)
       NoticeOnce("image " + Text(index) + " is embedded in the file; its map refers to it as \"" +
                  name + "\"");
-    else if (!FileExists(FolderOf(path_) + name))
+    else if (!folder_.Exists(name))
       NoticeOnce("image file \"" + name + "\" (image " + Text(index) +
                  ") is missing; its map keeps the name");
     return name;
@@ -536,6 +592,8 @@ class GltfImport {
     const auto& p = c.perspective;
     if (!(p.yfov > 0 && p.yfov < kPi) || !Finite(p.znear) || p.znear < 0 || !Finite(p.zfar))
       throw ImportError("camera " + Text(index) + ": yfov, znear or zfar is out of range");
+    if (p.zfar != 0 && p.zfar <= p.znear)  // 0: no far plane
+      throw ImportError("camera " + Text(index) + ": zfar lies at or before znear");
     auto* cam = scene_.Own(std::make_unique<MemCameraObject>());
     cam->fov = float(p.yfov);
     cam->nearRange = float(p.znear);
@@ -787,7 +845,12 @@ class GltfImport {
         }
         if (!c->keys.empty() && key.time < c->keys.back().time)
           throw ImportError(at + ": key times must increase");
-        if (!c->keys.empty() && key.time == c->keys.back().time) continue;
+        if (!c->keys.empty() && key.time == c->keys.back().time) {
+          Notice(at + ": keys at " + std::to_string(in.v[k - 1]) + " s and " +
+                 std::to_string(in.v[k]) + " s fall on one tick at " +
+                 std::to_string(options_.fps) + " frames a second; the later is dropped");
+          continue;
+        }
         if (step && !c->keys.empty() && key.time - 1 > c->keys.back().time) {
           MemKey hold = c->keys.back();  // holds the value up to the next key
           hold.time = key.time - 1;
@@ -847,6 +910,12 @@ class GltfImport {
   std::vector<std::pair<MemNode*, Point3>> targets_;  // owners and their view directions
   std::map<int, MemMaterial*> materials_;
   std::map<int, MeshData> meshes_;
+  InputFolder folder_;
+  std::map<std::string, uint64_t> buffers_;  // external buffers and their byteLengths
+  std::string readError_;                    // why a buffer could not be read
+  size_t inputBytes_ = 0;  // the file's and its buffers' bytes
+  size_t budget_ = 0;      // the values accessor reads may make, from inputBytes_
+  size_t spent_ = 0;
   MemMaterial* defaultMaterial_ = nullptr;
 };
 

@@ -59,7 +59,7 @@ size_t Utf8Length(const unsigned char* s, size_t n) {
 
 class Parser {
  public:
-  explicit Parser(const std::string& text) : text_(text) {}
+  Parser(const std::string& text, BulkValues* bulk) : text_(text), bulk_(bulk) {}
 
   Json Run() {
     size_t i = 0;
@@ -127,7 +127,9 @@ class Parser {
       if (i >= text_.size()) Syntax(i, "unexpected end of the text; expected a value");
       Json scalar;
       char c = text_[i];
-      if (c == '{' || c == '[') {
+      if (c == '[' && bulk_ != nullptr && ReadBulk(&i, &scalar)) {
+        // An array read by a typed fast path: complete.
+      } else if (c == '{' || c == '[') {
         if (frames_.size() >= kMaxJsonNesting)
           FailAt(i, Path(),
                  "arrays and objects are nested more than " + std::to_string(kMaxJsonNesting) +
@@ -212,6 +214,20 @@ class Parser {
       members.swap(grown);
     }
     members.emplace_back(std::move(key), std::move(value));
+  }
+
+  // Reads the array at *i as bulk data when it is the value of a member with a fast path
+  // and has its shape: then sets *out to its marker and *i past it.
+  bool ReadBulk(size_t* i, Json* out) {
+    // A fast path reads up to three levels of arrays and objects inside its array.
+    if (frames_.empty() || !frames_.back().object || frames_.size() + 4 > kMaxJsonNesting)
+      return false;
+    BulkKind kind = BulkKindOfMember(frames_.back().key);
+    if (kind == BulkKind::kNone) return false;
+    size_t end = bulk_->Read(kind, text_, *i, out);
+    if (end == 0) return false;
+    *i = end;
+    return true;
   }
 
   // Reads a member name and its ':' for the object on top of frames_, refusing a name
@@ -484,13 +500,14 @@ class Parser {
   }
 
   const std::string& text_;
+  BulkValues* bulk_;  // null: no fast paths
   std::vector<Frame> frames_;
 };
 
 }  // namespace
 
-Json ParseJsonText(const std::string& text) {
-  return Parser(text).Run();
+Json ParseJsonText(const std::string& text, BulkValues* bulk) {
+  return Parser(text, bulk).Run();
 }
 
 }  // namespace tsm

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "formats/json/json_bulk.h"
 #include "formats/json/json_read.h"
 
 namespace tsm {
@@ -22,7 +23,9 @@ constexpr size_t kMaxJsonNesting = 1000;
 // out. Numbers: an integer without fraction or exponent is kept as an unsigned or signed
 // 64-bit integer when it fits, anything else as a double; a number beyond the double
 // range is an error, one too small for it becomes 0.
-Json ParseJsonText(const std::string& text);
+// With bulk, the arrays of the members that have a typed fast path are read into it
+// where they have its shape, and stand in the tree as its markers (see json_bulk.h).
+Json ParseJsonText(const std::string& text, BulkValues* bulk = nullptr);
 
 }  // namespace tsm
 

@@ -2,8 +2,6 @@
 // their links, and the boundary that turns every failure into one message.
 #include "formats/json/scene_json.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -15,10 +13,12 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "formats/json/json_bulk.h"
 #include "formats/json/json_parse.h"
 #include "formats/json/json_read.h"
 #include "formats/json/json_text.h"
 #include "formats/json/scene_json_parts.h"
+#include "io/input_file.h"
 #include "scene/mem_objects.h"
 
 namespace tsm {
@@ -54,12 +54,30 @@ AngAxis ReadAxisAngle(const Members& r, const char* needAxis) {
   Point3 axis = ReadPoint3(r.Need("axis", needAxis), r.At("axis"));
   float degrees =
       ReadFloat(r.Need("angle", "a rotation needs its angle in degrees"), r.At("angle"));
+  AngAxis aa;
+  if (!UnitAxisAngle(axis, degrees, &aa))
+    Fail(r.At("axis"), "a rotation axis cannot have length 0");
+  return aa;
+}
+
+bool UnitAxisAngle(const Point3& axis, float degrees, AngAxis* out) {
   // In double precision: the squares of large components overflow a float.
   double len =
       std::sqrt(double(axis.x) * axis.x + double(axis.y) * axis.y + double(axis.z) * axis.z);
-  if (!(len > 0.0)) Fail(r.At("axis"), "a rotation axis cannot have length 0");
+  if (!(len > 0.0)) return false;
   Point3 unit(float(axis.x / len), float(axis.y / len), float(axis.z / len));
-  return AngAxis(unit, static_cast<float>(degrees * kPi / 180.0));
+  *out = AngAxis(unit, static_cast<float>(degrees * kPi / 180.0));
+  return true;
+}
+
+bool UnitQuat(const Quat& q, Quat* out) {
+  double len2 =
+      double(q.x) * q.x + double(q.y) * q.y + double(q.z) * q.z + double(q.w) * q.w;
+  if (!(len2 > 1e-12)) return false;
+  // In double precision: the squares of large components overflow a float.
+  double len = std::sqrt(len2);
+  *out = Quat(float(q.x / len), float(q.y / len), float(q.z / len), float(q.w / len));
+  return true;
 }
 
 Quat ReadRotation(const Json& value, const std::string& path) {
@@ -72,12 +90,9 @@ Quat ReadRotation(const Json& value, const std::string& path) {
       Fail(at, "expected a quaternion [x, y, z, w], four numbers");
     Quat quat(ReadFloat((*q)[0], ChildPath(at, size_t(0))), ReadFloat((*q)[1], ChildPath(at, 1)),
               ReadFloat((*q)[2], ChildPath(at, 2)), ReadFloat((*q)[3], ChildPath(at, 3)));
-    double len2 = double(quat.x) * quat.x + double(quat.y) * quat.y + double(quat.z) * quat.z +
-                  double(quat.w) * quat.w;
-    if (!(len2 > 1e-12)) Fail(at, "a rotation quaternion cannot have length 0");
-    // In double precision: the squares of large components overflow a float.
-    double len = std::sqrt(len2);
-    return Quat(float(quat.x / len), float(quat.y / len), float(quat.z / len), float(quat.w / len));
+    Quat unit;
+    if (!UnitQuat(quat, &unit)) Fail(at, "a rotation quaternion cannot have length 0");
+    return unit;
   }
   AngAxis aa = ReadAxisAngle(r, "a rotation needs \"axis\" and \"angle\" (degrees), or \"quat\"");
   return QuatFromAngAxis(aa.angle, aa.axis);
@@ -506,6 +521,23 @@ class SceneLoader {
 }  // namespace
 
 LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, MemScene& scene) {
+  return LoadJsonSceneText(text, label, scene, true);
+}
+
+LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, MemScene& scene,
+                             bool fastPaths) {
+  if (fastPaths && scene.Nodes().empty()) {
+    // Bulk data through its typed fast paths. Any failure loads again the general way,
+    // whose message says exactly what is wrong and where.
+    try {
+      BulkValues bulk;
+      BulkScope scope(&bulk);
+      SceneLoader(scene).Load(ParseJsonText(text, &bulk));
+      if (CheckScene(scene).empty()) return LoadResult{true, std::string()};
+    } catch (...) {
+    }
+    scene.Clear();
+  }
   LoadResult result;
   try {
     if (!scene.Nodes().empty()) Fail("", "the scene to load into is not empty");
@@ -538,69 +570,44 @@ LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, 
 
 LoadResult LoadJsonScene(const std::string& path, MemScene& scene) {
   LoadResult result;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    result.error = EscapeControls(path + ": cannot open the file: " + std::strerror(errno));
-    return result;
-  }
-  // A regular file's size is known before anything is read; a stream (a pipe, a device)
-  // is read up to the limit.
-  struct stat st;
-  const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-  if (regular && static_cast<uint64_t>(st.st_size) > kMaxSceneFileSize) {
-    std::fclose(f);
-    result.error = EscapeControls(path + ": the file is " + std::to_string(st.st_size) +
-                                  " bytes; scene files above " + std::to_string(kMaxSceneFileSize) +
-                                  " bytes are refused");
-    return result;
-  }
+  InputRules rules;
+  rules.maxSize = kMaxSceneFileSize;
+  rules.streams = true;
+  // Text whose first byte can start no JSON value fails there whatever follows, so an
+  // endless stream of zeros is not read any further.
+  size_t scanned = 0;  // the whitespace before the value's first byte
+  rules.hopeless = [&scanned](const char* data, size_t size) {
+    while (scanned < size && std::strchr(" \t\r\n", data[scanned]) != nullptr &&
+           data[scanned] != '\0')
+      ++scanned;
+    return scanned < size && (std::strchr("{[\"-0123456789tfn\xEF", data[scanned]) == nullptr ||
+                              data[scanned] == '\0');
+  };
   std::string text;
-  bool failed = false, tooLarge = false;
-  bool started = regular;  // the first byte of the value has been seen
-  size_t scanned = 0;      // the whitespace before it
-  int readErrno = 0;
+  InputRead read;
   try {
-    if (regular) text.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-      if (n > kMaxSceneFileSize - text.size()) {
-        tooLarge = true;
-        break;
-      }
-      text.append(buf, n);
-      // Text whose first byte can start no JSON value fails there whatever follows, so
-      // an endless stream of zeros is not read any further.
-      if (!started) {
-        scanned = text.find_first_not_of(" \t\r\n", scanned);
-        if (scanned == std::string::npos) {
-          scanned = text.size();
-        } else {
-          started = true;
-          if (std::strchr("{[\"-0123456789tfn\xEF", text[scanned]) == nullptr ||
-              text[scanned] == '\0')
-            break;
-        }
-      }
-    }
-    failed = std::ferror(f) != 0;
-    readErrno = errno;
+    read = ReadInputFile(path, rules, &text);
   } catch (const std::bad_alloc&) {
-    std::fclose(f);
     result.error = EscapeControls(path + ": out of memory while reading the file");
     return result;
   }
-  std::fclose(f);
-  if (tooLarge) {
-    result.error = EscapeControls(path + ": more than " + std::to_string(kMaxSceneFileSize) +
-                                  " bytes; scene files above that are refused");
-    return result;
+  switch (read.fault) {
+    case InputFault::kNone:
+      return LoadJsonSceneText(text, path, scene);
+    case InputFault::kTooLarge:
+      result.error = path + ": the file is " + std::to_string(read.size) +
+                     " bytes; scene files above " + std::to_string(kMaxSceneFileSize) +
+                     " bytes are refused";
+      break;
+    case InputFault::kStreamTooLarge:
+      result.error = path + ": more than " + std::to_string(kMaxSceneFileSize) +
+                     " bytes; scene files above that are refused";
+      break;
+    default:  // the reader's own words: cannot open or read the file, not a file
+      result.error = path + ": " + read.message;
   }
-  if (failed) {
-    result.error = EscapeControls(path + ": cannot read the file: " + std::strerror(readErrno));
-    return result;
-  }
-  return LoadJsonSceneText(text, path, scene);
+  result.error = EscapeControls(result.error);
+  return result;
 }
 
 }  // namespace tsm

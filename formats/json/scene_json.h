@@ -27,6 +27,11 @@ LoadResult LoadJsonScene(const std::string& path, MemScene& scene);
 
 // The same from text already in memory; label names the source in messages.
 LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, MemScene& scene);
+// The same with the typed fast paths for bulk data off (fastPaths false): the general
+// reader alone, which gives the same scenes and messages more slowly. For the tests and
+// the fuzz target, which compare the two.
+LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, MemScene& scene,
+                             bool fastPaths);
 
 }  // namespace tsm
 

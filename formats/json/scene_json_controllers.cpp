@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "formats/json/json_bulk.h"
 #include "formats/json/scene_json_parts.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_objects.h"
@@ -39,9 +40,14 @@ Point3 ReadScaleValue(const Json& value, const std::string& path) {
   return s;
 }
 
+// A float value within the rule's bounds.
+bool InRule(float f, const ValueRule& rule) {
+  return !std::isfinite(rule.lo) || (f > rule.lo && f < rule.hi);
+}
+
 float ReadFloatValue(const Json& value, const std::string& path, const ValueRule& rule) {
   float f = ReadFloat(value, path);
-  if (std::isfinite(rule.lo) && !(f > rule.lo && f < rule.hi))
+  if (!InRule(f, rule))
     Fail(path, "the angle must be above " + std::to_string(int(rule.lo)) + " and below " +
                    std::to_string(int(rule.hi)) + " degrees");
   return static_cast<float>(f * rule.unit);
@@ -74,6 +80,71 @@ void ReadValue(const Json& value, const std::string& path, const ValueRule& rule
   }
 }
 
+// The keys a fast path read, checked and completed as the general reader does with its
+// keys (json_bulk.h): times in ticks, values of the rule's kind. Each key is completed in
+// place, and the keys become the controller's.
+void TakeBulkKeys(BulkKeys& raw, const ValueRule& rule, bool keyed, int ticksPerFrame,
+                  const std::string& at, MemController& ctl) {
+  const uint8_t params = BulkKeys::kTension | BulkKeys::kContinuity | BulkKeys::kBias |
+                         BulkKeys::kEaseTo | BulkKeys::kEaseFrom;
+  TimeValue previous = 0;
+  for (size_t i = 0; i < raw.keys.size(); ++i) {
+    const MemKey r = raw.keys[i];
+    const uint8_t form = raw.forms[i] & BulkKeys::kFormMask;
+    if (!keyed && (raw.forms[i] & params) != 0) FailBulk(at);
+    MemKey k;
+    if ((raw.forms[i] & BulkKeys::kTicks) != 0)
+      k.time = r.time;
+    else if (!TicksOfFrame(r.time, ticksPerFrame, &k.time))
+      FailBulk(at);
+    if (i > 0 && k.time <= previous) FailBulk(at);
+    previous = k.time;
+    switch (rule.kind) {
+      case ControlKind::FLOAT:
+        if (form != BulkKeys::kNumber || !InRule(r.f, rule)) FailBulk(at);
+        k.f = static_cast<float>(r.f * rule.unit);
+        break;
+      case ControlKind::POSITION:
+      case ControlKind::POINT3:
+        if (form != BulkKeys::kArray3) FailBulk(at);
+        k.p = r.p;
+        break;
+      case ControlKind::SCALE:
+        if (form == BulkKeys::kNumber)
+          k.p = Point3(r.f, r.f, r.f);
+        else if (form == BulkKeys::kArray3)
+          k.p = r.p;
+        else
+          FailBulk(at);
+        CheckScale(k.p, at);
+        break;
+      case ControlKind::ROTATION:
+        if (form == BulkKeys::kAxisAngle) {
+          AngAxis aa;
+          if (!UnitAxisAngle(r.aa.axis, r.aa.angle, &aa)) FailBulk(at);
+          if (keyed)
+            k.aa = aa;
+          else
+            k.q = QuatFromAngAxis(aa.angle, aa.axis);
+        } else if (form == BulkKeys::kQuat && !keyed) {
+          if (!UnitQuat(r.q, &k.q)) FailBulk(at);
+        } else {
+          FailBulk(at);
+        }
+        break;
+    }
+    if (keyed) {
+      k.tens = r.tens;
+      k.cont = r.cont;
+      k.bias = r.bias;
+      k.easeIn = r.easeIn;
+      k.easeOut = r.easeOut;
+    }
+    raw.keys[i] = k;
+  }
+  ctl.keys = std::move(raw.keys);
+}
+
 // One controller definition: {"class", "value", "keys"}.
 MemController* ReadController(const Json& value, const std::string& path, const ValueRule& rule,
                               MemScene& scene) {
@@ -97,7 +168,12 @@ MemController* ReadController(const Json& value, const std::string& path, const 
     ctl->constQ = k.q;
     if (rule.kind == ControlKind::SCALE) ctl->constS = k.p;
   }
-  if (const Json* keys = c.Find("keys")) {
+  BulkKeys bulkKeys;
+  BulkValues* bulk = CurrentBulk();
+  const Json* keys = c.Find("keys");
+  if (keys != nullptr && bulk != nullptr && bulk->Take(*keys, &bulkKeys)) {
+    TakeBulkKeys(bulkKeys, rule, keyed, scene.ticksPerFrame, c.At("keys"), *ctl);
+  } else if (keys != nullptr) {
     const std::string at = c.At("keys");
     const Json& list = ReadArray(*keys, at);
     ctl->keys.reserve(list.size());
@@ -155,11 +231,18 @@ TimeValue ReadTime(const Json& value, const std::string& path, int ticksPerFrame
                                               t.At("ticks"), INT32_MIN, INT32_MAX));
   }
   int64_t frame = ReadInteger(value, path, INT32_MIN, INT32_MAX);
-  int64_t ticks = frame * ticksPerFrame;
-  if (ticks < INT32_MIN || ticks > INT32_MAX)
+  TimeValue ticks;
+  if (!TicksOfFrame(frame, ticksPerFrame, &ticks))
     Fail(path, "frame " + std::to_string(frame) + " at " + std::to_string(ticksPerFrame) +
                    " ticks a frame lies outside the host's time range");
-  return static_cast<TimeValue>(ticks);
+  return ticks;
+}
+
+bool TicksOfFrame(int64_t frame, int ticksPerFrame, TimeValue* ticks) {
+  int64_t t = frame * ticksPerFrame;
+  if (t < INT32_MIN || t > INT32_MAX) return false;
+  *ticks = static_cast<TimeValue>(t);
+  return true;
 }
 
 void CheckScale(const Point3& s, const std::string& path) {

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <memory>
 
+#include "formats/json/json_bulk.h"
 #include "formats/json/scene_json_parts.h"
 #include "scene/mem_objects.h"
 
@@ -74,9 +75,11 @@ MemFace ReadFace(const Json& value, const std::string& path, size_t vertexCount)
   return face;
 }
 
-std::vector<Point3> ReadPoints(const Members& m, const std::string& key) {
+std::vector<Point3> ReadPoints(const Members& m, const std::string& key, BulkKind kind) {
   std::vector<Point3> points;
   if (const Json* v = m.Find(key)) {
+    if (BulkValues* bulk = CurrentBulk(); bulk != nullptr && bulk->Take(*v, kind, &points))
+      return points;
     const Json& list = ReadArray(*v, m.At(key));
     points.reserve(list.size());
     for (size_t i = 0; i < list.size(); ++i)
@@ -85,15 +88,32 @@ std::vector<Point3> ReadPoints(const Members& m, const std::string& key) {
   return points;
 }
 
+// Fails when a triangle of typed data names an item at count or beyond.
+void CheckBulkTriangles(const std::vector<std::array<int, 3>>& triangles, size_t count,
+                        const std::string& path) {
+  for (const std::array<int, 3>& t : triangles)
+    for (int k : t)
+      if (static_cast<size_t>(k) >= count) FailBulk(path);
+}
+
 void ReadMesh(MemMeshObject& mesh, const Members& m) {
-  mesh.vertices = ReadPoints(m, "vertices");
-  if (const Json* v = m.Find("faces")) {
+  BulkValues* bulk = CurrentBulk();
+  mesh.vertices = ReadPoints(m, "vertices", BulkKind::kPoints);
+  const Json* faces = m.Find("faces");
+  if (faces != nullptr && bulk != nullptr && bulk->Take(*faces, &mesh.faces)) {
+    for (const MemFace& f : mesh.faces)
+      for (int k : f.v)
+        if (static_cast<size_t>(k) >= mesh.vertices.size()) FailBulk(m.At("faces"));
+  } else if (const Json* v = faces) {
     const Json& list = ReadArray(*v, m.At("faces"));
     mesh.faces.reserve(list.size());
     for (size_t i = 0; i < list.size(); ++i)
       mesh.faces.push_back(ReadFace(list[i], ChildPath(m.At("faces"), i), mesh.vertices.size()));
   }
-  if (const Json* v = m.Find("uvs")) {
+  const Json* uvs = m.Find("uvs");
+  if (uvs != nullptr &&
+      !(bulk != nullptr && bulk->Take(*uvs, BulkKind::kTexPoints, &mesh.texVerts))) {
+    const Json* v = uvs;
     const Json& list = ReadArray(*v, m.At("uvs"));
     for (size_t i = 0; i < list.size(); ++i) {
       std::string at = ChildPath(m.At("uvs"), i);
@@ -107,7 +127,11 @@ void ReadMesh(MemMeshObject& mesh, const Members& m) {
       mesh.texVerts.push_back(p);
     }
   }
-  if (const Json* v = m.Find("uvFaces")) {
+  if (const Json* v = m.Find("uvFaces");
+      v != nullptr && bulk != nullptr && bulk->Take(*v, &mesh.texFaces)) {
+    if (mesh.texFaces.size() != mesh.faces.size()) FailBulk(m.At("uvFaces"));
+    CheckBulkTriangles(mesh.texFaces, mesh.texVerts.size(), m.At("uvFaces"));
+  } else if (v != nullptr) {
     const Json& list = ReadArray(*v, m.At("uvFaces"));
     if (list.size() != mesh.faces.size())
       Fail(m.At("uvFaces"), "has " + std::to_string(list.size()) + " entries but the mesh has " +
@@ -117,7 +141,7 @@ void ReadMesh(MemMeshObject& mesh, const Members& m) {
       mesh.texFaces.push_back(ReadTriangle(list[i], ChildPath(m.At("uvFaces"), i),
                                            mesh.texVerts.size(), "texture vertices"));
   }
-  mesh.vertexColors = ReadPoints(m, "vertexColors");
+  mesh.vertexColors = ReadPoints(m, "vertexColors", BulkKind::kPoints);
 }
 
 MemKnot ReadKnot(const Json& value, const std::string& path) {

@@ -33,6 +33,13 @@ Quat ReadRotation(const Json& value, const std::string& path);
 // A time at path: an integer is a frame number, {"ticks": n} a count of ticks. Answers
 // ticks; a frame outside the host's 32-bit time range fails.
 TimeValue ReadTime(const Json& value, const std::string& path, int ticksPerFrame);
+// frame at ticksPerFrame as ticks; false when outside the host's 32-bit time range.
+bool TicksOfFrame(int64_t frame, int ticksPerFrame, TimeValue* ticks);
+// axis and an angle in degrees as an angle in radians and a unit axis, normalised in
+// double precision; false for an axis of length 0.
+bool UnitAxisAngle(const Point3& axis, float degrees, AngAxis* out);
+// q normalised in double precision; false for a quaternion of length about 0.
+bool UnitQuat(const Quat& q, Quat* out);
 // Fails at path when a scale factor is 0; negative factors (mirrors) pass.
 void CheckScale(const Point3& s, const std::string& path);
 

@@ -3,25 +3,23 @@
 #include <tiny_obj_loader.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <istream>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <unordered_map>
+#include <vector>
 
 #include "formats/import_util.h"
+#include "io/input_file.h"
 #include "scene/mem_material.h"
 
 namespace tsm {
 namespace {
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 // The file's name without folder and extension: the name of faces outside any group.
 std::string StemOf(const std::string& path) {
@@ -89,42 +87,197 @@ std::string WithFullMapOptions(const std::string& line) {
   return out + line.substr(size_t(rest));
 }
 
-// Reads the MTL files the OBJ names from its folder, map options completed.
+// The numbers of an OBJ text checked line by line before the parser reads them, since
+// it wraps large indices and reads nan and inf: coordinates must be finite floats, and
+// face, line and point indices integers that name a vertex (a negative one counting back
+// from the last so far). Answers whether any vertex has a colour (x y z r g b).
+// The most corners of a polygon the parser triangulates itself; its way takes time that
+// grows with the square of the corners. Larger polygons become fans.
+constexpr size_t kMaxClippedCorners = 256;
+
+struct ObjScan {
+  bool anyColor = false;  // some vertex has a colour
+  std::vector<std::pair<size_t, size_t>> hugeFaces;  // the lines [begin, end) of such faces
+};
+
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+ObjScan CheckObjNumbers(const std::string& text) {
+  ObjScan scan;
+  const char* const kinds[3] = {"vertex", "texture coordinate", "normal"};
+  long long counts[3] = {0, 0, 0};  // v, vt, vn so far
+  size_t lineNo = 0;
+  auto at = [&lineNo] { return "line " + std::to_string(lineNo) + ": "; };
+  const char* p = text.data();
+  const size_t size = text.size();
+  size_t start = 0;
+  while (start < size) {
+    const void* nl = std::memchr(p + start, '\n', size - start);
+    size_t end = nl == nullptr ? size : size_t(static_cast<const char*>(nl) - p);
+    ++lineNo;
+    size_t i = start;
+    while (i < end && Blank(p[i])) ++i;
+    size_t k = i;
+    while (k < end && !Blank(p[k])) ++k;
+    std::string keyword(p + i, k - i);
+    int kind = keyword == "v" ? 0 : keyword == "vt" ? 1 : keyword == "vn" ? 2 : -1;
+    bool faces = keyword == "f" || keyword == "l" || keyword == "p";
+    if (kind >= 0 || faces) {
+      int numbers = 0;
+      size_t corners = 0;
+      for (size_t t = k;;) {
+        while (t < end && Blank(p[t])) ++t;
+        if (t >= end) break;
+        size_t e = t;
+        while (e < end && !Blank(p[e])) ++e;
+        ++corners;
+        if (kind >= 0) {
+          std::string token(p + t, e - t);
+          char* stop = nullptr;
+          double v = std::strtod(token.c_str(), &stop);
+          if (*stop != '\0') break;  // the rest is not numbers; the parser ignores it
+          if (!std::isfinite(v) || std::fabs(v) > 3.4028235e38)
+            throw ImportError(at() + "\"" + token + "\" is not a finite number");
+          ++numbers;
+          t = e;
+          continue;
+        }
+        // v, v/vt, v//vn or v/vt/vn: each part an index of its kind.
+        size_t from = t;
+        for (int part = 0; part < 3 && from <= e; ++part) {
+          size_t to = from;
+          while (to < e && p[to] != '/') ++to;
+          if (to > from) {
+            bool negative = p[from] == '-';
+            unsigned long long value = 0;
+            bool digits = to - from > (negative ? 1u : 0u);
+            for (size_t c = from + (negative ? 1 : 0); c < to && digits; ++c) {
+              digits = p[c] >= '0' && p[c] <= '9';
+              if (value <= 0x7FFFFFFFull) value = value * 10 + unsigned(p[c] - '0');
+            }
+            std::string n(p + from, to - from);
+            if (!digits) throw ImportError(at() + "\"" + n + "\" is not an index");
+            if (value == 0)
+              throw ImportError(at() + "index 0 names no " + kinds[part] + "; indices start at 1");
+            if (value > 0x7FFFFFFFull)
+              throw ImportError(at() + kinds[part] + " index " + n + " is out of range");
+            if (negative && (long long)value > counts[part])
+              throw ImportError(at() + kinds[part] + " index " + n +
+                                " counts back past the first " + kinds[part] + " (there are " +
+                                std::to_string(counts[part]) + " before this line)");
+          }
+          from = to + 1;
+        }
+        t = e;
+      }
+      if (keyword == "f" && corners > kMaxClippedCorners) scan.hugeFaces.emplace_back(k, end);
+      if (kind >= 0) ++counts[kind];
+      if (kind == 0) scan.anyColor = scan.anyColor || numbers >= 6;
+    }
+    start = end + 1;
+  }
+  return scan;
+}
+
+// The text with each huge face's line replaced by the triangles of a fan around its first
+// corner: linear in the corners, and right for convex polygons.
+std::string WithFans(const std::string& text, const ObjScan& scan) {
+  std::string out;
+  size_t copied = 0;
+  for (const auto& face : scan.hugeFaces) {
+    out.append(text, copied, face.first - copied);  // up to and including "f"
+    std::istringstream tokens(text.substr(face.first, face.second - face.first));
+    std::string first, prev, token;
+    tokens >> first >> prev;
+    bool any = false;
+    while (tokens >> token) {
+      out += (any ? "\nf " : " ") + first + " " + prev + " " + token;
+      any = true;
+      prev = token;
+    }
+    copied = face.second;
+  }
+  out.append(text, copied, std::string::npos);
+  return out;
+}
+
+// A stream over text held elsewhere, so that a large file is not copied to be parsed.
+class TextStream : private std::streambuf, public std::istream {
+ public:
+  explicit TextStream(std::string& text) : std::istream(this) {
+    setg(&text[0], &text[0], &text[0] + text.size());
+  }
+};
+
+// Reads the MTL files the OBJ names from its folder through the guarded reader, map
+// options completed. A file that is not there is a notice; one refused (outside the
+// folder, not a regular file, too large) ends the load.
 class MtlReader : public tinyobj::MaterialReader {
  public:
-  explicit MtlReader(std::string folder) : folder_(std::move(folder)) {}
+  explicit MtlReader(const InputFolder& folder) : folder_(folder) {}
 
   bool operator()(const std::string& name, std::vector<tinyobj::material_t>* materials,
                   std::map<std::string, int>* ids, std::string* warn, std::string* err) override {
-    std::ifstream in(folder_ + name, std::ios::binary);
-    if (!in) {
+    std::string bytes;
+    InputRead read = folder_.Read(name, kMaxInputFileSize, &bytes);
+    if (read.fault == InputFault::kOpen && read.errnum == ENOENT) {
       *warn += "material file \"" + name + "\" is missing; its materials are left default\n";
       return false;
     }
-    std::string text, line;
+    if (!read.ok()) {
+      if (refused.empty()) refused = "material file \"" + name + "\" " + read.message;
+      return false;
+    }
+    std::string text;
+    TextStream in(bytes);
+    std::string line;
     while (std::getline(in, line)) text += WithFullMapOptions(line) + "\n";
-    std::istringstream mtl(text);
+    TextStream mtl(text);
     tinyobj::LoadMtl(ids, materials, &mtl, warn, err);
     return true;
   }
 
+  std::string refused;  // why the first refused material file was not read
+
  private:
-  std::string folder_;
+  const InputFolder& folder_;
 };
 
 class ObjImport {
  public:
   ObjImport(const std::string& path, const ImportOptions& options, MemScene& scene,
             std::vector<std::string>& notices)
-      : path_(path), axes_(options.yUp), split_(options.split), scene_(scene), notices_(notices) {}
+      : path_(path),
+        axes_(options.yUp),
+        split_(options.split),
+        scene_(scene),
+        notices_(notices),
+        folder_(path, options.anyFolder) {}
 
   void Run() {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) throw ImportError("cannot open the file");
+    std::string text;
+    InputRules rules;
+    rules.streams = true;
+    // Text holds no NUL: a stream that starts with one is read no further.
+    rules.hopeless = [](const char* data, size_t) { return data[0] == '\0'; };
+    InputRead read = ReadInputFile(path_, rules, &text);
+    if (read.fault == InputFault::kOpen) throw ImportError("cannot open the file");
+    if (!read.ok()) throw ImportError(read.message);
+    ObjScan scan = CheckObjNumbers(text);
+    anyColor_ = scan.anyColor;
+    if (!scan.hugeFaces.empty()) {
+      Notice(std::to_string(scan.hugeFaces.size()) + " face(s) of more than " +
+             std::to_string(kMaxClippedCorners) +
+             " corners are cut into fans around their first corner, right for convex faces");
+      text = WithFans(text, scan);
+    }
+    TextStream in(text);
     std::string warn, err;
-    MtlReader mtl(FolderOf(path_));
+    MtlReader mtl(folder_);
+    // Vertices without a colour get white when others have one.
     bool ok =
-        tinyobj::LoadObj(&attrib_, &shapes_, &materials_, &warn, &err, &in, &mtl, true, false);
+        tinyobj::LoadObj(&attrib_, &shapes_, &materials_, &warn, &err, &in, &mtl, true, true);
+    if (!mtl.refused.empty()) throw ImportError(mtl.refused);
     Lines(warn, [&](const std::string& line) { Notice(line); });
     if (!ok) {
       std::string message;
@@ -160,7 +313,7 @@ class ObjImport {
     if (m.num_face_vertices.empty()) return;
     size_t vcount = attrib_.vertices.size() / 3;
     size_t tcount = attrib_.texcoords.size() / 2;
-    bool colors = attrib_.colors.size() == attrib_.vertices.size();
+    bool colors = anyColor_ && attrib_.colors.size() == attrib_.vertices.size();
     auto* mesh = scene_.Own(std::make_unique<MemMeshObject>());
     std::unordered_map<int, int> vmap, tmap;
     std::vector<int> slots;  // MTL material of each sub-material slot
@@ -290,8 +443,7 @@ class ObjImport {
     if (opt.clamp) map->tilingBits = 0;
     m.channels[channel].map = map;
     m.channels[channel].amount = finite(amount, 1.0f);
-    std::ifstream in(FolderOf(path_) + map->fileName, std::ios::binary);
-    if (!in && missing_.insert(map->fileName).second)
+    if (!folder_.Exists(map->fileName) && missing_.insert(map->fileName).second)
       Notice("image file \"" + map->fileName + "\" is missing; its map keeps the name");
   }
 
@@ -300,6 +452,8 @@ class ObjImport {
   bool split_;
   MemScene& scene_;
   std::vector<std::string>& notices_;
+  InputFolder folder_;
+  bool anyColor_ = false;  // some vertex has a colour
   tinyobj::attrib_t attrib_;
   std::vector<tinyobj::shape_t> shapes_;
   std::vector<tinyobj::material_t> materials_;

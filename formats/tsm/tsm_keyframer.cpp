@@ -1,0 +1,147 @@
+// The keyframer section of a chunk file read back: the section's times and one record per
+// node chunk with its header, pivot, bounds and tracks, keys as the file holds them.
+#include "formats/tsm/tsm_parts.h"
+#include "writer/chunk_ids.h"
+
+namespace tsm {
+
+namespace {
+
+// Floats in the value of one key of a track chunk.
+int ValueFloats(uint16_t trackId) {
+  switch (trackId) {
+    case POSITION_TRACK:
+    case SCALE_TRACK:
+    case COLOR_TRACK:
+      return 3;
+    case ROTATION_TRACK:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+void ReadTrack(const uint8_t* data, const Chunk& c, FileTrack& track) {
+  PayloadCursor p(data, c);
+  track.present = true;
+  track.offset = c.offset;
+  track.keys.clear();
+  p.U16();  // track flags
+  p.U32();  // first frame
+  p.U32();  // last frame
+  uint32_t n = p.U32();
+  int floats = ValueFloats(c.id);
+  // Each key takes at least its frame, its spline flags and its value.
+  if (static_cast<uint64_t>(n) * (6 + 4 * floats) > p.Left())
+    p.Fail("the key count " + std::to_string(n) + " does not fit the track");
+  track.keys.resize(n);
+  for (FileKey& k : track.keys) {
+    k.frame = static_cast<int32_t>(p.U32());
+    k.splineFlags = p.U16();
+    if (k.splineFlags & ~0x1F) p.Fail("a key has spline flags beyond the five parameters");
+    for (int b = 0; b < 5; ++b)
+      if (k.splineFlags & (1 << b)) k.params[b] = p.F32();
+    for (int i = 0; i < floats; ++i) k.value[i] = p.F32();
+  }
+}
+
+FileNode ReadNode(const uint8_t* data, const Chunk& node, std::vector<std::string>& notices) {
+  FileNode n;
+  n.chunkId = node.id;
+  n.offset = node.offset;
+  ForEachChild(node, data, [&](const Chunk& c) {
+    PayloadCursor p(data, c);
+    switch (c.id) {
+      case NODE_ID:
+        n.id = p.U16();
+        break;
+      case NODE_HEADER:
+        if (c.PayloadSize() == 0) break;  // the writer's mark of an owner it did not find
+        n.hasHeader = true;
+        n.headerName = p.Text();
+        n.flags = p.U16();
+        p.U16();
+        {
+          uint16_t parent = p.U16();
+          n.parent = parent == NO_PARENT ? -1 : parent;
+        }
+        break;
+      case INSTANCE_NAME:
+        n.hasInstance = true;
+        n.instanceName = p.Text();
+        break;
+      case NODE_PIVOT:
+        n.hasPivot = true;
+        n.pivot = p.Point();
+        break;
+      case NODE_BOUNDS:
+        n.hasBounds = true;
+        n.bounds.pmin = p.Point();
+        n.bounds.pmax = p.Point();
+        break;
+      case POSITION_TRACK:
+        ReadTrack(data, c, n.position);
+        break;
+      case ROTATION_TRACK:
+        ReadTrack(data, c, n.rotation);
+        break;
+      case SCALE_TRACK:
+        ReadTrack(data, c, n.scale);
+        break;
+      case FOV_TRACK:
+        ReadTrack(data, c, n.fov);
+        break;
+      case ROLL_TRACK:
+        ReadTrack(data, c, n.roll);
+        break;
+      case COLOR_TRACK:
+        ReadTrack(data, c, n.color);
+        break;
+      case HOTSPOT_TRACK:
+        ReadTrack(data, c, n.hotspot);
+        break;
+      case FALLOFF_TRACK:
+        ReadTrack(data, c, n.falloff);
+        break;
+      default:
+        notices.push_back(SkippedChunkNotice(c));
+    }
+    return true;
+  });
+  return n;
+}
+
+}  // namespace
+
+void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
+                          std::vector<std::string>& notices) {
+  content.hasKeyframer = true;
+  ForEachChild(keyframer, data, [&](const Chunk& c) {
+    PayloadCursor p(data, c);
+    switch (c.id) {
+      case KF_HEADER:
+        break;  // revision, scene name and the end frame, which the segment repeats
+      case KF_SEGMENT:
+        content.segmentStart = p.I32();
+        content.segmentEnd = p.I32();
+        break;
+      case KF_CURRENT_TIME:
+        content.hasCurrentTime = true;
+        content.currentTime = p.I32();
+        break;
+      case OBJECT_NODE:
+      case CAMERA_NODE:
+      case CAMERA_TARGET_NODE:
+      case POINT_LIGHT_NODE:
+      case LIGHT_TARGET_NODE:
+      case SPOT_LIGHT_NODE:
+        content.nodes.push_back(ReadNode(data, c, notices));
+        break;
+      default:
+        notices.push_back(SkippedChunkNotice(c));
+    }
+    return true;
+  });
+}
+
+}  // namespace tsm

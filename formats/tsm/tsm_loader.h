@@ -1,0 +1,28 @@
+// Reading an exported chunk file (.tsm) back into the in-memory scene: materials, meshes,
+// lights, cameras, shapes, the hierarchy and every track, so that exporting the scene
+// again gives the file back. docs/importers.md says what a read-back scene holds and
+// what the file cannot give back.
+#ifndef TSM_FORMATS_TSM_TSM_LOADER_H
+#define TSM_FORMATS_TSM_TSM_LOADER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "formats/scene_import.h"
+
+namespace tsm {
+
+// Loads the chunk file at path into scene, which must be empty. A file that cannot be
+// read or whose chunks are damaged fails with the chunk reader's message ("offset N:
+// ..."), prefixed with the path; chunks of unknown ids are skipped with a notice naming
+// the id and the offset.
+ImportResult LoadTsmScene(const std::string& path, MemScene& scene);
+
+// The same from the bytes data[0, size) of a file; label names it in messages.
+ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& label,
+                          MemScene& scene);
+
+}  // namespace tsm
+
+#endif  // TSM_FORMATS_TSM_TSM_LOADER_H

@@ -1,0 +1,178 @@
+// What the parts of the chunk-file loader share: a bounded reader of payload values, the
+// file's content as read (before it becomes a scene), and the small solvers that find the
+// scene values which the writers turn back into exactly the values of the file.
+#ifndef TSM_FORMATS_TSM_TSM_PARTS_H
+#define TSM_FORMATS_TSM_TSM_PARTS_H
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "formats/import_util.h"
+#include "reader/chunk_reader.h"
+#include "scene/mem_material.h"
+#include "scene/mem_objects.h"
+
+namespace tsm {
+
+// Reads little-endian values from one chunk's payload; a read beyond the payload ends the
+// load with a message naming the chunk's offset (the chunk check makes that rare).
+class PayloadCursor {
+ public:
+  PayloadCursor(const uint8_t* data, const Chunk& c)
+      : d_(data), pos_(c.payloadBegin), end_(c.payloadEnd), offset_(c.offset) {}
+
+  uint64_t Left() const { return end_ - pos_; }
+  uint8_t U8() { return Need(1), d_[pos_++]; }
+  uint16_t U16() {
+    Need(2);
+    uint16_t v = static_cast<uint16_t>(d_[pos_] | (d_[pos_ + 1] << 8));
+    pos_ += 2;
+    return v;
+  }
+  uint32_t U32() {
+    Need(4);
+    uint32_t v = uint32_t(d_[pos_]) | (uint32_t(d_[pos_ + 1]) << 8) |
+                 (uint32_t(d_[pos_ + 2]) << 16) | (uint32_t(d_[pos_ + 3]) << 24);
+    pos_ += 4;
+    return v;
+  }
+  int32_t I32() { return static_cast<int32_t>(U32()); }
+  float F32() {
+    uint32_t bits = U32();
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+  }
+  Point3 Point() {
+    float x = F32(), y = F32();
+    return Point3(x, y, F32());
+  }
+  std::string Text() {
+    Need(1);
+    const void* nul = std::memchr(d_ + pos_, 0, static_cast<size_t>(end_ - pos_));
+    if (nul == nullptr) Fail("a text runs to the end of its chunk without its closing zero");
+    size_t n = static_cast<const uint8_t*>(nul) - (d_ + pos_);
+    std::string s(reinterpret_cast<const char*>(d_ + pos_), n);
+    pos_ += n + 1;
+    return s;
+  }
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw ImportError("offset " + std::to_string(offset_) + ": " + what);
+  }
+
+ private:
+  void Need(uint64_t n) {
+    if (end_ - pos_ < n) Fail("the chunk's payload is shorter than its content");
+  }
+  const uint8_t* d_;
+  uint64_t pos_, end_, offset_;
+};
+
+// One key of a track as the file holds it.
+struct FileKey {
+  int32_t frame = 0;
+  uint16_t splineFlags = 0;
+  float params[5] = {0, 0, 0, 0, 0};  // tension, continuity, bias, ease to, ease from
+  float value[4] = {0, 0, 0, 0};      // 1, 3 or 4 floats by the track's kind
+};
+
+struct FileTrack {
+  bool present = false;
+  uint64_t offset = 0;
+  std::vector<FileKey> keys;
+  // One key at frame 0 without spline parameters: what a track without animation holds.
+  bool Single() const {
+    return present && keys.size() == 1 && keys[0].frame == 0 && keys[0].splineFlags == 0;
+  }
+};
+
+// A node chunk of the keyframer section.
+struct FileNode {
+  uint16_t chunkId = 0;  // OBJECT_NODE, CAMERA_NODE, ...
+  uint64_t offset = 0;
+  int id = -1;  // NODE_ID; -1: none
+  bool hasHeader = false;
+  std::string headerName;
+  uint16_t flags = 0x4000;
+  int parent = -1;  // parent's NODE_ID; -1: none
+  bool hasPivot = false;
+  Point3 pivot;
+  bool hasInstance = false;
+  std::string instanceName;
+  bool hasBounds = false;
+  Box3 bounds;
+  FileTrack position, rotation, scale, fov, roll, color, hotspot, falloff;
+};
+
+struct FaceGroup {
+  uint64_t offset = 0;
+  std::string material;
+  std::vector<uint16_t> faces;
+};
+
+// A named object of the editor section.
+struct FileObject {
+  uint16_t kind = 0;  // TRIANGLE_MESH, LIGHT, CAMERA, SHAPE_POINTS; 0: none
+  uint64_t offset = 0;
+  std::string name;
+  std::string properties;
+  int32_t lockGroup = -1, lockAxis = -1;
+  MemObject* object = nullptr;  // the scene object made for it
+  bool placed = false;          // a node holds it
+  // Meshes: vertices as written (world space), the mesh matrix, face-material groups.
+  std::vector<Point3> worldVertices;
+  bool hasMatrix = false;
+  Matrix3 matrix;
+  std::vector<std::array<float, 6>> uv;  // per face, corner 0 to 2, U before V; empty:
+                                         // every pair is zero
+  std::vector<FaceGroup> groups;
+  // Lights and cameras: world positions; spots and cameras have a target.
+  Point3 position, target;
+  bool spot = false;
+  float lens = 0.0f;
+  // Shapes: the parent's name and the knot points in world space.
+  std::string parentName;
+  std::vector<Point3> points;
+};
+
+// The file's content before it becomes a scene.
+struct FileContent {
+  std::vector<MemMaterial*> materials;  // in file order, owned by the scene
+  bool linearColors = false;            // a COLOR_BYTES_LINEAR chunk was seen
+  bool hasMasterScale = false;
+  float masterScale = 1.0f;
+  std::vector<FileObject> objects;
+  bool hasKeyframer = false;
+  int32_t segmentStart = 0, segmentEnd = 100;
+  bool hasCurrentTime = false;
+  int32_t currentTime = 0;  // ticks
+  std::vector<FileNode> nodes;
+};
+
+// Reads EDITOR_DATA into content (materials and named objects); the objects' scene
+// objects are made in scene.
+void ReadEditorSection(const uint8_t* data, const Chunk& editor, MemScene& scene,
+                       FileContent& content, std::vector<std::string>& notices);
+// Reads KEYFRAMER_DATA into content.
+void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
+                          std::vector<std::string>& notices);
+// Builds the nodes, the hierarchy and the controllers of scene from content.
+void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>& notices);
+
+// The notice for a chunk that the loader does not know and skips.
+std::string SkippedChunkNotice(const Chunk& c);
+
+// The float x whose sum x + addend, in single precision, is target (or the nearest try).
+float AddendPreimage(float target, float addend);
+// The float x whose product x * factor, in single precision, is target (or the nearest).
+float FactorPreimage(float target, float factor);
+// The point p whose product p * m (the writers' Point3 * Matrix3) is target, or the
+// nearest that was found; m's axes must not be flat (then target is answered).
+Point3 PointPreimage(const Point3& target, const Matrix3& m);
+
+}  // namespace tsm
+
+#endif  // TSM_FORMATS_TSM_TSM_PARTS_H

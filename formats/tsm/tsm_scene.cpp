@@ -1,0 +1,643 @@
+// The scene rebuilt from a chunk file's content: one node per keyframer node in the file's
+// order (which is the order the exporter visited them), the shapes and the objects
+// without a keyframer node placed among them by the editor section's order, every track
+// as a key-bearing controller with the file's keys, and the values of the editor section
+// solved back into object space so that the writers give the file's values again.
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "formats/tsm/tsm_loader.h"
+#include "formats/tsm/tsm_parts.h"
+#include "reader/chunk_dump.h"
+#include "scene/mem_controllers.h"
+#include "writer/chunk_ids.h"
+
+namespace tsm {
+
+namespace {
+
+constexpr float kDegreesPerRadian = 57.29578f;
+// The host's usual ticks per frame: the file holds frames and does not say.
+constexpr int kTicksPerFrame = 160;
+// Where the mesh writer moves a mesh whose node stands at the world's origin.
+const Point3 kOriginMark(0.001f, 0.001f, 0.001f);
+// The header name of every dummy's node.
+const char kDummyNodeName[] = "$$$DUMMY";
+
+// Tries x and its neighbours up to eight units in the last place each way until
+// made(candidate) == target; answers x when none gives it.
+template <class F>
+float Nudge(float x, float target, F made) {
+  if (made(x) == target) return x;
+  float lo = x, hi = x;
+  for (int i = 0; i < 8; ++i) {
+    lo = std::nextafter(lo, -std::numeric_limits<float>::infinity());
+    if (made(lo) == target) return lo;
+    hi = std::nextafter(hi, std::numeric_limits<float>::infinity());
+    if (made(hi) == target) return hi;
+  }
+  return x;
+}
+
+class SceneBuilder {
+ public:
+  SceneBuilder(FileContent& content, MemScene& scene, std::vector<std::string>& notices)
+      : c_(content), scene_(scene), notices_(notices) {}
+
+  void Build() {
+    Settings();
+    for (size_t i = 0; i < c_.materials.size(); ++i)
+      materialByName_.emplace(c_.materials[i]->name, c_.materials[i]);
+    for (const FileNode& n : c_.nodes) Node(n);
+    Flush(c_.objects.size());
+    for (const auto& p : pendingTargets_)
+      notices_.push_back("the target of \"" + p.first + "\" has no camera or light of that name");
+    for (FileObject& o : c_.objects)
+      if (o.kind == TRIANGLE_MESH && owner_.count(&o) != 0) MeshVertices(o);
+    UnusedMaterials();
+  }
+
+ private:
+  void Settings() {
+    scene_.ticksPerFrame = kTicksPerFrame;
+    scene_.currentTime = c_.currentTime;
+    scene_.animationRange =
+        Interval(Ticks(c_.segmentStart, 0), Ticks(c_.segmentEnd, kTicksPerFrame * 100));
+    if (scene_.animationRange.End() < scene_.animationRange.Start())
+      scene_.animationRange = Interval(scene_.animationRange.Start(), scene_.animationRange.Start());
+    scene_.masterUnitType = 0;
+    if (c_.hasMasterScale && c_.masterScale > 0.0f && std::isfinite(c_.masterScale))
+      scene_.masterUnitScale = c_.masterScale;
+    scene_.gammaEnabled = c_.linearColors;
+  }
+
+  // A frame in ticks; fallback when it lies beyond the times the host can count.
+  static TimeValue Ticks(int32_t frame, TimeValue fallback) {
+    int64_t t = int64_t(frame) * kTicksPerFrame;
+    if (t < std::numeric_limits<TimeValue>::min() || t > std::numeric_limits<TimeValue>::max())
+      return fallback;
+    return static_cast<TimeValue>(t);
+  }
+
+  // ---- objects without a node of their own, placed by the editor section's order ----
+
+  // Places every object before index end that no node holds yet.
+  void Flush(size_t end) {
+    for (; nextObject_ < end && nextObject_ < c_.objects.size(); ++nextObject_) {
+      FileObject& o = c_.objects[nextObject_];
+      if (o.placed) continue;
+      if (o.kind == 0) {
+        notices_.push_back("offset " + std::to_string(o.offset) + ": named object \"" + o.name +
+                           "\" holds no object and is skipped");
+        continue;
+      }
+      o.placed = true;
+      if (o.kind == SHAPE_POINTS) {
+        Shape(o);
+        continue;
+      }
+      MemNode* node = scene_.AddNode(o.name);
+      NodeOfObject(node, o);
+      if (o.kind == TRIANGLE_MESH) {
+        node->local = o.hasMatrix ? o.matrix : Matrix3();
+        owner_[&o] = node;
+        Material(node, o);
+      } else {
+        PlaceAt(node, o.position);
+        if ((o.kind == CAMERA || o.spot) && !(o.target == o.position)) {
+          MemNode* target = AddTarget(node, o);
+          PlaceAt(target, o.target);
+        }
+      }
+    }
+  }
+
+  void Shape(FileObject& o) {
+    MemNode* parent = scene_.FindNode(o.parentName);
+    MemNode* node = scene_.AddNode(o.name, parent);
+    NodeOfObject(node, o);
+    auto* shape = static_cast<MemShapeObject*>(o.object);
+    // One spline: the file holds the same number of knots for every spline, so a single
+    // spline gives the same points back.
+    MemSpline spline;
+    Matrix3 t = node->NodeTransform(scene_.currentTime);
+    for (const Point3& p : o.points) {
+      MemKnot k;
+      k.point = k.inVec = k.outVec = PointPreimage(p, t);
+      spline.knots.push_back(k);
+    }
+    if (!spline.knots.empty()) shape->splines.push_back(std::move(spline));
+  }
+
+  // ---- nodes of the keyframer section ----
+
+  // The first object of the kind named name: one that no node holds yet when fresh.
+  FileObject* FindObject(const std::string& name, uint16_t kind, bool fresh) {
+    FileObject* found = nullptr;
+    for (FileObject& o : c_.objects) {
+      if (o.kind != kind || o.name != name) continue;
+      if (fresh && !o.placed) return &o;
+      if (!fresh && o.placed) found = &o;
+    }
+    return found;
+  }
+
+  void Node(const FileNode& n) {
+    bool target = n.chunkId == CAMERA_TARGET_NODE || n.chunkId == LIGHT_TARGET_NODE;
+    if (!n.hasHeader && !target) {
+      notices_.push_back("offset " + std::to_string(n.offset) +
+                         ": node without a header skipped");
+      return;
+    }
+    MemNode* parent = nullptr;
+    if (n.parent >= 0) {
+      auto it = byId_.find(n.parent);
+      if (it != byId_.end()) parent = it->second;
+    }
+    MemNode* node = nullptr;
+    switch (n.chunkId) {
+      case OBJECT_NODE:
+        node = ObjectNode(n, parent);
+        break;
+      case CAMERA_NODE:
+      case POINT_LIGHT_NODE:
+      case SPOT_LIGHT_NODE:
+        node = OwnerNode(n, parent);
+        break;
+      default:
+        node = TargetNode(n, parent);
+    }
+    if (node == nullptr) return;
+    if (n.id >= 0) byId_[n.id] = node;
+    if (n.hasPivot) node->objectOffsetPos = Point3(-n.pivot.x, -n.pivot.y, -n.pivot.z);
+    Transform(n, node);
+    if (firstUser_ != nullptr) StaticWithOffset(n, node, *firstUser_);
+    firstUser_ = nullptr;
+    if (n.hasBounds) {
+      if (auto* dummy = dynamic_cast<MemDummyObject*>(node->object)) {
+        const Point3& o = node->objectOffsetPos;
+        dummy->box.pmin = Point3(AddendPreimage(n.bounds.pmin.x, o.x),
+                                 AddendPreimage(n.bounds.pmin.y, o.y),
+                                 AddendPreimage(n.bounds.pmin.z, o.z));
+        dummy->box.pmax = Point3(AddendPreimage(n.bounds.pmax.x, o.x),
+                                 AddendPreimage(n.bounds.pmax.y, o.y),
+                                 AddendPreimage(n.bounds.pmax.z, o.z));
+      }
+    }
+  }
+
+  MemNode* ObjectNode(const FileNode& n, MemNode* parent) {
+    std::string name = n.hasInstance ? n.instanceName : n.headerName;
+    if (n.headerName == kDummyNodeName) {
+      MemNode* node = scene_.AddNode(name, parent);
+      node->object = scene_.Own(std::make_unique<MemDummyObject>());
+      return node;
+    }
+    bool first = n.flags != 0 && (!n.hasInstance || n.instanceName == n.headerName);
+    FileObject* o = FindObject(n.headerName, TRIANGLE_MESH, first);
+    if (o == nullptr && first) o = FindObject(n.headerName, TRIANGLE_MESH, false);
+    if (o == nullptr) o = FindObject(n.headerName, TRIANGLE_MESH, true);
+    if (o == nullptr) {
+      notices_.push_back("offset " + std::to_string(n.offset) + ": node \"" + name +
+                         "\" names no mesh of the file and becomes a dummy");
+      MemNode* node = scene_.AddNode(name, parent);
+      node->object = scene_.Own(std::make_unique<MemDummyObject>());
+      return node;
+    }
+    if (!o->placed) {
+      Flush(static_cast<size_t>(o - c_.objects.data()));
+      o->placed = true;
+      MemNode* node = scene_.AddNode(name, parent);
+      NodeOfObject(node, *o);
+      owner_[o] = node;
+      firstUser_ = o;
+      Material(node, *o);
+      return node;
+    }
+    MemNode* node = scene_.AddNode(name, parent);
+    node->object = o->object;
+    auto it = owner_.find(o);
+    if (it != owner_.end()) node->material = it->second->material;
+    return node;
+  }
+
+  MemNode* OwnerNode(const FileNode& n, MemNode* parent) {
+    uint16_t kind = n.chunkId == CAMERA_NODE ? CAMERA : LIGHT;
+    FileObject* o = FindObject(n.headerName, kind, true);
+    if (o == nullptr) {
+      notices_.push_back("offset " + std::to_string(n.offset) + ": node \"" + n.headerName +
+                         "\" names no " + (kind == CAMERA ? "camera" : "light") +
+                         " of the file and is skipped");
+      return nullptr;
+    }
+    Flush(static_cast<size_t>(o - c_.objects.data()));
+    o->placed = true;
+    MemNode* node = scene_.AddNode(n.headerName, parent);
+    NodeOfObject(node, *o);
+    if (!n.position.present) PlaceAt(node, o->position);
+    if (kind == CAMERA) CameraValues(n, *o);
+    if (kind == LIGHT) LightValues(n, *static_cast<MemLightObject*>(o->object));
+    owners_[n.headerName] = {node, o};
+    auto pending = pendingTargets_.find(n.headerName);
+    if (pending != pendingTargets_.end()) {
+      MemScene::SetLookAt(node, pending->second);
+      pendingTargets_.erase(pending);
+    }
+    return node;
+  }
+
+  MemNode* TargetNode(const FileNode& n, MemNode* parent) {
+    bool camera = n.chunkId == CAMERA_TARGET_NODE;
+    if (!n.hasHeader) {
+      // The target of a camera or light that the export left out (its class is none the
+      // exporter knows): such an owner stands in for it, so the target keeps its place.
+      std::string name = "Target " + std::to_string(n.id);
+      MemNode* owner = scene_.AddNode("Owner of " + name);
+      owner->object = scene_.AddObject(camera ? kFamilyCamera : kFamilyLight, Class_ID(0, 0));
+      MemNode* target = scene_.AddNode(name, parent);
+      target->object = scene_.AddObject(kFamilyHelper, kTargetObjectClass);
+      MemScene::SetLookAt(owner, target);
+      notices_.push_back("offset " + std::to_string(n.offset) +
+                         ": the target's owner was not exported; it stands in as \"" +
+                         owner->name + "\"");
+      return target;
+    }
+    MemNode* target = scene_.AddNode(n.headerName + ".Target", parent);
+    target->object = scene_.AddObject(kFamilyHelper, kTargetObjectClass);
+    auto it = owners_.find(n.headerName);
+    const FileObject* o = nullptr;
+    if (it != owners_.end() && it->second.node->lookAt == nullptr) {
+      MemScene::SetLookAt(it->second.node, target);
+      o = it->second.object;
+    } else {
+      // The owner comes later in the file: it takes the target when it is made.
+      pendingTargets_[n.headerName] = target;
+      o = FindObject(n.headerName, camera ? CAMERA : LIGHT, true);
+    }
+    if (!n.position.present && o != nullptr) PlaceAt(target, o->target);
+    return target;
+  }
+
+  MemNode* AddTarget(MemNode* owner, const FileObject& o, MemNode* parent = nullptr) {
+    MemNode* target = scene_.AddNode(o.name + ".Target", parent);
+    target->object = scene_.AddObject(kFamilyHelper, kTargetObjectClass);
+    MemScene::SetLookAt(owner, target);
+    return target;
+  }
+
+  // The object, its property text and its transform locks for node, the object's first
+  // user. The file names the last unlocked pair of the lock search; the pairs after it are
+  // locked, those before it are taken for unlocked.
+  void NodeOfObject(MemNode* node, const FileObject& o) {
+    node->object = o.object;
+    node->propertyText = o.properties;
+    bool searched = node->parent != scene_.Root() && !o.name.empty() && o.name[0] != '$';
+    if (!searched) return;
+    int last = o.lockGroup >= 0 && o.lockGroup < 2 && o.lockAxis >= 0 && o.lockAxis < 3
+                   ? o.lockGroup * 3 + o.lockAxis
+                   : -1;
+    for (int pair = last + 1; pair < 6; ++pair) node->transformLocked[pair / 3][pair % 3] = true;
+  }
+
+  // Places a node without a position track at a world position.
+  void PlaceAt(MemNode* node, const Point3& world) {
+    Matrix3 parent = node->parent->NodeTransform(scene_.currentTime);
+    node->local = TransMatrix(PointPreimage(world, parent));
+  }
+
+  // ---- tracks ----
+
+  // A key-bearing controller of kind with the track's keys: the writer copies them back
+  // unchanged. factor: the writer's factor of a float track (1 for none).
+  MemController* Controller(const FileTrack& t, ControlKind kind, float factor) {
+    auto* c = scene_.Own(std::make_unique<MemController>(kind, true));
+    TimeValue previous = 0;
+    for (size_t i = 0; i < t.keys.size(); ++i) {
+      const FileKey& k = t.keys[i];
+      // Keys of one frame (the exporter truncates times to frames) stay apart by a tick.
+      int64_t time = int64_t(k.frame) * kTicksPerFrame;
+      if (i > 0 && time <= previous) time = int64_t(previous) + 1;
+      if (time < std::numeric_limits<TimeValue>::min() ||
+          time > std::numeric_limits<TimeValue>::max() || time / kTicksPerFrame != k.frame) {
+        notices_.push_back("offset " + std::to_string(t.offset) + ": key " + std::to_string(i) +
+                           " at frame " + std::to_string(k.frame) +
+                           " does not follow its track's order and is skipped");
+        continue;
+      }
+      MemKey key;
+      key.time = previous = static_cast<TimeValue>(time);
+      key.tens = k.params[0];
+      key.cont = k.params[1];
+      key.bias = k.params[2];
+      key.easeIn = k.params[3];
+      key.easeOut = k.params[4];
+      switch (kind) {
+        case ControlKind::FLOAT:
+          key.f = factor == 1.0f ? k.value[0] : FactorPreimage(k.value[0], factor);
+          break;
+        case ControlKind::ROTATION:
+          key.aa = AngAxis(Point3(k.value[1], k.value[2], k.value[3]), k.value[0]);
+          break;
+        default:
+          key.p = Point3(k.value[0], k.value[1], k.value[2]);
+      }
+      c->keys.push_back(key);
+    }
+    // Without keys the controller answers its constant: the first key's value.
+    if (!c->keys.empty()) {
+      const MemKey& k = c->keys[0];
+      c->constF = k.f;
+      c->constP = k.p;
+      c->constQ = QuatFromAngAxis(k.aa.angle, k.aa.axis);
+      if (kind == ControlKind::SCALE) c->constS = k.p;
+    }
+    return c;
+  }
+
+  void Transform(const FileNode& n, MemNode* node) {
+    if (!n.position.present && !n.rotation.present && !n.scale.present && !n.roll.present)
+      return;
+    auto* tc = scene_.Own(std::make_unique<MemTransformController>());
+    if (n.position.present) tc->position = Controller(n.position, ControlKind::POSITION, 1.0f);
+    if (n.rotation.present) tc->rotation = Controller(n.rotation, ControlKind::ROTATION, 1.0f);
+    if (n.scale.present) tc->scale = Controller(n.scale, ControlKind::SCALE, 1.0f);
+    if (n.roll.present)
+      tc->roll = Controller(n.roll, ControlKind::FLOAT, -kDegreesPerRadian);
+    node->transform = tc;
+  }
+
+  // A mesh node without animation whose tracks hold its object offset as well: the writer
+  // puts a node without transform controllers into the file as its object's placement
+  // (the offset times the node's transform), while the mesh matrix holds the node's own
+  // transform. Such a node comes back without controllers: its transform solved from the
+  // mesh matrix, its object offset from the tracks (position from the pivot; a rotation or
+  // scale that differs from none by less than a millionth is taken for none).
+  void StaticWithOffset(const FileNode& n, MemNode* node, const FileObject& o) {
+    if (!o.hasMatrix || !n.position.Single() || !n.rotation.Single() || !n.scale.Single()) return;
+    const float* pv = n.position.keys[0].value;
+    const float* rv = n.rotation.keys[0].value;
+    const float* sv = n.scale.keys[0].value;
+    Matrix3 placement = ScaleMatrix(Point3(sv[0], sv[1], sv[2])) *
+                        QuatToMatrix(Normalize(QuatFromAngAxis(rv[0], Point3(rv[1], rv[2], rv[3])))) *
+                        TransMatrix(Point3(pv[0], pv[1], pv[2]));
+    Matrix3 parent = node->parent->NodeTransform(scene_.currentTime);
+    Matrix3 world = placement * parent;
+    Point3 at = world.GetRow(3);
+    if (at.x == 0.0f && at.y == 0.0f && at.z == 0.0f) world.SetTrans(kOriginMark);
+    bool same = true;
+    for (int r = 0; r < 4 && same; ++r)
+      for (int k = 0; k < 3 && same; ++k) {
+        float a = world.GetRow(r)[k], b = o.matrix.GetRow(r)[k];
+        same = std::fabs(a - b) <= 1e-4f * std::max(1.0f, std::fabs(b));
+      }
+    if (same) return;
+    Matrix3 linear = parent;
+    linear.SetTrans(Point3());
+    Matrix3 local;
+    for (int r = 0; r < 3; ++r) local.SetRow(r, PointPreimage(o.matrix.GetRow(r), linear));
+    local.SetTrans(PointPreimage(o.matrix.GetRow(3), parent));
+    Point3 t, scale;
+    Quat rot;
+    DecomposeMatrix(placement * Inverse(local), t, rot, scale);
+    if (std::fabs(rot.x) < 1e-6f && std::fabs(rot.y) < 1e-6f && std::fabs(rot.z) < 1e-6f)
+      rot = Quat();
+    for (int k = 0; k < 3; ++k)
+      if (std::fabs(scale[k] - 1.0f) < 1e-6f) scale[k] = 1.0f;
+    node->transform = nullptr;
+    node->local = local;
+    node->objectOffsetRot = Normalize(rot);
+    node->objectOffsetScale = scale;
+    if (!n.hasPivot) node->objectOffsetPos = PointPreimage(Point3(pv[0], pv[1], pv[2]), local);
+  }
+
+  void CameraValues(const FileNode& n, const FileObject& o) {
+    auto* cam = static_cast<MemCameraObject*>(o.object);
+    if (n.fov.Single()) {
+      cam->fov = FactorPreimage(n.fov.keys[0].value[0], kDegreesPerRadian);
+    } else if (n.fov.present) {
+      cam->fovController = Controller(n.fov, ControlKind::FLOAT, kDegreesPerRadian);
+    }
+  }
+
+  void LightValues(const FileNode& n, MemLightObject& l) {
+    if (n.color.Single()) {
+      const float* v = n.color.keys[0].value;
+      l.color = Point3(v[0], v[1], v[2]);
+    } else if (n.color.present) {
+      l.colorController = Controller(n.color, ControlKind::POINT3, 1.0f);
+    }
+    if (n.hotspot.Single())
+      l.hotspot = n.hotspot.keys[0].value[0];
+    else if (n.hotspot.present)
+      l.hotspotController = Controller(n.hotspot, ControlKind::FLOAT, 1.0f);
+    if (n.falloff.Single())
+      l.falloff = n.falloff.keys[0].value[0];
+    else if (n.falloff.present)
+      l.falloffController = Controller(n.falloff, ControlKind::FLOAT, 1.0f);
+  }
+
+  // ---- meshes ----
+
+  // The face-material groups as the node's material: one plain material when one group
+  // holds every face in order, else a multi/sub material whose slots follow the groups'
+  // order (a face in no group gets an empty slot).
+  void Material(MemNode* node, const FileObject& o) {
+    auto* mesh = static_cast<MemMeshObject*>(o.object);
+    std::vector<MemMaterial*> slots;
+    for (const FaceGroup& g : o.groups) {
+      auto it = materialByName_.find(g.material);
+      if (it == materialByName_.end())
+        notices_.push_back("offset " + std::to_string(g.offset) + ": face group names material \"" +
+                           g.material + "\", which the file does not hold");
+      slots.push_back(it == materialByName_.end() ? nullptr : it->second);
+    }
+    if (slots.empty()) return;
+    bool whole = slots.size() == 1 && slots[0] != nullptr &&
+                 o.groups[0].faces.size() == mesh->faces.size();
+    for (size_t f = 0; whole && f < o.groups[0].faces.size(); ++f)
+      whole = o.groups[0].faces[f] == f;
+    if (whole) {
+      node->material = slots[0];
+      used_.insert(slots[0]);
+      return;
+    }
+    auto* multi = scene_.Own(std::make_unique<MemMaterial>());
+    multi->classId = kMultiMaterialClass;
+    multi->name = o.name + " faces";
+    std::vector<bool> given(mesh->faces.size(), false);
+    for (size_t s = 0; s < o.groups.size(); ++s)
+      for (uint16_t f : o.groups[s].faces)
+        if (!given[f]) {
+          given[f] = true;
+          mesh->faces[f].materialId = static_cast<int>(s);
+        }
+    bool rest = false;
+    for (size_t f = 0; f < given.size(); ++f)
+      if (!given[f]) {
+        rest = true;
+        mesh->faces[f].materialId = static_cast<int>(slots.size());
+      }
+    for (MemMaterial* m : slots) {
+      multi->subMaterials.push_back(m);
+      used_.insert(m);
+    }
+    if (rest) multi->subMaterials.push_back(nullptr);
+    node->material = multi;
+  }
+
+  // The object-space vertices that the mesh's first user turns into the file's vertices.
+  void MeshVertices(FileObject& o) {
+    MemNode* node = owner_[&o];
+    auto* mesh = static_cast<MemMeshObject*>(o.object);
+    Matrix3 g = node->NodeTransform(scene_.currentTime);
+    Point3 t = g.GetRow(3);
+    if (t.x == 0.0f && t.y == 0.0f && t.z == 0.0f) g.SetTrans(kOriginMark);
+    mesh->vertices.resize(o.worldVertices.size());
+    for (size_t i = 0; i < o.worldVertices.size(); ++i)
+      mesh->vertices[i] = PointPreimage(o.worldVertices[i], g);
+    std::vector<Point3>().swap(o.worldVertices);  // no longer needed
+    mesh->MeshChanged();
+  }
+
+  void UnusedMaterials() {
+    for (MemMaterial* m : c_.materials)
+      if (used_.count(m) == 0)
+        notices_.push_back("material \"" + m->name +
+                           "\" is used by no face of the file; the scene holds it on no node");
+  }
+
+  struct Owner {
+    MemNode* node;
+    FileObject* object;
+  };
+
+  FileContent& c_;
+  MemScene& scene_;
+  std::vector<std::string>& notices_;
+  std::unordered_map<std::string, MemMaterial*> materialByName_;
+  std::unordered_map<int, MemNode*> byId_;
+  std::unordered_map<std::string, Owner> owners_;
+  std::unordered_map<std::string, MemNode*> pendingTargets_;
+  std::unordered_map<const FileObject*, MemNode*> owner_;
+  std::unordered_set<const MemMaterial*> used_;
+  size_t nextObject_ = 0;
+  const FileObject* firstUser_ = nullptr;  // the mesh whose first user was just made
+};
+
+}  // namespace
+
+float AddendPreimage(float target, float addend) {
+  float x = static_cast<float>(static_cast<double>(target) - static_cast<double>(addend));
+  return Nudge(x, target, [addend](float c) { return c + addend; });
+}
+
+float FactorPreimage(float target, float factor) {
+  float x = static_cast<float>(static_cast<double>(target) / static_cast<double>(factor));
+  return Nudge(x, target, [factor](float c) { return c * factor; });
+}
+
+Point3 PointPreimage(const Point3& target, const Matrix3& m) {
+  double a[3][3];
+  for (int r = 0; r < 3; ++r) {
+    Point3 row = m.GetRow(r);
+    a[r][0] = row.x;
+    a[r][1] = row.y;
+    a[r][2] = row.z;
+  }
+  // p * A = v - t, solved with the inverse of A by its cofactors.
+  double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+               a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+  if (!(std::fabs(det) > 1e-30) || !std::isfinite(det)) return target;
+  double inv[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+      inv[j][i] = (a[i1][j1] * a[i2][j2] - a[i1][j2] * a[i2][j1]) / det;
+    }
+  Point3 t = m.GetRow(3);
+  auto solve = [&inv](double x, double y, double z, int j) {
+    return x * inv[0][j] + y * inv[1][j] + z * inv[2][j];
+  };
+  double v[3] = {double(target.x) - t.x, double(target.y) - t.y, double(target.z) - t.z};
+  Point3 guess(static_cast<float>(solve(v[0], v[1], v[2], 0)),
+               static_cast<float>(solve(v[0], v[1], v[2], 1)),
+               static_cast<float>(solve(v[0], v[1], v[2], 2)));
+  auto hits = [&](const Point3& q) {
+    Point3 r = q * m;
+    return r.x == target.x && r.y == target.y && r.z == target.z;
+  };
+  // The float product misses the exact solution by its rounding: correct the guess by the
+  // solution of what is still missing, a few times.
+  for (int round = 0; round < 4; ++round) {
+    if (hits(guess)) return guess;
+    Point3 r = guess * m;
+    double d[3] = {double(target.x) - r.x, double(target.y) - r.y, double(target.z) - r.z};
+    Point3 next(static_cast<float>(guess.x + solve(d[0], d[1], d[2], 0)),
+                static_cast<float>(guess.y + solve(d[0], d[1], d[2], 1)),
+                static_cast<float>(guess.z + solve(d[0], d[1], d[2], 2)));
+    if (next == guess) break;
+    guess = next;
+  }
+  // Then the neighbours, up to two units in the last place each way.
+  float c[3][5];
+  for (int j = 0; j < 3; ++j) {
+    c[j][2] = guess[j];
+    c[j][1] = std::nextafter(guess[j], -std::numeric_limits<float>::infinity());
+    c[j][0] = std::nextafter(c[j][1], -std::numeric_limits<float>::infinity());
+    c[j][3] = std::nextafter(guess[j], std::numeric_limits<float>::infinity());
+    c[j][4] = std::nextafter(c[j][3], std::numeric_limits<float>::infinity());
+  }
+  for (int x = 0; x < 5; ++x)
+    for (int y = 0; y < 5; ++y)
+      for (int z = 0; z < 5; ++z) {
+        Point3 q(c[0][x], c[1][y], c[2][z]);
+        if (hits(q)) return q;
+      }
+  return guess;
+}
+
+void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>& notices) {
+  SceneBuilder(content, scene, notices).Build();
+}
+
+ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& label,
+                          MemScene& scene) {
+  return RunImport(label, scene, [&](std::vector<std::string>& notices) {
+    FileCheck check = CheckChunkFile(data, size);
+    if (!check.ok) throw ImportError(check.error);
+    FileContent content;
+    ForEachChild(check.tree.top, data, [&](const Chunk& c) {
+      if (c.id == EDITOR_DATA)
+        ReadEditorSection(data, c, scene, content, notices);
+      else if (c.id == KEYFRAMER_DATA)
+        ReadKeyframerSection(data, c, content, notices);
+      else if (c.id != FILE_VERSION)
+        notices.push_back(SkippedChunkNotice(c));
+      return true;
+    });
+    BuildScene(content, scene, notices);
+    for (std::string& n : notices) n = label + ": " + n;
+  });
+}
+
+ImportResult LoadTsmScene(const std::string& path, MemScene& scene) {
+  std::vector<uint8_t> bytes;
+  std::string why;
+  ImportResult r;
+  try {
+    if (!ReadFileBytes(path.c_str(), &bytes, &why)) {
+      r.error = path + ": " + why;
+      return r;
+    }
+  } catch (const std::bad_alloc&) {
+    r.error = path + ": out of memory while reading the file";
+    return r;
+  }
+  return ReadTsmScene(bytes.data(), bytes.size(), path, scene);
+}
+
+}  // namespace tsm
