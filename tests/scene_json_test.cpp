@@ -819,6 +819,25 @@ TEST(SceneJson, EveryErrorNamesTheFileThePathAndTheLine) {
   }
 }
 
+// A cycle of 50,000 links is named by its first few and its length, not link by link.
+TEST(SceneJson, LongCycleNamesItsFirstLinksAndLength) {
+  const int n = 50000;
+  std::string materials = R"("materials": [)", nodes = R"("nodes": [)";
+  for (int i = 0; i < n; ++i) {
+    std::string sep = i ? "," : "";
+    std::string next = std::to_string((i + 1) % n);
+    materials += sep + R"({"type": "multi", "name": "M)" + std::to_string(i) +
+                 R"(", "subMaterials": ["M)" + next + R"("]})";
+    nodes += sep + R"({"name": "N)" + std::to_string(i) + R"(", "parent": "N)" + next + R"("})";
+  }
+  for (const std::string& members : {materials + "]", nodes + "]"}) {
+    std::string e = ErrorOf(members);
+    EXPECT_LT(e.size(), 300u) << e.substr(0, 300);
+    EXPECT_NE(e.find("-> ... -> "), std::string::npos) << e;
+    EXPECT_NE(e.find("(50000 in the cycle)"), std::string::npos) << e;
+  }
+}
+
 TEST(SceneJson, HeaderErrors) {
   EXPECT_EQ(ErrorOfText(R"({"version": 1})").rfind("t.json: /format: missing", 0), 0u);
   EXPECT_NE(ErrorOfText(R"({"format": "other", "version": 1})")

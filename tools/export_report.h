@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "io/message_text.h"
 #include "reader/file_summary.h"
 #include "run/progress.h"
 #include "scene/mem_objects.h"
@@ -113,9 +114,9 @@ inline void PrintExportSummary(const std::string& path) {
     return;
   FileSummary summary = SummarizeFile(path.c_str());
   if (summary.ok) {
-    std::printf("wrote %s: %s\n", path.c_str(), FormatFileSummary(summary).c_str());
+    PrintMessage(stdout, "wrote %s: %s\n", path.c_str(), FormatFileSummary(summary).c_str());
   } else {
-    std::fprintf(stderr, "tsmexport: %s was written but does not read back: %s\n", path.c_str(),
+    PrintMessage(stderr, "tsmexport: %s was written but does not read back: %s\n", path.c_str(),
                  summary.error.c_str());
   }
 }

@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "io/message_text.h"
 #include "reader/chunk_dump.h"
 #include "reader/chunk_reader.h"
+#include "tools/tool_main.h"
 
 namespace {
 
@@ -42,7 +44,7 @@ void PrintUsage(std::FILE* to) {
 }
 
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "tsmdump: %s\n", what.c_str());
+  tsm::PrintMessage(stderr, "tsmdump: %s\n", what.c_str());
   PrintUsage(stderr);
   return kExitUsage;
 }
@@ -87,7 +89,7 @@ int Run(int argc, char** argv) {
   std::vector<uint8_t> bytes;
   std::string readError;
   if (!tsm::ReadFileBytes(path, &bytes, &readError)) {
-    std::fprintf(stderr, "tsmdump: %s: cannot read: %s\n", path, readError.c_str());
+    tsm::PrintMessage(stderr, "tsmdump: %s: cannot read: %s\n", path, readError.c_str());
     return kExitUsage;
   }
 
@@ -107,7 +109,7 @@ int Run(int argc, char** argv) {
   }
   if (!check.ok) {
     std::fflush(stdout);
-    std::fprintf(stderr, "tsmdump: %s: %s\n", path, check.error.c_str());
+    tsm::PrintMessage(stderr, "tsmdump: %s: %s\n", path, check.error.c_str());
     return kExitInvalid;
   }
   if (mode == Mode::kCheck) std::printf("ok\n");
@@ -117,19 +119,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int status;
-  try {
-    status = Run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "tsmdump: out of memory\n");
-    return kExitUsage;
-  }
-  // What was printed may still sit in stdout's buffer: a tree or an "ok" that never
-  // reached its reader is a failure, not a success.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "tsmdump: cannot write the output: %s\n", std::strerror(errno));
-    return kExitUsage;
-  }
-  return status;
+  return tsm::RunTool("tsmdump", Run, argc, argv, kExitUsage);
 }

@@ -10,12 +10,14 @@
 #include "formats/gltf/gltf_writer.h"
 #include "formats/json/scene_json_writer.h"
 #include "formats/scene_import.h"
+#include "io/message_text.h"
 #include "io/output_file.h"
 #include "plugin/messages.h"
 #include "plugin/plugin.h"
 #include "run/export_run.h"
 #include "run/output_paths.h"
 #include "tools/export_report.h"
+#include "tools/tool_main.h"
 
 namespace {
 
@@ -58,12 +60,12 @@ const char kUsage[] =
     "scene errors (also a scene above 4 GiB), or out of memory.\n";
 
 int Usage(const char* problem) {
-  std::fprintf(stderr, "tsmexport: %s\n%s", problem, kUsage);
+  tsm::PrintMessage(stderr, "tsmexport: %s\n%s", problem, kUsage);
   return 2;
 }
 
 void PrintInPlaceNotice(const char* path) {
-  std::fprintf(stderr, "tsmexport: %s\n", tsm::InPlaceNoticeText(path).c_str());
+  tsm::PrintMessage(stderr, "tsmexport: %s\n", tsm::InPlaceNoticeText(path).c_str());
 }
 
 // Prepares the process for writing the output; after the run, adds the path and the
@@ -74,7 +76,7 @@ void PrepareOutput() {
 }
 void ReportOutputFailure(const std::string& outPath) {
   std::string line = tsm::DescribeOutputFailure(outPath);
-  if (!line.empty()) std::fprintf(stderr, "tsmexport: %s\n", line.c_str());
+  if (!line.empty()) tsm::PrintMessage(stderr, "tsmexport: %s\n", line.c_str());
 }
 
 // The options of the importers and of --to-json.
@@ -130,8 +132,8 @@ int ParseImportOption(int argc, char** argv, int& i, ImportArgs& args, std::stri
 bool LoadScene(const std::string& path, const tsm::ImportOptions& options, tsm::MemScene& scene) {
   tsm::ImportResult loaded = tsm::LoadSceneFile(path, options, scene);
   for (const std::string& n : loaded.notices)
-    std::fprintf(stderr, "tsmexport: notice: %s\n", n.c_str());
-  if (!loaded.ok) std::fprintf(stderr, "tsmexport: %s\n", loaded.error.c_str());
+    tsm::PrintMessage(stderr, "tsmexport: notice: %s\n", n.c_str());
+  if (!loaded.ok) tsm::PrintMessage(stderr, "tsmexport: %s\n", loaded.error.c_str());
   return loaded.ok;
 }
 
@@ -139,7 +141,7 @@ bool LoadScene(const std::string& path, const tsm::ImportOptions& options, tsm::
 int WriteSceneJson(const tsm::MemScene& scene, const std::string& jsonPath) {
   tsm::WriteResult written = tsm::WriteJsonScene(scene, jsonPath);
   if (!written.ok) {
-    std::fprintf(stderr, "tsmexport: %s\n", written.error.c_str());
+    tsm::PrintMessage(stderr, "tsmexport: %s\n", written.error.c_str());
     return 1;
   }
   return 0;
@@ -154,31 +156,24 @@ int WriteSceneGltf(tsm::MemScene& scene, const std::string& scenePath, const std
   options.fps = importOptions.fps;
   if (tsm::DescriptorNamedBy(outPath) < 0) options.imagePrefix = tsm::ImagePrefixFor(scenePath, outPath);
   std::string bytes;
-  tsm::GltfWriteResult written;
-  try {
-    written = tsm::WriteGltf(scene, scene, options, bytes);
-  } catch (const std::bad_alloc&) {
-    written.error = "out of memory";
-  }
+  tsm::GltfWriteResult written = tsm::WriteGltf(scene, scene, options, bytes);
   if (!quiet)
     for (const std::string& n : written.notices)
-      std::fprintf(stderr, "tsmexport: notice: %s: %s\n", outPath.c_str(), n.c_str());
+      tsm::PrintMessage(stderr, "tsmexport: notice: %s: %s\n", outPath.c_str(), n.c_str());
   if (!written.ok) {
-    std::fprintf(stderr, "tsmexport: %s: %s; nothing was written\n", outPath.c_str(),
-                 written.error.c_str());
+    tsm::PrintMessage(stderr, "tsmexport: %s: %s; nothing was written\n", outPath.c_str(),
+                      written.error.c_str());
     return 1;
   }
   // All the bytes or, on failure, nothing: a file that was there stays as it was.
   tsm::OutputResult out = tsm::WriteOutputFile(outPath, [&](auto& stream, std::string*) {
     return stream.Write(bytes.data(), bytes.size()) == bytes.size();
   });
-  if (!out.ok) std::fprintf(stderr, "tsmexport: %s\n", out.message.c_str());
+  if (!out.ok) tsm::PrintMessage(stderr, "tsmexport: %s\n", out.message.c_str());
   return out.ok ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   std::string scenePath, outPath;
   bool quiet = false;
   ImportArgs importArgs;
@@ -226,10 +221,10 @@ int main(int argc, char** argv) {
   tsm::NoteInputFile(scenePath);
   const std::string& target = exporting ? outPath : importArgs.toJson;
   if (tsm::IsInputFile(target)) {
-    std::fprintf(stderr,
-                 "tsmexport: %s: the output would overwrite the scene file; name "
-                 "another with %s\n",
-                 target.c_str(), exporting ? "-o" : "--to-json");
+    tsm::PrintMessage(stderr,
+                      "tsmexport: %s: the output would overwrite the scene file; name "
+                      "another with %s\n",
+                      target.c_str(), exporting ? "-o" : "--to-json");
     return 2;
   }
 
@@ -266,11 +261,17 @@ int main(int argc, char** argv) {
     tsm::ExportToFile(outPath.c_str(), &ei, &scene, quiet ? 1 : 0, 0);
     ReportOutputFailure(outPath);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "tsmexport: out of memory; %s was not written\n", outPath.c_str());
+    tsm::PrintMessage(stderr, "tsmexport: out of memory; %s was not written\n", outPath.c_str());
     return 2;
   }
   progress.Remove();
   if (tsm::LastRunOutcome() != tsm::RunOutcome::WRITTEN) return 1;
   if (!quiet) tsm::PrintExportSummary(outPath);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return tsm::RunTool("tsmexport", Run, argc, argv, 1);
 }

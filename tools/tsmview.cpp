@@ -4,7 +4,8 @@
 //
 // Exit status: 0 the picture was written (also for a file with nothing to draw); 1 the
 // file could not be read or is damaged, the camera is not in it, or the picture could
-// not be written; 2 usage error (also a picture that would overwrite the file it shows).
+// not be written; 2 usage error (also a picture that would overwrite the file it shows)
+// or out of memory.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "io/message_text.h"
 #include "io/output_file.h"
 #include "reader/chunk_reader.h"
+#include "tools/tool_main.h"
 #include "view/png_write.h"
 #include "view/render.h"
 #include "view/scene_view.h"
@@ -38,10 +41,10 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 the picture was written; 1 the file could not be read or is\n"
     "damaged, the camera is not in it, or the picture could not be written; 2 usage\n"
-    "error (also a picture that would overwrite FILE.tsm).\n";
+    "error (also a picture that would overwrite FILE.tsm), or out of memory.\n";
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "tsmview: %s\n%s", problem.c_str(), kUsage);
+  tsm::PrintMessage(stderr, "tsmview: %s\n%s", problem.c_str(), kUsage);
   return 2;
 }
 
@@ -69,9 +72,7 @@ bool ParseSize(const std::string& text, int* w, int* h) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   std::string input, output;
   tsm::RenderOptions options;
   bool frameGiven = false;
@@ -117,8 +118,9 @@ int main(int argc, char** argv) {
   tsm::NoteInputFile(input);
   output = output == "-" ? "/dev/stdout" : output;
   if (tsm::IsInputFile(output)) {
-    std::fprintf(stderr, "tsmview: %s: the picture would overwrite the file it shows; name another\n",
-                 output.c_str());
+    tsm::PrintMessage(stderr,
+                      "tsmview: %s: the picture would overwrite the file it shows; name another\n",
+                      output.c_str());
     return 2;
   }
   tsm::PrepareProcessForOutput();
@@ -126,16 +128,16 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> bytes;
   std::string error;
   if (!tsm::ReadFileBytes(input.c_str(), &bytes, &error)) {
-    std::fprintf(stderr, "tsmview: %s: cannot read: %s\n", input.c_str(), error.c_str());
+    tsm::PrintMessage(stderr, "tsmview: %s: cannot read: %s\n", input.c_str(), error.c_str());
     return 1;
   }
   tsm::ViewScene scene;
   std::vector<std::string> notices;
   bool read = tsm::ReadViewScene(&bytes, &scene, &error, &notices);
   for (const std::string& n : notices)
-    std::fprintf(stderr, "tsmview: notice: %s: %s\n", input.c_str(), n.c_str());
+    tsm::PrintMessage(stderr, "tsmview: notice: %s: %s\n", input.c_str(), n.c_str());
   if (!read) {
-    std::fprintf(stderr, "tsmview: %s: %s\n", input.c_str(), error.c_str());
+    tsm::PrintMessage(stderr, "tsmview: %s: %s\n", input.c_str(), error.c_str());
     return 1;
   }
   if (frameGiven) tsm::ApplyPositionTracks(&scene, static_cast<int32_t>(frame));
@@ -143,18 +145,24 @@ int main(int argc, char** argv) {
   tsm::Image image;
   tsm::RenderResult drawn = tsm::RenderPreview(scene, options, &image);
   if (!drawn.ok) {
-    std::fprintf(stderr, "tsmview: %s: %s\n", input.c_str(), drawn.error.c_str());
+    tsm::PrintMessage(stderr, "tsmview: %s: %s\n", input.c_str(), drawn.error.c_str());
     return 1;
   }
   if (!tsm::WritePng(output.c_str(), image, &error)) {
-    std::fprintf(stderr, "tsmview: cannot write the picture: %s\n", error.c_str());
+    tsm::PrintMessage(stderr, "tsmview: cannot write the picture: %s\n", error.c_str());
     return 1;
   }
   if (drawn.empty) {
-    std::fprintf(stderr,
-                 "tsmview: %s holds nothing to draw (no meshes, lights, cameras or shapes); "
-                 "%s shows the background only\n",
-                 input.c_str(), output.c_str());
+    tsm::PrintMessage(stderr,
+                      "tsmview: %s holds nothing to draw (no meshes, lights, cameras or shapes); "
+                      "%s shows the background only\n",
+                      input.c_str(), output.c_str());
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return tsm::RunTool("tsmview", Run, argc, argv, 1);
 }

@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <new>
 
 #include "io/output_file.h"
 
@@ -69,6 +70,8 @@ bool WritePng(const char* path, const Image& image, std::string* error) {
   OutputResult written = WriteOutputFile(path, [&image](OutStream& out, std::string* why) {
     std::string pngError;
     if (WriteRows(out, image, &pngError)) return true;
+    // libpng meets a shortage of memory as any other error; it is the tool's to report.
+    if (pngError.find("emory") != std::string::npos) throw std::bad_alloc();
     if (pngError != kStreamFailed)
       *why = pngError.empty() ? "the picture could not be made" : pngError;
     return false;

@@ -183,7 +183,7 @@ class Parser {
         }
         Frame& top = frames_.back();
         if (top.object) {
-          top.value.get_ref<Json::object_t&>().emplace_back(std::move(top.key), std::move(scalar));
+          AddMember(top.value.get_ref<Json::object_t&>(), std::move(top.key), std::move(scalar));
         } else {
           top.value.get_ref<Json::array_t&>().push_back(std::move(scalar));
         }
@@ -201,6 +201,19 @@ class Parser {
         frames_.pop_back();
       }
     }
+  }
+
+  // Adds a member to an object being read. The members are moved into a larger vector
+  // here: the vector's own growth copies them whole (their names are const), which for a
+  // large object costs its memory twice over and, when that runs out, a copy to undo.
+  static void AddMember(Json::object_t& members, std::string&& key, Json&& value) {
+    if (members.size() == members.capacity()) {
+      Json::object_t grown;
+      grown.reserve(members.empty() ? 4 : members.size() * 2);
+      for (auto& m : members) grown.emplace_back(m.first, std::move(m.second));
+      members.swap(grown);
+    }
+    members.emplace_back(std::move(key), std::move(value));
   }
 
   // Reads the array at *i as bulk data when it is the value of a member with a fast path

@@ -81,42 +81,6 @@ std::string ChildPath(const std::string& path, size_t index) {
   return path + "/" + std::to_string(index);
 }
 
-namespace {
-
-// Appends the escape of the control character at text[i] (one byte, or two for a C1
-// character in UTF-8) and answers how many bytes it took; 0 when text[i] is none.
-size_t AppendControlEscape(const std::string& text, size_t i, std::string* out) {
-  unsigned char c = static_cast<unsigned char>(text[i]);
-  char buf[8];
-  if (c < 0x20 || c == 0x7F) {
-    std::snprintf(buf, sizeof buf, "\\x%02X", c);
-    *out += buf;
-    return 1;
-  }
-  if (c == 0xC2 && i + 1 < text.size()) {
-    unsigned char d = static_cast<unsigned char>(text[i + 1]);
-    if (d >= 0x80 && d <= 0x9F) {
-      std::snprintf(buf, sizeof buf, "\\u%04X", d);
-      *out += buf;
-      return 2;
-    }
-  }
-  return 0;
-}
-
-}  // namespace
-
-std::string EscapeControls(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    size_t used = AppendControlEscape(text, i, &out);
-    if (used == 0) out.push_back(text[i++]);
-    i += used;
-  }
-  return out;
-}
-
 std::string Quote(const std::string& text) {
   std::string out = "\"";
   size_t n = std::min<size_t>(text.size(), 60);
@@ -126,15 +90,22 @@ std::string Quote(const std::string& text) {
       out.push_back('\\');
       out.push_back(static_cast<char>(c));
       ++i;
-    } else if (size_t used = AppendControlEscape(text, i, &out)) {
-      i += used;
     } else {
-      out.push_back(static_cast<char>(c));
-      ++i;
+      i += AppendMessageCharacter(text, i, &out);
     }
   }
   if (text.size() > n) out += "...";
   return out + "\"";
+}
+
+std::string CycleText(const std::vector<std::string>& names) {
+  constexpr size_t kShown = 4;
+  std::string text;
+  for (size_t i = 0; i < names.size() && i < kShown; ++i) text += Quote(names[i]) + " -> ";
+  if (names.size() > kShown) text += "... -> ";
+  if (!names.empty()) text += Quote(names[0]);
+  if (names.size() > kShown) text += " (" + std::to_string(names.size()) + " in the cycle)";
+  return text;
 }
 
 std::string KindOf(const Json& value) {

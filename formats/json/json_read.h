@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/geometry.h"
+#include "io/message_text.h"  // EscapeControls for the loaders' messages
 
 namespace tsm {
 
@@ -41,12 +42,13 @@ std::string ChildPath(const std::string& path, const std::string& key);
 std::string ChildPath(const std::string& path, size_t index);
 
 // Text in double quotes for messages, with quotes, backslashes and control characters
-// (C0, DEL and C1) escaped and anything past 60 bytes cut to "...".
+// (C0, DEL, C1 and bytes that are not UTF-8) escaped by the message escaper
+// (io/message_text.h) and anything past 60 bytes cut to "...".
 std::string Quote(const std::string& text);
 
-// text with every control character (C0, DEL and C1) escaped as \xNN or \u00NN, so that
-// text from a file can reach a terminal safely; everything else is kept as it is.
-std::string EscapeControls(const std::string& text);
+// A cycle for a message: its members quoted, in order, and the first again at the end
+// ("a" -> "b" -> "a"). A long cycle shows only its first few members and its length.
+std::string CycleText(const std::vector<std::string>& names);
 
 // "a string", "an array", "null", ...: the kind of a value for "expected ..., found ...".
 std::string KindOf(const Json& value);

@@ -479,18 +479,17 @@ class SceneLoader {
 
   // The parents from chain's node `start` on lead back to it.
   [[noreturn]] void FailCycle(const std::vector<size_t>& chain, size_t start) {
-    std::string names;
+    std::vector<std::string> names;
     size_t report = start;
     bool in = false;
     for (size_t n : chain) {
       in = in || n == start;
       if (!in) continue;
-      names += Quote(nodes_[n].node->name) + " -> ";
+      names.push_back(nodes_[n].node->name);
       // Only a "parent" member can close a cycle; nesting alone cannot.
       if (nodes_[n].nestedParent < 0) report = n;
     }
-    Fail(ChildPath(nodes_.PathOf(report), "parent"),
-         "the parents form a cycle: " + names + Quote(nodes_[start].node->name));
+    Fail(ChildPath(nodes_.PathOf(report), "parent"), "the parents form a cycle: " + CycleText(names));
   }
 
   void LinkTargets() {

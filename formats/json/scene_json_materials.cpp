@@ -276,14 +276,14 @@ void MaterialReader::CheckMaterialCycles() const {
       if (sub == nullptr) continue;
       State& s = state[sub];
       if (s == kOpen) {
-        std::string chain;
+        std::vector<std::string> cycle;
         bool inCycle = false;
         for (const Frame& f : stack) {
           inCycle = inCycle || f.material == sub;
-          if (inCycle) chain += Quote(f.material->name) + " -> ";
+          if (inCycle) cycle.push_back(f.material->name);
         }
         Fail(materialPaths_.at(top.material) + "/subMaterials/" + std::to_string(slot),
-             "multi/sub materials contain each other: " + chain + Quote(sub->name));
+             "multi/sub materials contain each other: " + CycleText(cycle));
       }
       if (s == kNew) {
         s = kOpen;
