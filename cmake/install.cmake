@@ -13,7 +13,7 @@ include(CMakePackageConfigHelpers)
 
 set(TSM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/tsmexport)
 
-foreach(folder host plugin resources run writer material keyframer reader scene formats)
+foreach(folder host io plugin resources run writer material keyframer reader scene formats)
   if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${folder})
     install(DIRECTORY ${folder} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tsm
       FILES_MATCHING PATTERN "*.h")

@@ -3,7 +3,7 @@
 #include "keyframer/keyframer.h"
 #include "material/material_table.h"
 #include "plugin/messages.h"
-#include "run/output_file.h"
+#include "io/output_file.h"
 #include "run/progress.h"
 #include "run/scene_lists.h"
 #include "writer/file_writer.h"

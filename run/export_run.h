@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "io/output_file.h"
 #include "run/host_scene.h"
 #include "writer/chunk_io.h"
 
@@ -78,33 +79,6 @@ const RunOutputFailure& LastRunOutputFailure();
 
 // The text of the box that refuses a scene with too many keyframer nodes.
 extern const char* const kTooManyNodesText;
-
-// The stream a run writes its file through: the writers' OutStream and the close whose
-// result decides whether the file is kept.
-class RunStream : public OutStream {
- public:
-  // Writes out what is buffered and closes; answers 0 on success, non-zero when a write
-  // or the close failed. Closing again answers 0.
-  virtual int Close() = 0;
-  // The system's error number of the first write or close that failed; 0 when none
-  // failed or the reason is unknown.
-  virtual int Error() const { return 0; }
-};
-
-// Makes the stream for an open, empty output file descriptor fd. The stream owns fd from
-// then on, whether it is made or not (null when it can't be made).
-typedef std::unique_ptr<RunStream> (*RunStreamFactory)(int fd);
-
-// The factory the run uses unless a test installs another: a buffered FileStream over fd,
-// or, when fd can't seek (a pipe) or others write it too (append mode, a position past
-// the start), a stream that holds the whole file (its first 16 MiB in memory, the rest in
-// a temporary file without a name) and writes it out in order when closed.
-std::unique_ptr<RunStream> MakeFileRunStream(int fd);
-
-// For tests only: makes the run create its output streams with factory (null restores
-// MakeFileRunStream) and answers the factory installed before. Lets a test fail writes or
-// the close at a chosen point, or look at the run at the moment the file is opened.
-RunStreamFactory SetRunStreamFactory(RunStreamFactory factory);
 
 }  // namespace tsm
 

@@ -7,23 +7,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <csignal>
-#include <cstring>
 
+#include "io/output_file.h"
 #include "run/export_run.h"
-#include "run/output_file.h"
 
 namespace tsm {
-
-namespace {
-
-void RemoveTemporaryAndDie(int signal) {
-  RemovePendingTemporary();
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);  // delivered once the handler returns, with the default action
-}
-
-}  // namespace
 
 bool DefaultOutputPath(const std::string& scene, std::string* out, std::string* why) {
   struct stat st;
@@ -48,30 +36,14 @@ std::string OutputPathArgument(const std::string& arg) {
   return arg == "-" ? std::string("/dev/stdout") : arg;
 }
 
-void PrepareProcessForOutput() {
-  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
-    struct sigaction previous;
-    if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof(action));
-    action.sa_handler = RemoveTemporaryAndDie;
-    sigemptyset(&action.sa_mask);
-    (void)::sigaction(signal, &action, nullptr);
-  }
-  std::signal(SIGXFSZ, SIG_IGN);
-}
-
 std::string DescribeOutputFailure(const std::string& path) {
   RunOutcome outcome = LastRunOutcome();
   if (outcome != RunOutcome::CANT_CREATE && outcome != RunOutcome::WRITE_ERROR) return "";
   const RunOutputFailure& failure = LastRunOutputFailure();
-  std::string line = path + ": ";
-  if (!failure.step.empty()) line += failure.step + ": ";
-  if (failure.error != 0)
-    line += std::strerror(failure.error);
-  else
-    line += outcome == RunOutcome::CANT_CREATE ? "can't be opened" : "a write did not complete";
-  return line;
+  if (failure.error == 0 && failure.step.empty())
+    return path + ": " +
+           (outcome == RunOutcome::CANT_CREATE ? "can't be opened" : "a write did not complete");
+  return DescribeOutputError(path, failure.error, failure.step);
 }
 
 std::string InPlaceNoticeText(const std::string& path) {

@@ -1,10 +1,12 @@
 // What the command line adds around the run's output: the output name it derives from a
-// scene path, "-" for standard output, removal of the temporary file when a signal ends
-// the process, and the line that follows a failed output's box.
+// scene path, "-" for standard output, and the line that follows a failed output's box.
+// (Removal of the temporary file on signals is the output file's: io/output_file.h.)
 #ifndef TSM_RUN_OUTPUT_PATHS_H
 #define TSM_RUN_OUTPUT_PATHS_H
 
 #include <string>
+
+#include "io/output_file.h"  // PrepareProcessForOutput
 
 namespace tsm {
 
@@ -17,12 +19,6 @@ bool DefaultOutputPath(const std::string& scene, std::string* out, std::string* 
 // The path that an output argument names: "-" is standard output; anything else stands
 // as it is.
 std::string OutputPathArgument(const std::string& arg);
-
-// Sets the process up for writing an output: a hangup, interrupt, quit or termination
-// signal first removes the temporary file being written and then ends the process as it
-// would have (a signal that was ignored stays ignored); a file-size limit makes the write
-// fail instead of ending the process. Call once, before the export.
-void PrepareProcessForOutput();
 
 // "PATH: REASON" for the output at path when the last run could not create or write it
 // (REASON is the system's wording, after the failed step when there is one); empty after

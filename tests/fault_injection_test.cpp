@@ -28,7 +28,7 @@
 #include "formats/json/scene_json.h"
 #include "reader/chunk_reader.h"
 #include "run/export_run.h"
-#include "run/output_file.h"
+#include "io/output_file.h"
 #include "scene/mem_scene.h"
 #include "tests/test_util.h"
 

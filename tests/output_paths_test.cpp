@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "run/export_run.h"
-#include "run/output_file.h"
+#include "io/output_file.h"
 #include "run/scene_lists.h"
 #include "scene/mem_scene.h"
 #include "tests/test_util.h"

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +53,28 @@ inline float GetF32(const std::vector<uint8_t>& b, size_t at) {
 inline std::string ReadFileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Creates or replaces the file at path with text.
+inline void WriteFileText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// What a shell command line did: its exit status (-1 when it did not exit) and what it
+// printed on standard error.
+struct ShellOutcome {
+  int status = -1;
+  std::string err;
+};
+// Runs line with sh in the folder dir, standard error captured (its file is removed after).
+inline ShellOutcome RunShell(const std::string& dir, const std::string& line) {
+  std::string errFile = dir + "/.stderr";
+  int raw = std::system(("cd '" + dir + "' && (" + line + ") 2>'" + errFile + "'").c_str());
+  ShellOutcome o;
+  o.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  o.err = ReadFileText(errFile);
+  std::remove(errFile.c_str());
+  return o;
 }
 
 // The names in a folder, hidden ones included, sorted; empty when it can't be read.

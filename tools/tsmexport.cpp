@@ -9,10 +9,10 @@
 
 #include "formats/json/scene_json_writer.h"
 #include "formats/scene_import.h"
+#include "io/output_file.h"
 #include "plugin/messages.h"
 #include "plugin/plugin.h"
 #include "run/export_run.h"
-#include "run/output_file.h"
 #include "run/output_paths.h"
 #include "tools/export_report.h"
 
@@ -33,7 +33,7 @@ const char kUsage[] =
     "      --version         show the version\n"
     "  --                    end of options: what follows is the scene file\n"
     "      --to-json OUT.json  write the loaded scene in the JSON scene format instead\n"
-    "                        of exporting\n"
+    "                        of exporting (- for standard output)\n"
     "  for glTF and OBJ scenes:\n"
     "      --up-axis y|z     the file's up axis (default y: turned to the Z-up world)\n"
     "      --no-split        leave meshes above 65530 faces or vertices whole (they are\n"
@@ -46,13 +46,6 @@ const char kUsage[] =
     "Exit status: 0 the file was written; 1 no file was written (nothing to export, the\n"
     "file could not be created or written, or more than 65535 animated nodes); 2 usage or\n"
     "scene errors (also a scene above 4 GiB), or out of memory.\n";
-
-// True when both paths name one existing file.
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "tsmexport: %s\n%s", problem, kUsage);
@@ -109,7 +102,7 @@ int ParseImportOption(int argc, char** argv, int& i, ImportArgs& args, std::stri
     }
     args.options.fps = fps;
   } else {
-    args.toJson = v;
+    args.toJson = tsm::OutputPathArgument(v);
   }
   return 1;
 }
@@ -125,13 +118,7 @@ bool LoadScene(const std::string& path, const tsm::ImportOptions& options, tsm::
 }
 
 // --to-json: writes the loaded scene as a JSON scene file. Answers the exit status.
-int WriteSceneJson(const tsm::MemScene& scene, const std::string& scenePath,
-                   const std::string& jsonPath) {
-  if (SameFile(scenePath, jsonPath)) {
-    std::fprintf(stderr, "tsmexport: %s: the output would overwrite the scene file; name another\n",
-                 jsonPath.c_str());
-    return 2;
-  }
+int WriteSceneJson(const tsm::MemScene& scene, const std::string& jsonPath) {
   tsm::WriteResult written = tsm::WriteJsonScene(scene, jsonPath);
   if (!written.ok) {
     std::fprintf(stderr, "tsmexport: %s\n", written.error.c_str());
@@ -186,11 +173,14 @@ int main(int argc, char** argv) {
   bool exporting = importArgs.toJson.empty();
   if (exporting && outPath.empty() && !tsm::DefaultOutputPath(scenePath, &outPath, &why))
     return Usage(why.c_str());
-  if (exporting && SameFile(scenePath, outPath)) {
+  // The output module refuses to write over the scene; saying so now spares the loading.
+  tsm::NoteInputFile(scenePath);
+  const std::string& target = exporting ? outPath : importArgs.toJson;
+  if (tsm::IsInputFile(target)) {
     std::fprintf(stderr,
                  "tsmexport: %s: the output would overwrite the scene file; name "
-                 "another with -o\n",
-                 outPath.c_str());
+                 "another with %s\n",
+                 target.c_str(), exporting ? "-o" : "--to-json");
     return 2;
   }
 
@@ -201,7 +191,10 @@ int main(int argc, char** argv) {
   bool ok = LoadScene(scenePath, importArgs.options, scene);
   tsm::ReportProgress(tsm::ProgressStage::LOADING, 1.0);
   if (!ok) return 2;
-  if (!exporting) return WriteSceneJson(scene, scenePath, importArgs.toJson);
+  if (!exporting) {
+    tsm::PrepareProcessForOutput();
+    return WriteSceneJson(scene, importArgs.toJson);
+  }
   if (!quiet && tsm::LargeScene(scene)) progress.Install();
   scene.ApplyHostSettings();
 

@@ -4,7 +4,7 @@
 //
 // Exit status: 0 the picture was written (also for a file with nothing to draw); 1 the
 // file could not be read or is damaged, the camera is not in it, or the picture could
-// not be written; 2 usage error.
+// not be written; 2 usage error (also a picture that would overwrite the file it shows).
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "io/output_file.h"
 #include "reader/chunk_reader.h"
 #include "view/png_write.h"
 #include "view/render.h"
@@ -26,7 +27,7 @@ const char kUsage[] =
     "Draws a preview picture of the scene a chunk file holds: its meshes in their\n"
     "material colours, its lights and cameras as small symbols, its shapes as lines.\n"
     "\n"
-    "  -o, --output PREVIEW.png  the picture to write (PNG)\n"
+    "  -o, --output PREVIEW.png  the picture to write (PNG; - for standard output)\n"
     "  --size WxH                picture size in pixels (default 800x600)\n"
     "  --camera NAME             look through the camera of that name (default: the\n"
     "                            file's first camera, or a three-quarter view of all\n"
@@ -37,7 +38,7 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 the picture was written; 1 the file could not be read or is\n"
     "damaged, the camera is not in it, or the picture could not be written; 2 usage\n"
-    "error.\n";
+    "error (also a picture that would overwrite FILE.tsm).\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "tsmview: %s\n%s", problem.c_str(), kUsage);
@@ -112,6 +113,16 @@ int main(int argc, char** argv) {
   if (input.empty()) return Usage("no file given");
   if (output.empty()) return Usage("no picture given: name it with -o PREVIEW.png");
 
+  // The picture never replaces the file it is drawn from (by any name or link).
+  tsm::NoteInputFile(input);
+  output = output == "-" ? "/dev/stdout" : output;
+  if (tsm::IsInputFile(output)) {
+    std::fprintf(stderr, "tsmview: %s: the picture would overwrite the file it shows; name another\n",
+                 output.c_str());
+    return 2;
+  }
+  tsm::PrepareProcessForOutput();
+
   std::vector<uint8_t> bytes;
   std::string error;
   if (!tsm::ReadFileBytes(input.c_str(), &bytes, &error)) {
@@ -132,8 +143,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!tsm::WritePng(output.c_str(), image, &error)) {
-    std::fprintf(stderr, "tsmview: %s: cannot write the picture: %s\n", output.c_str(),
-                 error.c_str());
+    std::fprintf(stderr, "tsmview: cannot write the picture: %s\n", error.c_str());
     return 1;
   }
   if (drawn.empty) {

@@ -1,12 +1,10 @@
 #include "view/png_write.h"
 
 #include <png.h>
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <csetjmp>
-#include <cstdio>
-#include <cstring>
+
+#include "io/output_file.h"
 
 namespace tsm {
 
@@ -22,9 +20,19 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
-// Writes the rows; answers false when libpng gave up. Kept apart from WritePng so that
-// nothing with a destructor lives between setjmp and longjmp.
-bool WriteRows(std::FILE* f, const Image& image, std::string* pngError) {
+// The message of a write that failed: the stream's own error says why.
+const char kStreamFailed[] = "the stream failed";
+
+void OnPngWrite(png_structp png, png_bytep data, png_size_t size) {
+  OutStream* out = static_cast<OutStream*>(png_get_io_ptr(png));
+  if (out->Write(data, size) != size) png_error(png, kStreamFailed);
+}
+
+void OnPngFlush(png_structp) {}
+
+// Writes the picture into out; answers false when libpng gave up. Kept apart from
+// WritePng so that nothing with a destructor lives between setjmp and longjmp.
+bool WriteRows(OutStream& out, const Image& image, std::string* pngError) {
   png_structp png =
       png_create_write_struct(PNG_LIBPNG_VER_STRING, pngError, OnPngError, OnPngWarning);
   if (png == nullptr) return false;
@@ -37,7 +45,7 @@ bool WriteRows(std::FILE* f, const Image& image, std::string* pngError) {
     png_destroy_write_struct(&png, &info);
     return false;
   }
-  png_init_io(png, f);
+  png_set_write_fn(png, &out, OnPngWrite, OnPngFlush);
   png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
                static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -55,34 +63,18 @@ bool WriteRows(std::FILE* f, const Image& image, std::string* pngError) {
 bool WritePng(const char* path, const Image& image, std::string* error) {
   if (image.width < 1 || image.height < 1 ||
       image.rgb.size() != static_cast<size_t>(image.width) * image.height * 3) {
-    *error = "the picture is empty";
+    *error = std::string(path) + ": the picture is empty";
     return false;
   }
-  std::FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) {
-    *error = std::strerror(errno);
+  OutputResult written = WriteOutputFile(path, [&image](OutStream& out, std::string* why) {
+    std::string pngError;
+    if (WriteRows(out, image, &pngError)) return true;
+    if (pngError != kStreamFailed)
+      *why = pngError.empty() ? "the picture could not be made" : pngError;
     return false;
-  }
-  // Only a regular file is removed after a failure; a device or a pipe stays.
-  struct stat st;
-  const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-  std::string pngError;
-  bool ok = WriteRows(f, image, &pngError);
-  if (ok && std::fflush(f) != 0) {
-    ok = false;
-    pngError = std::strerror(errno);
-  }
-  if (std::ferror(f) && pngError.empty()) pngError = "write error";
-  ok = ok && !std::ferror(f);
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
-    pngError = std::strerror(errno);
-  }
-  if (!ok) {
-    if (regular) std::remove(path);
-    *error = pngError.empty() ? "the picture could not be written" : pngError;
-  }
-  return ok;
+  });
+  if (!written.ok) *error = written.message;
+  return written.ok;
 }
 
 }  // namespace tsm

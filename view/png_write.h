@@ -8,9 +8,10 @@
 
 namespace tsm {
 
-// Writes image as an 8-bit RGB PNG at path (created or replaced). Answers false with the
-// reason in *error when the file cannot be created or written; a file that could not be
-// finished is removed.
+// Writes image as an 8-bit RGB PNG at path (created or replaced), through the output file
+// (io/output_file.h): what was at path stays as it was unless the picture is complete.
+// Answers false with "PATH: what failed: the system's reason" in *error when the file
+// cannot be created or written.
 bool WritePng(const char* path, const Image& image, std::string* error);
 
 }  // namespace tsm

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "io/output_file.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
@@ -591,14 +592,11 @@ WriteResult WriteJsonScene(const MemScene& scene, const std::string& path) {
     result.error = path + ": " + result.error;
     return result;
   }
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f != nullptr && std::fclose(f) != 0) ok = false;
-  if (!ok) {
-    if (f != nullptr) std::remove(path.c_str());
-    result.ok = false;
-    result.error = path + ": the file could not be written";
-  }
+  OutputResult written = WriteOutputFile(path, [&text](OutStream& out, std::string*) {
+    return out.Write(text.data(), text.size()) == text.size();
+  });
+  result.ok = written.ok;
+  result.error = written.message;
   return result;
 }
 

@@ -21,7 +21,9 @@ struct WriteResult {
 // a material or map the in-memory scene did not make).
 WriteResult WriteJsonSceneText(const MemScene& scene, std::string& text);
 
-// The same into the file at path; a file that could not be written whole is removed.
+// The same into the file at path, through the output file (io/output_file.h): a file at
+// path stays as it was unless the new one is complete; on failure the error is "PATH:
+// what failed: the system's reason".
 WriteResult WriteJsonScene(const MemScene& scene, const std::string& path);
 
 }  // namespace tsm

@@ -1,4 +1,4 @@
-#include "run/output_file.h"
+#include "io/output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
+#include <vector>
 
 namespace tsm {
 
@@ -237,6 +239,23 @@ void SplitPath(const std::string& path, std::string* prefix, std::string* base) 
   *base = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Files the process reads (NoteInputFile), by device and inode.
+std::vector<std::pair<dev_t, ino_t>> inputFiles;
+
+constexpr char kInputStep[] = "the output would overwrite a file being read; name another";
+
+bool IsNotedInput(const struct stat& st) {
+  return S_ISREG(st.st_mode) &&
+         std::find(inputFiles.begin(), inputFiles.end(), std::make_pair(st.st_dev, st.st_ino)) !=
+             inputFiles.end();
+}
+
+void RemoveTemporaryAndDie(int signal) {
+  RemovePendingTemporary();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);  // delivered once the handler returns, with the default action
+}
+
 // The descriptor number that text (decimal digits only) names, or -1.
 int DescriptorNumber(const char* text) {
   if (*text == '\0') return -1;
@@ -310,6 +329,74 @@ int DescriptorNamedBy(const std::string& path) {
   return -1;
 }
 
+void NoteInputFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !IsNotedInput(st))
+    inputFiles.emplace_back(st.st_dev, st.st_ino);
+}
+
+bool IsInputFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && IsNotedInput(st);
+}
+
+void ForgetInputFiles() {
+  inputFiles.clear();
+}
+
+void PrepareProcessForOutput() {
+  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+    struct sigaction previous;
+    if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = RemoveTemporaryAndDie;
+    sigemptyset(&action.sa_mask);
+    (void)::sigaction(signal, &action, nullptr);
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int FinishStandardOutput() {
+  errno = 0;
+  int error = 0;
+  if (std::fflush(stdout) != 0) error = errno != 0 ? errno : EIO;
+  if (std::ferror(stdout) && error == 0) error = EIO;
+  // A standard output that was never open has nothing to close; what was printed into
+  // it failed at the flush above.
+  if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) return error;
+  errno = 0;
+  if (std::fclose(stdout) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  return error;
+}
+
+std::string DescribeOutputError(const std::string& path, int error, const std::string& step) {
+  std::string line = path + ": " + step;
+  if (error != 0) line += (step.empty() ? "" : ": ") + std::string(std::strerror(error));
+  if (error == 0 && step.empty()) line += "it could not be written";
+  return line;
+}
+
+OutputResult WriteOutputFile(const std::string& path, const OutputWriter& write) {
+  OutputResult result;
+  OutputFile output;
+  if (!output.Open(path.c_str())) {
+    result.message = DescribeOutputError(path, output.Error(), output.FailedStep());
+    return result;
+  }
+  std::string why;
+  bool written = write(*output.Stream(), &why);
+  bool closed = output.CloseIfOpen() == 0;
+  if (written && closed && output.Commit()) {
+    result.ok = true;
+    return result;
+  }
+  result.message = !why.empty() ? path + ": " + why
+                                : DescribeOutputError(path, output.Error(), output.FailedStep());
+  output.Discard();
+  return result;
+}
+
 void RemovePendingTemporary() {
   if (pendingSet) (void)::unlink(pendingPath);
 }
@@ -373,6 +460,11 @@ bool OutputFile::Open(const char* path) {
       target_ = p;
       int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
       if (copy < 0) return Fail(errno, "");
+      struct stat held;
+      if (::fstat(copy, &held) == 0 && IsNotedInput(held)) {
+        ::close(copy);
+        return Fail(0, kInputStep);
+      }
       mode_ = OutputMode::STREAM;
       return Attach(copy);
     }
@@ -418,6 +510,7 @@ bool OutputFile::OpenRegular(bool exists, const struct stat& st) {
   std::string prefix, base;
   SplitPath(target_, &prefix, &base);
   if (base.empty()) return Fail(EISDIR, "");
+  if (exists && IsNotedInput(st)) return Fail(0, kInputStep);
   // Renaming would replace a file that may not be written as well; such a file can't be
   // opened for writing, and so the output can't be created.
   if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)

@@ -1,10 +1,10 @@
-// The run's output file on Windows: the same holder as run/output_file.cpp, over the
+// The run's output file on Windows: the same holder as io/output_file.cpp, over the
 // system's file services. The file is written into a new temporary file next to the
 // target and moved over the target once complete; a device or a pipe is written in place.
 //
 // The exporter's headers come before <windows.h>, whose macros would rewrite names in them.
 // clang-format off
-#include "run/output_file.h"
+#include "io/output_file.h"
 
 #include <windows.h>
 #include <fcntl.h>
