@@ -25,6 +25,8 @@ constexpr size_t kJsonHexBytes = 64;
 constexpr size_t kTextShown = 64;
 // Spline parameter bits of a track key; any other bit is damage.
 constexpr uint16_t kSplineBits = 0x001F;
+// The most bytes one track key takes: frame, flags, five parameters, four value floats.
+constexpr size_t kMaxTrackKeyBytes = 4 + 2 + 5 * 4 + 4 * 4;
 
 std::string Latin1ToUtf8(const std::string& s) {
   std::string out;
@@ -105,8 +107,11 @@ std::string Hex16Text(uint16_t v) {
 // marks the decoder failed; every later read then does nothing and answers 0.
 class Decoder {
  public:
-  Decoder(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+  // A quiet decoder checks the payload without recording any field: what the check of a
+  // file needs, without the texts.
+  Decoder(const uint8_t* p, size_t n, bool quiet = false) : p_(p), n_(n), quiet_(quiet) {}
 
+  bool Quiet() const { return quiet_; }
   bool Failed() const { return failed_; }
   bool Raw() const { return raw_; }
   size_t Size() const { return n_; }
@@ -163,45 +168,53 @@ class Decoder {
 
   // Field readers.
   void Add(const char* key, const std::string& text, Json value) {
-    if (!line_.empty()) line_ += ' ';
-    line_ += key;
-    line_ += '=';
-    line_ += text;
+    if (quiet_) return;
+    AddText(key, text);
     fields_[key] = std::move(value);
+  }
+  // Adds a field whose key no earlier field has (the keys of a track's keys, numbered):
+  // appended without looking for the key among the fields before, which would make a
+  // track's decoding quadratic in its keys.
+  void AddNew(const std::string& key, const std::string& text, Json value) {
+    if (quiet_) return;
+    AddText(key.c_str(), text);
+    static_cast<Json::object_t::Container&>(fields_.get_ref<Json::object_t&>())
+        .emplace_back(key, std::move(value));
   }
   uint16_t U16(const char* key) {
     uint16_t v = RawU16(key);
-    if (!failed_) Add(key, std::to_string(v), v);
+    if (!failed_ && !quiet_) Add(key, std::to_string(v), v);
     return v;
   }
   uint16_t Hex16(const char* key) {
     uint16_t v = RawU16(key);
-    if (!failed_) Add(key, Hex16Text(v), v);
+    if (!failed_ && !quiet_) Add(key, Hex16Text(v), v);
     return v;
   }
   uint32_t U32(const char* key) {
     uint32_t v = RawU32(key);
-    if (!failed_) Add(key, std::to_string(v), v);
+    if (!failed_ && !quiet_) Add(key, std::to_string(v), v);
     return v;
   }
   int32_t I32(const char* key) {
     int32_t v = static_cast<int32_t>(RawU32(key));
-    if (!failed_) Add(key, std::to_string(v), v);
+    if (!failed_ && !quiet_) Add(key, std::to_string(v), v);
     return v;
   }
   float F32(const char* key) {
     float v = RawF32(key);
-    if (!failed_) Add(key, FloatText(v), FloatJson(v));
+    if (!failed_ && !quiet_) Add(key, FloatText(v), FloatJson(v));
     return v;
   }
   void Floats(const char* key, int count) {
     float v[12];
     for (int i = 0; i < count; ++i) v[i] = RawF32(key);
-    if (failed_) return;
+    if (failed_ || quiet_) return;
     AddFloats(key, v, count, 0);
   }
   // count floats as one field; rowSize > 0 separates rows with " | " in the text.
   void AddFloats(const char* key, const float* v, int count, int rowSize) {
+    if (quiet_) return;
     std::string text = "(";
     Json arr = Json::array();
     for (int i = 0; i < count; ++i) {
@@ -213,7 +226,7 @@ class Decoder {
   }
   void Rgb(const char* key) {
     const uint8_t* b = Take(3, key);
-    if (!b) return;
+    if (!b || quiet_) return;
     Add(key,
         "(" + std::to_string(b[0]) + ", " + std::to_string(b[1]) + ", " + std::to_string(b[2]) +
             ")",
@@ -229,12 +242,16 @@ class Decoder {
     size_t len = static_cast<size_t>(static_cast<const uint8_t*>(nul) - (p_ + pos_));
     std::string s(reinterpret_cast<const char*>(p_ + pos_), len);
     pos_ += len + 1;
-    Add(key, QuoteText(s), Latin1ToUtf8(s));
+    if (!quiet_) Add(key, QuoteText(s), Latin1ToUtf8(s));
     return s;
   }
   // Bytes without a layout: their count, and their hex when few.
   void RawBytes() {
     raw_ = true;
+    if (quiet_) {
+      pos_ = n_;
+      return;
+    }
     std::string text = std::to_string(Left());
     if (Left() <= kTextHexBytes && Left() > 0) text += " hex=" + HexBytes(p_ + pos_, Left());
     if (!line_.empty()) line_ += ' ';
@@ -243,8 +260,16 @@ class Decoder {
   }
 
  private:
+  void AddText(const char* key, const std::string& text) {
+    if (!line_.empty()) line_ += ' ';
+    line_ += key;
+    line_ += '=';
+    line_ += text;
+  }
+
   const uint8_t* p_;
   size_t n_;
+  bool quiet_;
   size_t pos_ = 0;
   bool failed_ = false;
   bool raw_ = false;
@@ -274,22 +299,29 @@ void DecodeTrack(uint16_t id, Decoder& d) {
   const uint32_t keys = d.U32("keys");
   const int valueFloats = TrackValueFloats(id);
   for (uint32_t i = 0; i < keys && !d.Failed(); ++i) {
-    const std::string what = "key " + std::to_string(i);
-    const int32_t frame = static_cast<int32_t>(d.RawU32(what.c_str()));
-    const uint16_t spline = d.RawU16(what.c_str());
+    // What names the key in a failure, made only where the payload may end inside it.
+    std::string whatText;
+    const char* what = "key";
+    if (d.Left() < kMaxTrackKeyBytes) {
+      whatText = "key " + std::to_string(i);
+      what = whatText.c_str();
+    }
+    const int32_t frame = static_cast<int32_t>(d.RawU32(what));
+    const uint16_t spline = d.RawU16(what);
     if (d.Failed()) return;
     if (spline & ~kSplineBits) {
-      d.Fail(what + " has unknown spline flag bits " + Hex16Text(spline));
+      d.Fail("key " + std::to_string(i) + " has unknown spline flag bits " + Hex16Text(spline));
       return;
     }
     float params[5];
     int paramCount = 0;
     for (uint16_t bit = 1; bit <= 0x10; bit <<= 1) {
-      if (spline & bit) params[paramCount++] = d.RawF32(what.c_str());
+      if (spline & bit) params[paramCount++] = d.RawF32(what);
     }
     float value[4];
-    for (int k = 0; k < valueFloats; ++k) value[k] = d.RawF32(what.c_str());
+    for (int k = 0; k < valueFloats; ++k) value[k] = d.RawF32(what);
     if (d.Failed()) return;
+    if (d.Quiet()) continue;
     if (keys == 1) {
       // A single key is worth showing in full: it is the static value of the track.
       d.Add("frame", std::to_string(frame), frame);
@@ -327,7 +359,7 @@ void DecodeTrack(uint16_t id, Decoder& d) {
     }
     text += valueFloats == 1 ? "]" : ")]";
     key["value"] = valueFloats == 1 ? vs[0] : vs;
-    d.Add(("key" + std::to_string(i)).c_str(), text, std::move(key));
+    d.AddNew("key" + std::to_string(i), text, std::move(key));
   }
 }
 
@@ -713,7 +745,7 @@ class Checker {
   }
 
   bool Payloads(const Chunk& c, const Chunk* parent) {
-    Decoder d(data_ + c.payloadBegin, static_cast<size_t>(c.PayloadSize()));
+    Decoder d(data_ + c.payloadBegin, static_cast<size_t>(c.PayloadSize()), true);
     Decode(c.id, d);
     if (d.Failed()) return Fail(c.offset, Name(c) + " payload: " + d.Problem());
     size_t at = 0;

@@ -1,5 +1,12 @@
 #include "reader/chunk_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -88,6 +95,14 @@ std::string Describe(uint16_t id) {
   return s;
 }
 
+// The observer the walks tell where they are; see SetWalkObserver.
+WalkObserver walkObserver = nullptr;
+void* walkContext = nullptr;
+
+void NoteWalk(uint64_t offset) {
+  if (walkObserver != nullptr) walkObserver(offset, walkContext);
+}
+
 class Parser {
  public:
   Parser(const uint8_t* data, size_t size, bool keepChildren, ChunkTree* out)
@@ -124,6 +139,7 @@ class Parser {
   // file's end for the top chunk, parent null); the caller has made sure that the six
   // header bytes lie before limit.
   bool ParseChunk(uint64_t offset, uint64_t limit, const Chunk* parent, int depth, Chunk* c) {
+    NoteWalk(offset);
     const uint8_t* h = data_ + offset;
     c->offset = offset;
     c->id = LoadU16(h);
@@ -239,6 +255,7 @@ bool ForEachChild(const Chunk& c, const uint8_t* data,
   uint64_t pos = c.payloadEnd;
   const uint64_t end = c.End();
   while (pos < end) {
+    NoteWalk(pos);
     Chunk child;
     const uint8_t* h = data + pos;
     child.offset = pos;
@@ -303,6 +320,74 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* e
       *error = read.message;
   }
   return false;
+}
+
+WalkObserver SetWalkObserver(WalkObserver observer, void* context) {
+  WalkObserver before = walkObserver;
+  walkObserver = observer;
+  walkContext = context;
+  return before;
+}
+
+MappedFile::~MappedFile() {
+  Close();
+}
+
+void MappedFile::Close() {
+#ifndef _WIN32
+  if (map_ != nullptr) ::munmap(map_, size_);
+#endif
+  map_ = nullptr;
+  data_ = nullptr;
+  size_ = 0;
+  released_ = 0;
+  std::vector<uint8_t>().swap(read_);
+}
+
+bool MappedFile::Open(const char* path, std::string* error) {
+  Close();
+#ifndef _WIN32
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      static_cast<uint64_t>(st.st_size) <= kMaxChunkFileSize) {
+    void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (map != MAP_FAILED) {
+      map_ = map;
+      data_ = static_cast<const uint8_t*>(map);
+      size_ = static_cast<size_t>(st.st_size);
+      (void)::madvise(map_, size_, MADV_SEQUENTIAL);  // the walks go in file order
+      return true;
+    }
+  } else {
+    ::close(fd);
+  }
+#endif
+  // Not mapped: read as ReadFileBytes reads, with its checks and its messages.
+  if (!ReadFileBytes(path, &read_, error)) return false;
+  data_ = read_.data();
+  size_ = read_.size();
+  return true;
+}
+
+void MappedFile::Release(uint64_t offset) {
+#ifndef _WIN32
+  // Whole windows of some megabytes at a time: one call each, not one per chunk.
+  constexpr uint64_t kWindow = 8u << 20;
+  if (offset < released_) released_ = offset / kWindow * kWindow;  // a new walk from the start
+  if (map_ == nullptr || offset < released_ + kWindow) return;
+  const uint64_t upTo = offset / kWindow * kWindow;
+  (void)::madvise(static_cast<uint8_t*>(map_) + released_, static_cast<size_t>(upTo - released_),
+                  MADV_DONTNEED);
+  released_ = upTo;
+#else
+  (void)offset;
+#endif
 }
 
 }  // namespace tsm

@@ -88,6 +88,14 @@ inline ChunkTree ReadChunkTree(const std::vector<uint8_t>& bytes, bool keepChild
 bool ForEachChild(const Chunk& c, const uint8_t* data,
                   const std::function<bool(const Chunk&)>& visit);
 
+// Told by the reader's walks (ReadChunkTree and ForEachChild) the offset of every chunk
+// they reach; within one walk the offsets grow, save for a walk's return to the start.
+// A tool that maps its file lets the pages behind a walk go (MappedFile::Release).
+using WalkObserver = void (*)(uint64_t offset, void* context);
+// Installs observer with its context for every later walk (null: none); answers the
+// observer installed before. Not for use by several threads at once.
+WalkObserver SetWalkObserver(WalkObserver observer, void* context);
+
 // The largest chunk file: the top chunk's length field has 32 bits.
 constexpr uint64_t kMaxChunkFileSize = 0xFFFFFFFFu;
 
@@ -98,6 +106,38 @@ constexpr uint64_t kMaxChunkFileSize = 0xFFFFFFFFu;
 // invalid (a top chunk shorter than its header) is read no further. Throws
 // std::bad_alloc when memory runs out.
 bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error);
+
+// A file's bytes for reading without a copy. A regular file is mapped: the system reads
+// its pages as they are touched and may drop them again, so that the memory the process
+// itself allocates does not grow with the file; Release lets it drop the pages behind a
+// walk at once. Anything else (a pipe, a device, a system without mapping) is read into
+// memory by ReadFileBytes, with the same limits and wording of errors.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  // Opens path; answers false with a one-line reason in *error (as ReadFileBytes). May
+  // throw std::bad_alloc for a file that is read into memory.
+  bool Open(const char* path, std::string* error);
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
+  // Tells the system that the bytes before offset will hardly be read again: the pages
+  // of a mapped file that lie wholly before it leave the process (they are read again
+  // from the file if touched). Does nothing for a file read into memory.
+  void Release(uint64_t offset);
+
+ private:
+  void Close();
+
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  void* map_ = nullptr;        // the mapping, or null when the bytes were read
+  uint64_t released_ = 0;      // bytes from the start already given back
+  std::vector<uint8_t> read_;  // the bytes of a file that is not mapped
+};
 
 }  // namespace tsm
 

@@ -10,18 +10,18 @@ namespace {
 // shorten the walk, never change which item is first for a target.
 class TargetVisitor : public DependentVisitor {
  public:
-  TargetVisitor(ObjectListItem* item, std::unordered_map<SceneNode*, ObjectListItem*>* index)
+  TargetVisitor(ObjectListItem* item, FlatIndex<SceneNode*, ObjectListItem*>* index)
       : item_(item), index_(index) {}
 
   int VisitDependent(HostDependent* dependent) override {
     if (dependent != nullptr && dependent->FamilyCode() == kFamilyNode)
-      index_->emplace(dependent->LookAtTarget(), item_);
+      index_->Emplace(dependent->LookAtTarget(), item_);
     return 0;
   }
 
  private:
   ObjectListItem* item_;
-  std::unordered_map<SceneNode*, ObjectListItem*>* index_;
+  FlatIndex<SceneNode*, ObjectListItem*>* index_;
 };
 
 }  // namespace
@@ -32,7 +32,7 @@ ObjectList::~ObjectList() {
 
 void ObjectList::Build(const SceneEnumerator& entries) {
   Release();
-  byObject_.reserve(static_cast<size_t>(entries.Count()));
+  byObject_.Reserve(static_cast<size_t>(entries.Count()));
   for (SceneEntry* e = entries.First(); e != nullptr; e = e->next) {
     // Instances of one mesh object are written once, for the first of their nodes.
     if (e->kind == ENTRY_MESH && FindItemByObject(e->object) != nullptr) continue;
@@ -41,7 +41,7 @@ void ObjectList::Build(const SceneEnumerator& entries) {
 }
 
 void ObjectList::Append(SceneEntry* entry) {
-  ObjectListItem* item = new ObjectListItem;
+  ObjectListItem* item = store_.Make();
   item->entry = entry;
   if (last_ == nullptr)
     first_ = item;
@@ -49,16 +49,16 @@ void ObjectList::Append(SceneEntry* entry) {
     last_->next = item;
   last_ = item;
   ++count_;
-  byObject_.emplace(entry->object, item);  // keeps the first item of an object
+  byObject_.Emplace(entry->object, item);  // keeps the first item of an object
 }
 
 ObjectListItem* ObjectList::FindItemByObject(SceneObject* object) const {
-  auto it = byObject_.find(object);
-  return it == byObject_.end() ? nullptr : it->second;
+  ObjectListItem* const* item = byObject_.Find(object);
+  return item != nullptr ? *item : nullptr;
 }
 
 void ObjectList::IndexTargets() {
-  byTarget_.clear();
+  byTarget_.Clear();
   for (ObjectListItem* item = first_; item != nullptr; item = item->next) {
     TargetVisitor visitor(item, &byTarget_);
     item->entry->node->EnumerateDependents(visitor);
@@ -68,20 +68,15 @@ void ObjectList::IndexTargets() {
 
 ObjectListItem* ObjectList::FindItemByTarget(SceneNode* target) {
   if (!targetsIndexed_) IndexTargets();
-  auto it = byTarget_.find(target);
-  return it == byTarget_.end() ? nullptr : it->second;
+  ObjectListItem* const* item = byTarget_.Find(target);
+  return item != nullptr ? *item : nullptr;
 }
 
 void ObjectList::Release() {
-  byObject_.clear();
-  byTarget_.clear();
+  byObject_.Clear();
+  byTarget_.Clear();
   targetsIndexed_ = false;
-  ObjectListItem* item = first_;
-  while (item != nullptr) {
-    ObjectListItem* next = item->next;
-    delete item;  // the converted mesh is not the list's to free
-    item = next;
-  }
+  store_.Clear();  // every item at once; the converted meshes are not the list's to free
   first_ = nullptr;
   last_ = nullptr;
   count_ = 0;

@@ -1,5 +1,4 @@
 #include <string_view>
-#include <unordered_set>
 
 #include "material/material_table.h"
 #include "plugin/messages.h"
@@ -80,7 +79,7 @@ int SceneEnumerator::Visit(SceneNode* node) {
 }
 
 void SceneEnumerator::AddEntry(SceneNode* node, SceneObject* object, EntryKind kind) {
-  SceneEntry* entry = new SceneEntry;
+  SceneEntry* entry = store_.Make();
   entry->node = node;
   entry->target = node->LookAtTarget();
   entry->object = object;
@@ -91,37 +90,33 @@ void SceneEnumerator::AddEntry(SceneNode* node, SceneObject* object, EntryKind k
     last_->next = entry;
   last_ = entry;
   ++count_;
-  byNode_.emplace(node, entry);  // keeps the first entry of a node visited twice
+  byNode_.Emplace(node, entry);  // keeps the first entry of a node visited twice
 }
 
 void SceneEnumerator::NamePass() {
   // The names seen so far, hashed so that a scene of many nodes stays linear. The set
   // refers to the entries' own names, which stay put while the entries live, rather than
   // copying each one.
-  std::unordered_set<std::string_view> seen;
-  seen.reserve(static_cast<size_t>(count_));
+  FlatIndex<std::string_view, bool> seen;
+  seen.Reserve(static_cast<size_t>(count_));
   for (SceneEntry* e = first_; e != nullptr; e = e->next) {
     const char* name = e->node->NodeName();
     e->name = name != nullptr ? name : "";
-    if (!seen.insert(std::string_view(e->name)).second)
+    if (!seen.Emplace(std::string_view(e->name), true))
       ShowResourceMessage(IDS_DUPLICATE_NAMES, IDS_RUN_CAPTION, MB_OK);
   }
 }
 
 SceneEntry* SceneEnumerator::FindEntryByNode(SceneNode* node) const {
-  auto it = byNode_.find(node);
-  return it == byNode_.end() ? nullptr : it->second;
+  SceneEntry* const* entry = byNode_.Find(node);
+  return entry != nullptr ? *entry : nullptr;
 }
 
 void SceneEnumerator::ReleaseEntries() {
-  byNode_.clear();
-  SceneEntry* e = first_;
-  while (e != nullptr) {
-    SceneEntry* next = e->next;
-    CStr().swap(e->name);  // the name text goes before its entry
-    delete e;
-    e = next;
-  }
+  byNode_.Clear();
+  for (SceneEntry* e = first_; e != nullptr; e = e->next)
+    CStr().swap(e->name);  // the names go first, in list order
+  store_.Clear();          // then every entry at once
   first_ = nullptr;
   last_ = nullptr;
   count_ = 0;

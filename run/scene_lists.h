@@ -3,15 +3,15 @@
 // the run-wide pointers of export_run.h and find records through the lookups here.
 //
 // Lists are singly linked, hold first, last and count, append at the end and are walked
-// from the first element. Each list owns its records and frees them in list order. Host
-// objects that a record points at are never owned.
+// from the first element. Each list owns its records, made from blocks of many and freed
+// together. Host objects that a record points at are never owned.
 #ifndef TSM_RUN_SCENE_LISTS_H
 #define TSM_RUN_SCENE_LISTS_H
 
 #include <cstdint>
-#include <unordered_map>
 
 #include "host/host_core.h"
+#include "run/flat_index.h"
 #include "run/host_scene.h"
 
 namespace tsm {
@@ -81,7 +81,7 @@ class SceneEnumerator : public SceneVisitor {
   // node as they are appended.
   SceneEntry* FindEntryByNode(SceneNode* node) const;
 
-  // Frees every entry in list order (its name first) and leaves the list empty, count 0.
+  // Frees every entry (the names first, in list order) and leaves the list empty, count 0.
   // Safe to call again; the destructor calls it.
   void ReleaseEntries();
 
@@ -103,7 +103,8 @@ class SceneEnumerator : public SceneVisitor {
   int32_t count_ = 0;
   MaterialTable* materials_;
   TimeValue time_;
-  std::unordered_map<SceneNode*, SceneEntry*> byNode_;  // first entry of each node
+  RecordStore<SceneEntry> store_;                // where the entries live
+  FlatIndex<SceneNode*, SceneEntry*> byNode_;  // first entry of each node
 };
 
 // One object to be written in the editor section. Made and owned by the ObjectList.
@@ -139,8 +140,8 @@ class ObjectList {
   // answers must not change while the list lives.
   ObjectListItem* FindItemByTarget(SceneNode* target);
 
-  // Frees every item in list order (never the converted mesh it holds) and leaves the
-  // list empty, count 0. Safe to call again; the destructor calls it.
+  // Frees every item (never the converted mesh it holds) and leaves the list empty,
+  // count 0. Safe to call again; the destructor calls it.
   void Release();
 
   ObjectListItem* First() const { return first_; }
@@ -154,8 +155,9 @@ class ObjectList {
   ObjectListItem* first_ = nullptr;
   ObjectListItem* last_ = nullptr;
   int32_t count_ = 0;
-  std::unordered_map<SceneObject*, ObjectListItem*> byObject_;  // first item of each object
-  std::unordered_map<SceneNode*, ObjectListItem*> byTarget_;    // first item looking at it
+  RecordStore<ObjectListItem> store_;                   // where the items live
+  FlatIndex<SceneObject*, ObjectListItem*> byObject_;  // first item of each object
+  FlatIndex<SceneNode*, ObjectListItem*> byTarget_;    // first item looking at it
   bool targetsIndexed_ = false;
 };
 

@@ -220,7 +220,15 @@ Matrix3 MemNode::LocalTransform(TimeValue t) {
 
 Matrix3 MemNode::NodeTransform(TimeValue t) {
   if (parent == nullptr) return local;
-  return LocalTransform(t) * parent->NodeTransform(t);
+  const uint64_t enumeration = enumeration_ != nullptr ? *enumeration_ : 0;
+  if (enumeration != 0 && keptEnumeration_ == enumeration && keptTime_ == t) return keptWorld_;
+  Matrix3 world = LocalTransform(t) * parent->NodeTransform(t);
+  if (enumeration != 0) {
+    keptEnumeration_ = enumeration;
+    keptTime_ = t;
+    keptWorld_ = world;
+  }
+  return world;
 }
 
 Matrix3 MemNode::ObjectOffsetMatrix() const {
@@ -262,6 +270,7 @@ MemNode* MemScene::AddNode(const std::string& name, MemNode* parent) {
   MemNode* node = nodes_.back().get();
   node->name = name;
   node->parent = parent;
+  node->enumeration_ = &enumerations_;
   parent->children.push_back(node);
   return node;
 }
@@ -297,6 +306,7 @@ void MemScene::ApplyHostSettings() const {
 }
 
 void MemScene::EnumerateNodes(SceneVisitor& visitor) {
+  ++enumerations_;  // what the nodes kept is from an earlier enumeration now
   // An explicit stack keeps deep hierarchies off the call stack.
   std::vector<MemNode*> stack(root_->children.rbegin(), root_->children.rend());
   while (!stack.empty()) {

@@ -4,6 +4,7 @@
 #ifndef TSM_SCENE_MEM_SCENE_H
 #define TSM_SCENE_MEM_SCENE_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,7 +79,10 @@ class MemNode : public SceneNode {
   void EnumerateDependents(DependentVisitor& visitor) override;
   SceneNode* ParentNode() override { return parent; }
   int IsSceneRoot() override { return parent == nullptr ? 1 : 0; }
-  // LocalTransform(t) times the parent's NodeTransform(t).
+  // LocalTransform(t) times the parent's NodeTransform(t). Once the scene has been
+  // enumerated, the answer for a time is kept and given again until the next enumeration
+  // (see MemScene::EnumerateNodes), so a hierarchy is computed once per time from the top
+  // down, not once per node along its whole chain of parents.
   Matrix3 NodeTransform(TimeValue t) override;
   Matrix3 ObjectTransform(TimeValue t) override;
   Point3 ObjectOffsetPosition() override { return objectOffsetPos; }
@@ -95,6 +99,13 @@ class MemNode : public SceneNode {
   // together again: the scale, then the rotation, then the position. The roll
   // sub-controller does not enter the matrix (the writers read it as a track).
   Matrix3 LocalTransform(TimeValue t);
+
+ private:
+  friend class MemScene;
+  const uint64_t* enumeration_ = nullptr;  // the scene's enumeration count; null: none
+  uint64_t keptEnumeration_ = 0;           // the enumeration the kept transform is from
+  TimeValue keptTime_ = 0;                 // and its time
+  Matrix3 keptWorld_;                      // NodeTransform(keptTime_)
 };
 
 class MemScene : public HostScene, public HostInterface {
@@ -130,7 +141,9 @@ class MemScene : public HostScene, public HostInterface {
   MemNode* FindNode(const std::string& name) const;
 
   // HostScene: visits the nodes depth first from the root's children, parents before
-  // children, siblings in order.
+  // children, siblings in order. An export starts with it: the world transforms the nodes
+  // keep from before are dropped, so changes made to the scene in between count; a change
+  // made after it counts from the next one.
   void EnumerateNodes(SceneVisitor& visitor) override;
   // HostInterface
   TimeValue CurrentTime() override { return currentTime; }
@@ -154,6 +167,7 @@ class MemScene : public HostScene, public HostInterface {
   std::vector<std::unique_ptr<MemNode>> nodes_;
   std::vector<std::unique_ptr<MemObject>> objects_;
   std::vector<std::shared_ptr<void>> owned_;
+  uint64_t enumerations_ = 0;  // EnumerateNodes calls so far; 0: no world transform is kept
 };
 
 // Checks a scene before it is exported: every node has a name, parents and children

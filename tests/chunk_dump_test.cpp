@@ -345,5 +345,33 @@ TEST(ChunkDump, CheckPassesFramingErrorsThrough) {
   EXPECT_EQ(check.error, "offset 28: 1 trailing bytes after the top chunk");
 }
 
+// The check decodes quietly (no texts) and must find what the dump finds: for every cut of
+// a track, its message is the decoded payload's problem at the track's offset.
+TEST(ChunkDump, CheckOfEveryCutTrackReportsTheDecodersProblem) {
+  ChunkBuilder track;
+  track.Begin(ROTATION_TRACK).U16(0).U32(0).U32(20).U32(3);
+  track.U32(0).U16(0x0011).F32s({0.5f, 0.25f}).F32s({1, 0, 0, 1});
+  track.U32(10).U16(0).F32s({2, 0, 1, 0});
+  track.U32(20).U16(0x0040).F32s({3, 1, 0, 0});  // an unknown spline bit
+  track.End();
+  const std::vector<uint8_t> payload = PayloadOf(track);
+  for (size_t cut = 0; cut <= payload.size(); ++cut) {
+    SCOPED_TRACE("payload cut to " + std::to_string(cut) + " bytes");
+    ChunkBuilder b;
+    b.Begin(MOD_MAIN).Begin(FILE_VERSION).U32(3).End().Begin(EDITOR_DATA).End();
+    b.Begin(KEYFRAMER_DATA).Begin(OBJECT_NODE).Begin(ROTATION_TRACK);
+    for (size_t i = 0; i < cut; ++i) b.U8(payload[i]);
+    b.End().End().End().End();
+    const std::vector<uint8_t> file = b.Bytes();
+    const DecodedPayload decoded = DecodePayload(ROTATION_TRACK, payload.data(), cut);
+    ASSERT_FALSE(decoded.ok);
+    const FileCheck check = CheckChunkFile(file);
+    EXPECT_FALSE(check.ok);
+    const size_t at = 6 + 10 + 6 + 6 + 6;  // MOD_MAIN, FILE_VERSION, EDITOR_DATA, the node
+    EXPECT_EQ(check.error, "offset " + std::to_string(at) + ": chunk 0xB021 ROTATION_TRACK payload: " +
+                               decoded.problem);
+  }
+}
+
 }  // namespace
 }  // namespace tsm

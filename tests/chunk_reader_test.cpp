@@ -390,5 +390,46 @@ TEST(ChunkReader, ReadFileBytesReadsWhatWasWritten) {
   std::remove(path.c_str());
 }
 
+// A regular file is mapped, a pipe read; both give the file's bytes, and a missing file
+// the reason ReadFileBytes gives. Release and the walk observer change no byte read.
+TEST(ChunkReader, MappedFileGivesTheBytesOfAFileOrAPipe) {
+  const std::string path =
+      testing::TempDir() + "reader_mapped_" + std::to_string(::getpid()) + ".tsm";
+  const std::vector<uint8_t> file = RichFile();
+  ASSERT_TRUE(WriteFileBytes(path, file));
+  const struct {
+    std::string path;
+    bool ok;
+    const char* error;
+  } cases[] = {{path, true, ""},
+               {"/nonexistent/dir/file.tsm", false, "No such file or directory"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    MappedFile mapped;
+    std::string error;
+    ASSERT_EQ(mapped.Open(c.path.c_str(), &error), c.ok);
+    EXPECT_EQ(error, c.error);
+    if (!c.ok) continue;
+    uint64_t walked = 0;
+    WalkObserver before = SetWalkObserver(
+        [](uint64_t offset, void* count) { *static_cast<uint64_t*>(count) += offset > 0; }, &walked);
+    mapped.Release(mapped.Size());
+    EXPECT_TRUE(CheckChunkFile(mapped.Data(), mapped.Size(), false).ok);
+    SetWalkObserver(before, nullptr);
+    EXPECT_GT(walked, 0u);
+    ExpectBytes(std::vector<uint8_t>(mapped.Data(), mapped.Data() + mapped.Size()), file);
+  }
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], file.data(), file.size()), static_cast<ssize_t>(file.size()));
+  ::close(fds[1]);
+  MappedFile fromPipe;
+  std::string error;
+  ASSERT_TRUE(fromPipe.Open(("/dev/fd/" + std::to_string(fds[0])).c_str(), &error)) << error;
+  ExpectBytes(std::vector<uint8_t>(fromPipe.Data(), fromPipe.Data() + fromPipe.Size()), file);
+  ::close(fds[0]);
+  std::remove(path.c_str());
+}
+
 }  // namespace
 }  // namespace tsm

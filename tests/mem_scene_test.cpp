@@ -39,6 +39,32 @@ TEST(MemScene, NodeTransformComposesParents) {
   EXPECT_EQ(a->IsSceneRoot(), 0);
 }
 
+// World transforms are kept from one enumeration to the next: a change to the scene counts
+// from the next enumeration on (as an export starts with one), and before the first one
+// every query follows the scene as it is.
+TEST(MemScene, WorldTransformsAreKeptUntilTheNextEnumeration) {
+  MemScene s;
+  MemNode* a = s.AddNode("A");
+  MemNode* b = s.AddNode("B", a);
+  NameCollector visitor;
+  const struct {
+    bool enumerate;  // enumerate before the change
+    float moveTo;    // A's new x
+    float seen;      // B's x right after the change
+  } steps[] = {{false, 1, 1}, {false, 2, 2}, {true, 3, 2}, {false, 4, 2}, {true, 5, 4}};
+  for (const auto& step : steps) {
+    if (step.enumerate) {
+      s.EnumerateNodes(visitor);
+      b->NodeTransform(0);  // kept for time 0 from here on
+    }
+    a->local = TransMatrix({step.moveTo, 0, 0});
+    EXPECT_EQ(b->NodeTransform(0).GetTrans().x, step.seen) << "A moved to " << step.moveTo;
+  }
+  EXPECT_EQ(b->NodeTransform(160).GetTrans().x, 5.0f);  // another time: computed anew
+  s.EnumerateNodes(visitor);
+  EXPECT_EQ(b->NodeTransform(0).GetTrans().x, 5.0f);
+}
+
 TEST(MemScene, DependentsStartWithTheNodeAndStopOnOne) {
   MemScene s;
   MemNode* cam = s.AddNode("Cam");

@@ -86,25 +86,33 @@ int Run(int argc, char** argv) {
   }
   if (path == nullptr) return UsageError("no FILE given");
 
-  std::vector<uint8_t> bytes;
+  // The file is mapped, not copied, and no chunk keeps its children: the walks read the
+  // bytes where they lie, so memory does not grow with the file.
+  tsm::MappedFile file;
   std::string readError;
-  if (!tsm::ReadFileBytes(path, &bytes, &readError)) {
+  if (!file.Open(path, &readError)) {
     tsm::PrintMessage(stderr, "tsmdump: %s: cannot read: %s\n", path, readError.c_str());
     return kExitUsage;
   }
-
-  // No chunk keeps its children: a file of millions of chunks costs little beyond its
-  // bytes, and the printing walks them from the bytes.
-  const tsm::FileCheck check = tsm::CheckChunkFile(bytes, false, true);
+  const uint8_t* data = file.Data();
+  const size_t size = file.Size();
+  // The walks go in file order: the pages behind them go, so memory stays bounded too.
+  tsm::SetWalkObserver(
+      [](uint64_t offset, void* mapped) { static_cast<tsm::MappedFile*>(mapped)->Release(offset); },
+      &file);
+  struct ObserverScope {  // removed before the file goes
+    ~ObserverScope() { tsm::SetWalkObserver(nullptr, nullptr); }
+  } observerScope;
+  const tsm::FileCheck check = tsm::CheckChunkFile(data, size, false, true);
   if (mode != Mode::kCheck && check.tree.ok) {
     // A file whose framing holds is printed even when a payload is wrong, so the line
     // with the problem can be seen in its place. Both dumps are written while walking
     // the chunks: the text of a big file is never held whole.
     if (mode == Mode::kJson) {
-      tsm::WriteChunkTreeJson(check.tree.top, bytes.data(), bytes.size(), ToStdout);
+      tsm::WriteChunkTreeJson(check.tree.top, data, size, ToStdout);
       std::fputc('\n', stdout);
     } else {
-      tsm::WriteChunkTreeText(check.tree.top, bytes.data(), bytes.size(), ToStdout);
+      tsm::WriteChunkTreeText(check.tree.top, data, size, ToStdout);
     }
   }
   if (!check.ok) {
