@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/mman.h>
+#endif
 
 // The Windows build (the test host reads chunk files) has no non-blocking opens, no
 // descriptor flags and no realpath; its pipes are not named in the file system.
@@ -151,6 +154,63 @@ InputRead ReadInputFile(const std::string& path, const InputRules& rules, std::s
 InputRead ReadInputFile(const std::string& path, const InputRules& rules,
                         std::vector<uint8_t>* bytes) {
   return ReadInto(path, rules, bytes);
+}
+
+InputMapping::~InputMapping() {
+  Close();
+}
+
+void InputMapping::Close() {
+#ifndef _WIN32
+  if (map_ != nullptr) ::munmap(map_, size_);
+#endif
+  map_ = nullptr;
+  data_ = nullptr;
+  size_ = 0;
+  released_ = 0;
+  std::vector<uint8_t>().swap(read_);
+}
+
+InputRead InputMapping::Open(const std::string& path, const InputRules& rules) {
+  Close();
+#ifndef _WIN32
+  // Only a regular file is opened here, to be mapped; anything else is opened once, by
+  // ReadInputFile (a pipe opened and closed twice would lose what its writer wrote).
+  struct stat st;
+  Descriptor file{::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+                      ? ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                      : -1};
+  if (file.fd >= 0 && ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      static_cast<uint64_t>(st.st_size) <= rules.maxSize) {
+    void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, file.fd, 0);
+    if (map != MAP_FAILED) {
+      map_ = map;
+      data_ = static_cast<const uint8_t*>(map);
+      size_ = static_cast<size_t>(st.st_size);
+      (void)::madvise(map_, size_, MADV_SEQUENTIAL);  // the walks go in file order
+      return InputRead();
+    }
+  }
+#endif
+  InputRead read = ReadInputFile(path, rules, &read_);
+  data_ = read_.data();
+  size_ = read_.size();
+  return read;
+}
+
+void InputMapping::Release(uint64_t offset) {
+#ifndef _WIN32
+  // Whole windows of some megabytes at a time: one call each, not one per chunk.
+  constexpr uint64_t kWindow = 8u << 20;
+  if (offset < released_) released_ = offset / kWindow * kWindow;  // a new walk from the start
+  if (map_ == nullptr || offset < released_ + kWindow) return;
+  const uint64_t upTo = offset / kWindow * kWindow;
+  (void)::madvise(static_cast<uint8_t*>(map_) + released_, static_cast<size_t>(upTo - released_),
+                  MADV_DONTNEED);
+  released_ = upTo;
+#else
+  (void)offset;
+#endif
 }
 
 std::string DecodeUri(const std::string& uri) {

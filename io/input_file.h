@@ -54,6 +54,37 @@ InputRead ReadInputFile(const std::string& path, const InputRules& rules, std::s
 InputRead ReadInputFile(const std::string& path, const InputRules& rules,
                         std::vector<uint8_t>* bytes);
 
+// A file's bytes for reading without a copy. A regular file within the size limit is
+// mapped: the system reads its pages as they are touched and may drop them again, so the
+// memory the process allocates itself does not grow with the file; Release lets it drop
+// the pages behind a walk at once. Anything else (a pipe, a device, a system without
+// mapping) is read into memory by ReadInputFile, with the same rules and faults.
+class InputMapping {
+ public:
+  InputMapping() = default;
+  ~InputMapping();
+  InputMapping(const InputMapping&) = delete;
+  InputMapping& operator=(const InputMapping&) = delete;
+
+  // Opens path by rules (a mapping held before is closed). May throw std::bad_alloc for
+  // a file that is read into memory.
+  InputRead Open(const std::string& path, const InputRules& rules);
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
+  // The bytes before offset will hardly be read again: the pages of a mapped file that
+  // lie wholly before it leave the process (read again from the file if touched). Does
+  // nothing for a file read into memory.
+  void Release(uint64_t offset);
+  void Close();
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  void* map_ = nullptr;        // the mapping, or null when the bytes were read
+  uint64_t released_ = 0;      // bytes from the start already given back
+  std::vector<uint8_t> read_;  // the bytes of a file that is not mapped
+};
+
 // %xx escapes of a URI reference undone, and '+' read as a space.
 std::string DecodeUri(const std::string& uri);
 

@@ -1,11 +1,5 @@
 #include "reader/chunk_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifndef _WIN32
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -290,7 +284,10 @@ bool ForEachChild(const Chunk& c, const uint8_t* data,
   return true;
 }
 
-bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error) {
+namespace {
+
+// How a chunk file is read: up to the largest chunk file, a stream too.
+InputRules ChunkFileRules() {
   InputRules rules;
   rules.maxSize = kMaxChunkFileSize;
   rules.streams = true;
@@ -300,7 +297,11 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* e
     return size >= kChunkHeaderSize &&
            LoadU32(reinterpret_cast<const uint8_t*>(data) + 2) < kChunkHeaderSize;
   };
-  InputRead read = ReadInputFile(path, rules, bytes);
+  return rules;
+}
+
+// The one-line reason of a failed read; true when the read succeeded.
+bool ChunkFileRead(const InputRead& read, std::string* error) {
   switch (read.fault) {
     case InputFault::kNone:
       return true;
@@ -322,6 +323,12 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* e
   return false;
 }
 
+}  // namespace
+
+bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error) {
+  return ChunkFileRead(ReadInputFile(path, ChunkFileRules(), bytes), error);
+}
+
 WalkObserver SetWalkObserver(WalkObserver observer, void* context) {
   WalkObserver before = walkObserver;
   walkObserver = observer;
@@ -329,65 +336,8 @@ WalkObserver SetWalkObserver(WalkObserver observer, void* context) {
   return before;
 }
 
-MappedFile::~MappedFile() {
-  Close();
-}
-
-void MappedFile::Close() {
-#ifndef _WIN32
-  if (map_ != nullptr) ::munmap(map_, size_);
-#endif
-  map_ = nullptr;
-  data_ = nullptr;
-  size_ = 0;
-  released_ = 0;
-  std::vector<uint8_t>().swap(read_);
-}
-
 bool MappedFile::Open(const char* path, std::string* error) {
-  Close();
-#ifndef _WIN32
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-      static_cast<uint64_t>(st.st_size) <= kMaxChunkFileSize) {
-    void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (map != MAP_FAILED) {
-      map_ = map;
-      data_ = static_cast<const uint8_t*>(map);
-      size_ = static_cast<size_t>(st.st_size);
-      (void)::madvise(map_, size_, MADV_SEQUENTIAL);  // the walks go in file order
-      return true;
-    }
-  } else {
-    ::close(fd);
-  }
-#endif
-  // Not mapped: read as ReadFileBytes reads, with its checks and its messages.
-  if (!ReadFileBytes(path, &read_, error)) return false;
-  data_ = read_.data();
-  size_ = read_.size();
-  return true;
-}
-
-void MappedFile::Release(uint64_t offset) {
-#ifndef _WIN32
-  // Whole windows of some megabytes at a time: one call each, not one per chunk.
-  constexpr uint64_t kWindow = 8u << 20;
-  if (offset < released_) released_ = offset / kWindow * kWindow;  // a new walk from the start
-  if (map_ == nullptr || offset < released_ + kWindow) return;
-  const uint64_t upTo = offset / kWindow * kWindow;
-  (void)::madvise(static_cast<uint8_t*>(map_) + released_, static_cast<size_t>(upTo - released_),
-                  MADV_DONTNEED);
-  released_ = upTo;
-#else
-  (void)offset;
-#endif
+  return ChunkFileRead(mapping_.Open(path, ChunkFileRules()), error);
 }
 
 }  // namespace tsm

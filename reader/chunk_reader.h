@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "io/input_file.h"
+
 namespace tsm {
 
 // Size of the id and length fields at the start of every chunk.
@@ -107,36 +109,21 @@ constexpr uint64_t kMaxChunkFileSize = 0xFFFFFFFFu;
 // std::bad_alloc when memory runs out.
 bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* error);
 
-// A file's bytes for reading without a copy. A regular file is mapped: the system reads
-// its pages as they are touched and may drop them again, so that the memory the process
-// itself allocates does not grow with the file; Release lets it drop the pages behind a
-// walk at once. Anything else (a pipe, a device, a system without mapping) is read into
-// memory by ReadFileBytes, with the same limits and wording of errors.
+// A chunk file's bytes for reading without a copy: a regular file is mapped, anything
+// else (a pipe, a device) read into memory, with ReadFileBytes' limits and wording of
+// errors (see InputMapping).
 class MappedFile {
  public:
-  MappedFile() = default;
-  ~MappedFile();
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-
   // Opens path; answers false with a one-line reason in *error (as ReadFileBytes). May
   // throw std::bad_alloc for a file that is read into memory.
   bool Open(const char* path, std::string* error);
-  const uint8_t* Data() const { return data_; }
-  size_t Size() const { return size_; }
-  // Tells the system that the bytes before offset will hardly be read again: the pages
-  // of a mapped file that lie wholly before it leave the process (they are read again
-  // from the file if touched). Does nothing for a file read into memory.
-  void Release(uint64_t offset);
+  const uint8_t* Data() const { return mapping_.Data(); }
+  size_t Size() const { return mapping_.Size(); }
+  // The pages of a mapped file wholly before offset leave the process.
+  void Release(uint64_t offset) { mapping_.Release(offset); }
 
  private:
-  void Close();
-
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-  void* map_ = nullptr;        // the mapping, or null when the bytes were read
-  uint64_t released_ = 0;      // bytes from the start already given back
-  std::vector<uint8_t> read_;  // the bytes of a file that is not mapped
+  InputMapping mapping_;
 };
 
 }  // namespace tsm

@@ -47,11 +47,11 @@ bool Finite(double v) {
 
 // What is wrong with the framing of a binary glTF file's bytes (its header and chunk
 // headers), naming the byte where it goes wrong; empty when the framing is sound.
-std::string GlbProblem(const std::string& bytes) {
-  uint64_t size = bytes.size();
+std::string GlbProblem(const std::string& file) {
+  uint64_t size = file.size();
   auto u32 = [&](uint64_t at) {
     unsigned char b[4] = {0, 0, 0, 0};
-    for (uint64_t i = 0; i < 4 && at + i < size; ++i) b[i] = static_cast<unsigned char>(bytes[at + i]);
+    for (uint64_t i = 0; i < 4 && at + i < size; ++i) b[i] = static_cast<unsigned char>(file[at + i]);
     return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
   };
   auto n = [](uint64_t v) { return std::to_string(v); };
