@@ -137,8 +137,8 @@ void BuildMixedScene(MemScene& scene) {
   scene.AddNode("Line")->object = shape;
 }
 
-// Every example and the built scene, each as .gltf and .glb: the validator reports no
-// error. Some examples name images that are not shipped, which the validator may not
+// Every example and the built scene, each as .gltf and .glb, and examples read back
+// from their exported .tsm files: the validator reports no error. Some examples name images that are not shipped, which the validator may not
 // find; in the others every image must be found from the written file.
 TEST(GltfWriterTest, EveryExampleConvertsToFilesTheValidatorAccepts) {
   std::string tools = ValidatorTools();
@@ -150,6 +150,7 @@ TEST(GltfWriterTest, EveryExampleConvertsToFilesTheValidatorAccepts) {
     const char* file;  // an example, or "" for the built scene
     bool missingImages;
     const char* notice;  // what the writer says it left out, or ""
+    bool viaTsm;         // the example exported, read back from its .tsm and written
   } cases[] = {
       {"animated.json", false, "animated light colours are dropped"},
       {"crate.obj", false, ""},
@@ -158,11 +159,20 @@ TEST(GltfWriterTest, EveryExampleConvertsToFilesTheValidatorAccepts) {
       {"showroom.json", true, "spline shapes are not written"},
       {"turntable.gltf", false, ""},
       {"", false, "spline shapes are not written"},
+      {"animated.json", false, "animated light colours are dropped", true},
+      {"showroom.json", true, "spline shapes are not written", true},
   };
   for (const auto& c : cases) {
     for (const char* ext : {".gltf", ".glb"}) {
       std::string name = *c.file != '\0' ? c.file : "mixed";
       std::string scenePath = kExamples + "/" + name;
+      if (c.viaTsm) {
+        MemScene source;
+        ASSERT_TRUE(LoadSceneFile(scenePath, ImportOptions(), source).ok);
+        name += ".tsm";
+        scenePath = dir.Path(name);
+        ASSERT_FALSE(ExportedBytes(source, scenePath).empty());
+      }
       SCOPED_TRACE(name + ext);
       MemScene scene;
       if (*c.file != '\0') {
