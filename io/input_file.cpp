@@ -24,6 +24,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/output_file.h"
+
 namespace tsm {
 namespace {
 
@@ -272,7 +274,12 @@ InputRead InputFolder::Read(const std::string& reference, uint64_t maxSize,
   }
   InputRules rules;
   rules.maxSize = maxSize;
-  return ReadInputFile(path, rules, bytes);
+  result = ReadInputFile(path, rules, bytes);
+#ifndef _WIN32
+  // A file the scene refers to is an input like the scene itself: no output may replace it.
+  if (result.ok()) NoteInputFile(path);
+#endif
+  return result;
 }
 
 bool InputFolder::Exists(const std::string& reference) const {

@@ -133,6 +133,20 @@ class HostileInputTest : public ::testing::Test {
   std::string dir, scene;
 };
 
+// A file the scene refers to is an input too: an output naming it is refused, by its own
+// name and through a link, and it keeps its bytes.
+TEST_F(HostileInputTest, OutputsNeverReplaceTheFilesASceneReads) {
+  std::string before = tsm::ReadFileText(scene + "/tri.bin");
+  fs::create_symlink(scene + "/tri.bin", dir + "/tri-link.bin");
+  for (std::string target : {scene + "/tri.bin", dir + "/tri-link.bin"}) {
+    std::string cmd = "'" TSM_BINARY_DIR "/tsmexport' '" + scene + "/image-fifo.gltf' -o '" +
+                      target + "' >/dev/null 2>&1 </dev/null";
+    int raw = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << target;
+    EXPECT_EQ(tsm::ReadFileText(scene + "/tri.bin"), before) << target;
+  }
+}
+
 TEST_F(HostileInputTest, EachCorpusFileGivesItsExitAndMessage) {
   for (const Row& row : kCorpus) {
     std::string text;
