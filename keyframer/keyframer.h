@@ -107,6 +107,13 @@ struct TrackStatics {
 bool WriteTrackBody(OutStream& s, int32_t id, HostController* controller,
                     const TrackStatics& statics);
 
+// The whole track chunk id: its body as WriteTrackBody writes it, gathered first, so that
+// the header goes out with its length and nothing is patched (a body of more than some
+// kilobytes is sent on in pieces and its length patched at the end). Answers false on a
+// short write.
+bool WriteTrackChunk(OutStream& s, int32_t id, HostController* controller,
+                     const TrackStatics& statics);
+
 }  // namespace tsm
 
 #endif  // TSM_KEYFRAMER_KEYFRAMER_H

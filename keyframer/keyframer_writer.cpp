@@ -235,30 +235,46 @@ bool WriteBody(int32_t id, void* data) {
                               box);
       return WritePoint(s, box.pmin) && WritePoint(s, box.pmax);
     }
+    default:
+      ShowWriterWarning("Unknown Tag Type");
+      return true;
+  }
+}
+
+// True for the ids of the track chunks, which WriteTrack writes whole.
+bool IsTrackChunk(int32_t id) {
+  switch (ChunkLow(id)) {
     case POSITION_TRACK:
     case ROTATION_TRACK:
     case SCALE_TRACK:
-      if (state.statics.transformMode) {
-        TrackStatics statics = state.statics;
-        if (ChunkLow(id) == ROTATION_TRACK)
-          statics.rotation = *static_cast<const Quat*>(data);
-        else if (ChunkLow(id) == POSITION_TRACK)
-          statics.translation = *static_cast<const Point3*>(data);
-        else
-          statics.scale = *static_cast<const Point3*>(data);
-        return WriteTrackBody(s, id, nullptr, statics);
-      }
-      return WriteTrackBody(s, id, static_cast<HostController*>(data), state.statics);
     case FOV_TRACK:
     case ROLL_TRACK:
     case COLOR_TRACK:
     case HOTSPOT_TRACK:
     case FALLOFF_TRACK:
-      return WriteTrackBody(s, id, static_cast<HostController*>(data), state.statics);
-    default:
-      ShowWriterWarning("Unknown Tag Type");
       return true;
+    default:
+      return false;
   }
+}
+
+// A track chunk, header and body: its keys are gathered before the header is written, so
+// that the header carries its length from the start.
+bool WriteTrack(int32_t id, void* data) {
+  OutStream& s = *state.stream;
+  const uint16_t low = ChunkLow(id);
+  if (state.statics.transformMode &&
+      (low == POSITION_TRACK || low == ROTATION_TRACK || low == SCALE_TRACK)) {
+    TrackStatics statics = state.statics;
+    if (low == ROTATION_TRACK)
+      statics.rotation = *static_cast<const Quat*>(data);
+    else if (low == POSITION_TRACK)
+      statics.translation = *static_cast<const Point3*>(data);
+    else
+      statics.scale = *static_cast<const Point3*>(data);
+    return WriteTrackChunk(s, id, nullptr, statics);
+  }
+  return WriteTrackChunk(s, id, static_cast<HostController*>(data), state.statics);
 }
 
 }  // namespace
@@ -292,6 +308,7 @@ int32_t KeyframerNodeCount(const SceneEntry* first) {
 
 int WriteKeyframerChunk(int32_t id, void* data) {
   if (state.stream == nullptr) return 0;  // no section has named a stream yet
+  if (IsTrackChunk(id)) return WriteTrack(id, data) ? 1 : 0;
   return ChunkFraming(*state.stream, id, [&] { return WriteBody(id, data); });
 }
 

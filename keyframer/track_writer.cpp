@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "keyframer/keyframer.h"
+#include "writer/byte_batch.h"
 #include "writer/chunk_ids.h"
 
 namespace tsm {
@@ -10,22 +11,13 @@ namespace {
 // Spline parameter bits, in the order the host's key holds the parameters.
 constexpr uint16_t kSplineTension = 0x0001;
 
-// One key, gathered in memory and written with a single write: frame, spline flags, up
-// to five parameters and up to four value floats.
-class KeyBytes {
+// Stores one key's fields straight into a batch's room, little-endian.
+class KeyStore {
  public:
-  void U16(uint16_t v) {
-    b_[n_++] = static_cast<uint8_t>(v);
-    b_[n_++] = static_cast<uint8_t>(v >> 8);
-  }
-  void U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) b_[n_++] = static_cast<uint8_t>(v >> (8 * i));
-  }
-  void F32(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, 4);
-    U32(bits);
-  }
+  explicit KeyStore(uint8_t* p) : p_(p) {}
+  void U16(uint16_t v) { p_ = ByteBatch::StoreU16(p_, v); }
+  void U32(uint32_t v) { p_ = ByteBatch::StoreU32(p_, v); }
+  void F32(float f) { p_ = ByteBatch::StoreF32(p_, f); }
   void P3(const Point3& p) {
     F32(p.x);
     F32(p.y);
@@ -35,16 +27,18 @@ class KeyBytes {
     F32(angle);
     P3(axis);
   }
-  bool WriteTo(OutStream& s) const { return WriteBytes(s, b_, n_); }
+  uint8_t* End() const { return p_; }
 
  private:
-  uint8_t b_[48];
-  size_t n_ = 0;
+  uint8_t* p_;
 };
+
+// The most bytes one key takes: frame, spline flags, five parameters, four value floats.
+constexpr size_t kMaxKeyBytes = 4 + 2 + 5 * 4 + 4 * 4;
 
 // The five parameters of a copied key: a flag bit for each that compares unequal to 0
 // (so -0.0 is left out), then the present ones in bit order.
-void PutSplineParams(KeyBytes& k, const SplineKey& key) {
+void PutSplineParams(KeyStore& k, const SplineKey& key) {
   const float params[5] = {key.tens, key.cont, key.bias, key.easeIn, key.easeOut};
   uint16_t flags = 0;
   for (int i = 0; i < 5; ++i)
@@ -54,7 +48,7 @@ void PutSplineParams(KeyBytes& k, const SplineKey& key) {
     if (params[i] != 0.0f) k.F32(params[i]);
 }
 
-void PutCopiedValue(KeyBytes& k, const SplineKey& key, TrackKind kind, float factor) {
+void PutCopiedValue(KeyStore& k, const SplineKey& key, TrackKind kind, float factor) {
   switch (kind) {
     case TRACK_FLOAT:
       k.F32(key.fval * factor);
@@ -74,7 +68,7 @@ void PutCopiedValue(KeyBytes& k, const SplineKey& key, TrackKind kind, float fac
 
 // The controller's value at t as the track writes it. prev is the rotation at the
 // previous key time (the identity before the first key) and becomes the one at t.
-void PutSampledValue(KeyBytes& k, HostController* c, TimeValue t, TrackKind kind, float factor,
+void PutSampledValue(KeyStore& k, HostController* c, TimeValue t, TrackKind kind, float factor,
                      Interval& valid, Quat& prev) {
   switch (kind) {
     case TRACK_FLOAT: {
@@ -107,29 +101,88 @@ void PutSampledValue(KeyBytes& k, HostController* c, TimeValue t, TrackKind kind
   }
 }
 
-// A one-key track holding the float v.
-bool WriteSingleFloat(OutStream& s, float v) {
-  return WriteSingleKeyHeader(s) && WriteF32(s, v);
+// The header and every key of a track, into batch.
+TrackResult PutControllerTrack(ChunkBatch& batch, HostController* c, TrackKind kind,
+                               float factor) {
+  const int n = c->KeyCount();
+  HostKeyControl* keys = c->KeyInterface(KEY_INTERFACE_ID);
+  if (n <= 0) return TRACK_NO_KEYS;
+  const int32_t ticksPerFrame = GetTicksPerFrame();  // FrameOfTicks, asked once a track
+  uint8_t* head = batch.Reserve(14);
+  if (head == nullptr) return TRACK_FAILED;
+  KeyStore h(head);
+  h.U16(0);
+  h.U32(static_cast<uint32_t>(c->KeyTime(0) / ticksPerFrame));
+  h.U32(static_cast<uint32_t>(c->KeyTime(n - 1) / ticksPerFrame));
+  h.U32(static_cast<uint32_t>(n));
+
+  const bool copied = keys != nullptr && HasSplineKeys(c);
+  Quat prev;  // the sampled rotation path's previous rotation: the identity at first
+  Interval valid(TIME_NegInfinity, TIME_NegInfinity);
+  for (int i = 0; i < n; ++i) {
+    uint8_t* room = batch.Reserve(kMaxKeyBytes);
+    if (room == nullptr) return TRACK_FAILED;
+    KeyStore k(room);
+    if (copied) {
+      SplineKey key;
+      keys->GetKey(i, &key);
+      k.U32(static_cast<uint32_t>(key.time / ticksPerFrame));
+      PutSplineParams(k, key);
+      PutCopiedValue(k, key, kind, factor);
+    } else {
+      TimeValue t = c->KeyTime(i);
+      k.U32(static_cast<uint32_t>(t / ticksPerFrame));
+      k.U16(0);  // no spline parameters
+      PutSampledValue(k, c, t, kind, factor, valid, prev);
+    }
+    batch.EndAt(k.End());
+  }
+  return TRACK_WRITTEN;
 }
 
-bool WriteSinglePoint(OutStream& s, const Point3& p) {
-  return WriteSingleKeyHeader(s) && WriteF32(s, p.x) && WriteF32(s, p.y) && WriteF32(s, p.z);
+// The 20 bytes of a one-key track up to its value (see WriteSingleKeyHeader), stored at
+// p; answers the byte after them.
+uint8_t* StoreSingleKeyHeader(uint8_t* p) {
+  p = ByteBatch::StoreU16(p, 0);  // flags
+  p = ByteBatch::StoreU32(p, 0);  // first frame
+  p = ByteBatch::StoreU32(p, 0);  // last frame
+  p = ByteBatch::StoreU32(p, 1);  // one key
+  p = ByteBatch::StoreU32(p, 0);  // at frame 0
+  return ByteBatch::StoreU16(p, 0);  // without spline parameters
 }
 
-bool WriteSingleRotation(OutStream& s, const Quat& q) {
+// A one-key track holding the count floats of v.
+bool PutSingle(ChunkBatch& b, const float* v, int count) {
+  uint8_t* p = b.Reserve(20 + 4 * static_cast<size_t>(count));
+  if (p == nullptr) return false;
+  p = StoreSingleKeyHeader(p);
+  for (int i = 0; i < count; ++i) p = ByteBatch::StoreF32(p, v[i]);
+  return true;
+}
+
+bool PutSingleFloat(ChunkBatch& b, float v) {
+  return PutSingle(b, &v, 1);
+}
+
+bool PutSinglePoint(ChunkBatch& b, const Point3& p) {
+  const float v[3] = {p.x, p.y, p.z};
+  return PutSingle(b, v, 3);
+}
+
+bool PutSingleRotation(ChunkBatch& b, const Quat& q) {
   float angle = 0.0f;
   Point3 axis;
   AngAxisFromQ(q, &angle, axis);
-  return WriteSingleKeyHeader(s) && WriteF32(s, angle) && WriteF32(s, axis.x) &&
-         WriteF32(s, axis.y) && WriteF32(s, axis.z);
+  const float v[4] = {angle, axis.x, axis.y, axis.z};
+  return PutSingle(b, v, 4);
 }
 
 // A track from a controller, or, when it has no keys, one key holding fallback(), which
 // queries the controller at time 0.
 template <class Fallback>
-bool WriteKeysOr(OutStream& s, HostController* c, TrackKind kind, float factor,
-                 Fallback&& fallback) {
-  switch (WriteControllerTrack(s, c, kind, factor)) {
+bool PutKeysOr(ChunkBatch& b, HostController* c, TrackKind kind, float factor,
+               Fallback&& fallback) {
+  switch (PutControllerTrack(b, c, kind, factor)) {
     case TRACK_WRITTEN:
       return true;
     case TRACK_NO_KEYS:
@@ -138,6 +191,61 @@ bool WriteKeysOr(OutStream& s, HostController* c, TrackKind kind, float factor,
       break;
   }
   return false;
+}
+
+bool PutFloatTrack(ChunkBatch& b, HostController* controller, float factor, float staticValue) {
+  if (controller == nullptr) return PutSingleFloat(b, staticValue);
+  return PutKeysOr(b, controller, TRACK_FLOAT, factor, [&] {
+    float v = 0.0f;
+    Interval valid(TIME_NegInfinity, TIME_NegInfinity);
+    controller->ControllerValue(0, &v, valid, 1);
+    return PutSingleFloat(b, v * factor);
+  });
+}
+
+bool PutTrackBody(ChunkBatch& b, int32_t id, HostController* c, const TrackStatics& statics) {
+  // A transform track is asked for without a controller only in static mode; should it
+  // ever be otherwise, the statics (an identity transform by default) stand in.
+  Interval valid(TIME_NegInfinity, TIME_NegInfinity);
+  switch (ChunkLow(id)) {
+    case POSITION_TRACK:
+      if (statics.transformMode || c == nullptr) return PutSinglePoint(b, statics.translation);
+      return PutKeysOr(b, c, TRACK_POSITION, 1.0f, [&] {
+        Point3 p;
+        c->ControllerValue(0, &p, valid, 1);
+        return PutSinglePoint(b, p);
+      });
+    case ROTATION_TRACK:
+      if (statics.transformMode || c == nullptr) return PutSingleRotation(b, statics.rotation);
+      return PutKeysOr(b, c, TRACK_ROTATION, 1.0f, [&] {
+        Quat q;  // the identity before the query
+        c->ControllerValue(0, &q, valid, 1);
+        return PutSingleRotation(b, q);
+      });
+    case SCALE_TRACK:
+      if (statics.transformMode || c == nullptr) return PutSinglePoint(b, statics.scale);
+      return PutKeysOr(b, c, TRACK_SCALE, 1.0f, [&] {
+        ScaleValue sv;  // its orientation the identity before the query
+        c->ControllerValue(0, &sv, valid, 1);
+        return PutSinglePoint(b, sv.s);
+      });
+    case COLOR_TRACK:
+      if (c == nullptr) return PutSinglePoint(b, statics.color);
+      return PutKeysOr(b, c, TRACK_COLOR, 1.0f, [&] {
+        Point3 p;
+        c->ControllerValue(0, &p, valid, 1);
+        return PutSinglePoint(b, p);
+      });
+    case FOV_TRACK:
+      return PutFloatTrack(b, c, kDegreesPerRadian, statics.floatValue);
+    case ROLL_TRACK:
+      return PutFloatTrack(b, c, -kDegreesPerRadian, statics.floatValue);
+    case HOTSPOT_TRACK:
+    case FALLOFF_TRACK:
+      return PutFloatTrack(b, c, 1.0f, statics.floatValue);
+    default:
+      return true;
+  }
 }
 
 }  // namespace
@@ -153,93 +261,31 @@ bool HasSplineKeys(HostController* controller) {
 }
 
 bool WriteSingleKeyHeader(OutStream& s) {
-  return WriteU16(s, 0) && WriteU32(s, 0) && WriteU32(s, 0) && WriteU32(s, 1) && WriteU32(s, 0) &&
-         WriteU16(s, 0);
+  uint8_t bytes[20];
+  StoreSingleKeyHeader(bytes);
+  return WriteBytes(s, bytes, sizeof bytes);
 }
 
 TrackResult WriteControllerTrack(OutStream& s, HostController* c, TrackKind kind, float factor) {
-  const int n = c->KeyCount();
-  HostKeyControl* keys = c->KeyInterface(KEY_INTERFACE_ID);
-  if (n <= 0) return TRACK_NO_KEYS;
-  if (!(WriteU16(s, 0) && WriteI32(s, FrameOfTicks(c->KeyTime(0))) &&
-        WriteI32(s, FrameOfTicks(c->KeyTime(n - 1))) && WriteU32(s, static_cast<uint32_t>(n))))
-    return TRACK_FAILED;
-
-  const bool copied = keys != nullptr && HasSplineKeys(c);
-  Quat prev;  // the sampled rotation path's previous rotation: the identity at first
-  Interval valid(TIME_NegInfinity, TIME_NegInfinity);
-  for (int i = 0; i < n; ++i) {
-    KeyBytes k;
-    if (copied) {
-      SplineKey key;
-      keys->GetKey(i, &key);
-      k.U32(static_cast<uint32_t>(FrameOfTicks(key.time)));
-      PutSplineParams(k, key);
-      PutCopiedValue(k, key, kind, factor);
-    } else {
-      TimeValue t = c->KeyTime(i);
-      k.U32(static_cast<uint32_t>(FrameOfTicks(t)));
-      k.U16(0);  // no spline parameters
-      PutSampledValue(k, c, t, kind, factor, valid, prev);
-    }
-    if (!k.WriteTo(s)) return TRACK_FAILED;
-  }
-  return TRACK_WRITTEN;
+  ChunkBatch batch(s);
+  TrackResult r = PutControllerTrack(batch, c, kind, factor);
+  if (r == TRACK_WRITTEN && !batch.Finish()) return TRACK_FAILED;
+  return r;
 }
 
 bool WriteFloatTrack(OutStream& s, HostController* controller, float factor, float staticValue) {
-  if (controller == nullptr) return WriteSingleFloat(s, staticValue);
-  return WriteKeysOr(s, controller, TRACK_FLOAT, factor, [&] {
-    float v = 0.0f;
-    Interval valid(TIME_NegInfinity, TIME_NegInfinity);
-    controller->ControllerValue(0, &v, valid, 1);
-    return WriteSingleFloat(s, v * factor);
-  });
+  ChunkBatch batch(s);
+  return PutFloatTrack(batch, controller, factor, staticValue) && batch.Finish();
 }
 
 bool WriteTrackBody(OutStream& s, int32_t id, HostController* c, const TrackStatics& statics) {
-  // A transform track is asked for without a controller only in static mode; should it
-  // ever be otherwise, the statics (an identity transform by default) stand in.
-  Interval valid(TIME_NegInfinity, TIME_NegInfinity);
-  switch (ChunkLow(id)) {
-    case POSITION_TRACK:
-      if (statics.transformMode || c == nullptr) return WriteSinglePoint(s, statics.translation);
-      return WriteKeysOr(s, c, TRACK_POSITION, 1.0f, [&] {
-        Point3 p;
-        c->ControllerValue(0, &p, valid, 1);
-        return WriteSinglePoint(s, p);
-      });
-    case ROTATION_TRACK:
-      if (statics.transformMode || c == nullptr) return WriteSingleRotation(s, statics.rotation);
-      return WriteKeysOr(s, c, TRACK_ROTATION, 1.0f, [&] {
-        Quat q;  // the identity before the query
-        c->ControllerValue(0, &q, valid, 1);
-        return WriteSingleRotation(s, q);
-      });
-    case SCALE_TRACK:
-      if (statics.transformMode || c == nullptr) return WriteSinglePoint(s, statics.scale);
-      return WriteKeysOr(s, c, TRACK_SCALE, 1.0f, [&] {
-        ScaleValue sv;  // its orientation the identity before the query
-        c->ControllerValue(0, &sv, valid, 1);
-        return WriteSinglePoint(s, sv.s);
-      });
-    case COLOR_TRACK:
-      if (c == nullptr) return WriteSinglePoint(s, statics.color);
-      return WriteKeysOr(s, c, TRACK_COLOR, 1.0f, [&] {
-        Point3 p;
-        c->ControllerValue(0, &p, valid, 1);
-        return WriteSinglePoint(s, p);
-      });
-    case FOV_TRACK:
-      return WriteFloatTrack(s, c, kDegreesPerRadian, statics.floatValue);
-    case ROLL_TRACK:
-      return WriteFloatTrack(s, c, -kDegreesPerRadian, statics.floatValue);
-    case HOTSPOT_TRACK:
-    case FALLOFF_TRACK:
-      return WriteFloatTrack(s, c, 1.0f, statics.floatValue);
-    default:
-      return true;
-  }
+  ChunkBatch batch(s);
+  return PutTrackBody(batch, id, c, statics) && batch.Finish();
+}
+
+bool WriteTrackChunk(OutStream& s, int32_t id, HostController* c, const TrackStatics& statics) {
+  ChunkBatch batch(s, id);
+  return PutTrackBody(batch, id, c, statics) && batch.Finish();
 }
 
 }  // namespace tsm

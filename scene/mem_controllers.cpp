@@ -15,17 +15,32 @@ struct Span {
   float u = 0.0f;
 };
 
-Span Locate(const std::vector<MemKey>& keys, TimeValue t) {
+// hint is the first key of the span answered last: the exporter asks for a controller's
+// values in key order, so the span of the next query is that one or the next, and is
+// found without a search. The answer is the one of the binary search whatever the hint.
+Span Locate(const std::vector<MemKey>& keys, TimeValue t, size_t& hint) {
   Span s;
   if (t <= keys.front().time) return s;
   if (t >= keys.back().time) {
     s.a = s.b = keys.size() - 1;
     return s;
   }
-  auto it = std::upper_bound(keys.begin(), keys.end(), t,
-                             [](TimeValue v, const MemKey& k) { return v < k.time; });
-  s.b = static_cast<size_t>(it - keys.begin());
+  // Here there are two keys at least and keys[0].time < t < keys.back().time.
+  size_t b = 0;
+  for (size_t a = hint; a < hint + 2 && a + 1 < keys.size(); ++a) {
+    if (keys[a].time <= t && t < keys[a + 1].time) {
+      b = a + 1;
+      break;
+    }
+  }
+  if (b == 0) {
+    auto it = std::upper_bound(keys.begin(), keys.end(), t,
+                               [](TimeValue v, const MemKey& k) { return v < k.time; });
+    b = static_cast<size_t>(it - keys.begin());
+  }
+  s.b = b;
   s.a = s.b - 1;
+  hint = s.a;
   double span = double(keys[s.b].time) - double(keys[s.a].time);
   s.u = span > 0 ? float((double(t) - double(keys[s.a].time)) / span) : 1.0f;
   return s;
@@ -43,7 +58,12 @@ Quat Slerp(Quat a, Quat b, float u) {
     dot = -dot;
   }
   double wa, wb;
-  if (dot > 0.9995) {
+  if (u == 0.0f && !std::isnan(dot)) {
+    // At the first key itself, as at a key time: the weights the general formulas give
+    // there, exactly (sin(th) / sin(th) is 1), without the arc's sines.
+    wa = 1.0;
+    wb = u;
+  } else if (dot > 0.9995) {
     wa = 1.0 - u;
     wb = u;
   } else {
@@ -103,7 +123,7 @@ void MemController::ControllerValue(TimeValue t, float* v, Interval&, int) {
     *v = constF;
     return;
   }
-  Span s = Locate(keys, t);
+  Span s = Locate(keys, t, hint_);
   *v = keys[s.a].f + (keys[s.b].f - keys[s.a].f) * s.u;
 }
 
@@ -113,7 +133,7 @@ void MemController::ControllerValue(TimeValue t, Point3* v, Interval&, int) {
     *v = constP;
     return;
   }
-  Span s = Locate(keys, t);
+  Span s = Locate(keys, t, hint_);
   *v = Lerp(keys[s.a].p, keys[s.b].p, s.u);
 }
 
@@ -123,7 +143,7 @@ void MemController::ControllerValue(TimeValue t, Quat* v, Interval&, int) {
     *v = constQ;
     return;
   }
-  Span s = Locate(keys, t);
+  Span s = Locate(keys, t, hint_);
   if (!KeyBearing()) {
     *v = Slerp(keys[s.a].q, keys[s.b].q, s.u);
     return;
@@ -145,7 +165,7 @@ void MemController::ControllerValue(TimeValue t, ScaleValue* v, Interval&, int) 
     v->s = constS;
     return;
   }
-  Span s = Locate(keys, t);
+  Span s = Locate(keys, t, hint_);
   v->s = Lerp(keys[s.a].p, keys[s.b].p, s.u);
 }
 

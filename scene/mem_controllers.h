@@ -92,6 +92,9 @@ class MemController : public HostController, public HostKeyControl {
   void ControllerValue(TimeValue t, ScaleValue* v, Interval& valid, int mode) override;
   // HostKeyControl
   void GetKey(int i, SplineKey* key) override;
+
+ private:
+  size_t hint_ = 0;  // the first key of the span a value query found last
 };
 
 // A node's transform controller. Any sub-controller may be absent.

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "reader/chunk_reader.h"
 #include "tests/test_util.h"
+#include "writer/byte_batch.h"
 #include "writer/chunk_io.h"
 #include "writer/file_writer.h"
 
@@ -83,6 +90,54 @@ TEST(ChunkFraming, MemoryStreamThatCannotHoldAWriteAnswersAShortCount) {
     EXPECT_FALSE(WriteU32(s, 7)) << at;
   }
   ExpectBytes(s.Bytes(), {0x02, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00});
+}
+
+// A chunk gathered by ChunkBatch gives the bytes of the one framing mechanism for every
+// body size, below, at and past the batch (where it goes on as an open chunk), inside a
+// parent chunk; a body that fits goes out with its length and patches nothing.
+TEST(ChunkBatch, GivesTheBytesOfTheFramingForEveryBodySize) {
+  const size_t room = ChunkBatch::kSize - 6;
+  const std::string path = testing::TempDir() + "chunk_batch_" + std::to_string(::getpid());
+  for (size_t size : {size_t(0), size_t(1), room - 1, room, room + 1, 3 * room + 7}) {
+    SCOPED_TRACE("body of " + std::to_string(size) + " bytes");
+    auto body = [size](size_t i) { return static_cast<uint8_t>(i * 31 + size); };
+    auto parent = [](OutStream& s, auto&& child) {
+      return ChunkFraming(s, 0x1111, [&] { return WriteU16(s, 7) && child(s); }) == 1;
+    };
+    MemoryStream framed;
+    ASSERT_TRUE(parent(framed, [&](OutStream& s) {
+      return ChunkFraming(s, 0x2222, [&] {
+        bool ok = true;
+        for (size_t i = 0; i < size && ok; ++i) ok = WriteU8(s, body(i));
+        return ok;
+      }) == 1;
+    }));
+    auto batched = [&](OutStream& s) {
+      ChunkBatch batch(s, 0x2222);
+      for (size_t i = 0; i < size; i += 3) {  // in pieces of up to 3 bytes
+        size_t n = std::min<size_t>(3, size - i);
+        uint8_t* p = batch.Reserve(n);
+        if (p == nullptr) return false;
+        for (size_t k = 0; k < n; ++k) p[k] = body(i + k);
+      }
+      return batch.Finish();
+    };
+    MemoryStream memory;
+    ASSERT_TRUE(parent(memory, batched));
+    ExpectBytes(memory.Bytes(), framed.Bytes());
+
+    FileStream file(1024);  // the parent's header leaves the buffer for every large body
+    ASSERT_TRUE(file.Open(path.c_str()));
+    ASSERT_TRUE(parent(file, batched));
+    const int expectedPatches = (size > 1024 ? 1 : 0) + (size > room ? 1 : 0);
+    EXPECT_EQ(file.PositionedWrites(), expectedPatches);
+    ASSERT_EQ(file.Close(), 0);
+    std::vector<uint8_t> back;
+    std::string error;
+    ASSERT_TRUE(ReadFileBytes(path.c_str(), &back, &error)) << error;
+    ExpectBytes(back, framed.Bytes());
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "formats/json/scene_json.h"
 #include "tests/keyframer_builders.h"
 
@@ -206,6 +208,35 @@ TEST(MemControllers, TheLoaderRefusesBadAnimation) {
     LoadResult r = LoadJsonSceneText(c.text, "s.json", scene);
     EXPECT_FALSE(r.ok) << c.where;
     EXPECT_NE(r.error.find(c.where), std::string::npos) << r.error;
+  }
+}
+
+// A controller remembers the span it answered last; whatever the order of the queries,
+// every answer must be the one a controller never asked before gives, bit for bit.
+TEST(MemControllers, AnswersDoNotDependOnTheOrderOfQueries) {
+  MemScene scene;
+  std::vector<MemKey> keys;
+  for (int i = 0; i < 12; ++i) {
+    MemKey k = KeyP(i * kTpf + (i % 3) * 40, {float(i), float(i * i) * 0.5f, -float(i)});
+    k.q = QuatFromAngAxis(0.3f * float(i), Normalize(Point3(1, float(i % 4), 2)));
+    k.f = float(i) * 1.5f;
+    keys.push_back(k);
+  }
+  std::vector<TimeValue> times;
+  for (TimeValue t = -200; t <= 12 * kTpf + 200; t += 40) times.push_back(t);  // forward
+  for (size_t i = times.size(); i-- > 0;) times.push_back(times[i]);           // back
+  for (size_t i = 0; i < 300; ++i) times.push_back(TimeValue((i * 7919) % 2200) - 100);
+  for (ControlKind kind : {ControlKind::FLOAT, ControlKind::POSITION, ControlKind::ROTATION}) {
+    MemController* asked = Ctl(scene, kind, false, keys);
+    for (TimeValue t : times) {
+      SCOPED_TRACE("time " + std::to_string(t));
+      MemController fresh(kind, false);
+      fresh.keys = keys;
+      EXPECT_EQ(ValueAt<float>(asked, t), ValueAt<float>(&fresh, t));
+      EXPECT_EQ(ValueAt<Point3>(asked, t), ValueAt<Point3>(&fresh, t));
+      Quat a = ValueAt<Quat>(asked, t), b = ValueAt<Quat>(&fresh, t);
+      EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+    }
   }
 }
 

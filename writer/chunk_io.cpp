@@ -19,14 +19,20 @@ size_t MemoryStream::Write(const void* data, size_t size) {
   // An end past what a vector can hold (or past what 64 bits can count) is a failed
   // write, like a full disk: nothing is written and no exception leaves the writers.
   if (pos_ > bytes_.max_size() || size > bytes_.max_size() - pos_) return 0;
-  if (bytes_.size() < pos_ + size) {
-    try {
-      bytes_.resize(pos_ + size, 0);
-    } catch (const std::exception&) {
-      return 0;
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  try {
+    if (pos_ == bytes_.size()) {
+      // Appending, the common case: the vector grows by what is written, nothing is
+      // zero-filled first.
+      bytes_.insert(bytes_.end(), p, p + size);
+      pos_ += size;
+      return size;
     }
+    if (bytes_.size() < pos_ + size) bytes_.resize(pos_ + size, 0);
+  } catch (const std::exception&) {
+    return 0;
   }
-  std::memcpy(bytes_.data() + pos_, data, size);
+  std::memcpy(bytes_.data() + pos_, p, size);
   pos_ += size;
   return size;
 }
@@ -71,9 +77,9 @@ bool SeekTo(int fd, uint64_t offset) {
 }  // namespace
 #endif
 
-FileStream::FileStream(size_t bufferSize) : capacity_(bufferSize == 0 ? 1 : bufferSize) {
-  buf_.reserve(capacity_);
-}
+FileStream::FileStream(size_t bufferSize)
+    : buf_(new uint8_t[bufferSize == 0 ? 1 : bufferSize]),
+      capacity_(bufferSize == 0 ? 1 : bufferSize) {}
 
 FileStream::~FileStream() {
   Close();
@@ -93,7 +99,7 @@ bool FileStream::Open(const char* path) {
 bool FileStream::Attach(int fd) {
   Close();
   fd_ = fd;
-  buf_.clear();
+  bufUsed_ = 0;
   bufStart_ = 0;
   pos_ = 0;
   failed_ = false;
@@ -105,7 +111,7 @@ int FileStream::Close() {
   bool ok = Flush() && !failed_;
   if (::close(fd_) != 0) ok = false;
   fd_ = -1;
-  buf_.clear();
+  bufUsed_ = 0;
   return ok ? 0 : -1;
 }
 
@@ -134,10 +140,10 @@ bool FileStream::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
 
 bool FileStream::Flush() {
   if (fd_ < 0) return false;
-  if (buf_.empty()) return !failed_;
-  bool ok = WriteAt(bufStart_, buf_.data(), buf_.size());
-  bufStart_ += buf_.size();
-  buf_.clear();
+  if (bufUsed_ == 0) return !failed_;
+  bool ok = WriteAt(bufStart_, buf_.get(), bufUsed_);
+  bufStart_ += bufUsed_;
+  bufUsed_ = 0;
   return ok;
 }
 
@@ -149,7 +155,7 @@ bool FileStream::Seek(uint64_t pos) {
 size_t FileStream::Write(const void* data, size_t size) {
   if (fd_ < 0 || failed_ || size == 0) return 0;
   const uint8_t* p = static_cast<const uint8_t*>(data);
-  uint64_t bufEnd = bufStart_ + buf_.size();
+  uint64_t bufEnd = bufStart_ + bufUsed_;
 
   if (pos_ < bufStart_) {
     // Bytes that already reached the file: the part before the buffer goes out as one
@@ -179,8 +185,8 @@ size_t FileStream::Write(const void* data, size_t size) {
       offset = 0;
     }
     size_t n = std::min(size - written, capacity_ - offset);
-    if (offset + n > buf_.size()) buf_.resize(offset + n);
-    std::memcpy(buf_.data() + offset, p + written, n);
+    std::memcpy(buf_.get() + offset, p + written, n);
+    if (offset + n > bufUsed_) bufUsed_ = offset + n;
     written += n;
     pos_ += n;
   }

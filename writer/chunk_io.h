@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,7 +90,10 @@ class FileStream : public OutStream {
   bool WriteAt(uint64_t offset, const uint8_t* data, size_t size);
 
   int fd_ = -1;
-  std::vector<uint8_t> buf_;  // bytes of the file from bufStart_ on, not yet written
+  // Bytes of the file from bufStart_ on, not yet written: the first bufUsed_ of capacity_.
+  // Never zero-filled: every byte below bufUsed_ has been written by Write.
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t bufUsed_ = 0;
   size_t capacity_;
   uint64_t bufStart_ = 0;  // file offset of buf_[0]
   uint64_t pos_ = 0;       // current position
