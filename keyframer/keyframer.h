@@ -44,9 +44,8 @@ bool WriteKeyframerSection(OutStream& stream);
 // The section's one recursive chunk writer, on the stream WriteKeyframerSection set.
 // data depends on id: unused for KEYFRAMER_DATA and the three KF_ chunks; the SceneEntry
 // for the node chunks, NODE_ID, NODE_HEADER, NODE_PIVOT and NODE_BOUNDS; the name text
-// for INSTANCE_NAME; the HostController (or null) for the tracks, except for the three
-// transform tracks of a node written from its decomposed matrix, where it points at the
-// Point3 translation, the Quat rotation or the Point3 scale. Answers 1 when the chunk was
+// for INSTANCE_NAME; the HostController (or null) for the tracks (the transform tracks of
+// a node without controllers are written by the node's chunk). Answers 1 when the chunk was
 // written, also after a soft error (a box, and the chunk ends early with the length of
 // what it holds), and 0 when a write failed or no section has set a stream yet. The
 // stream stays the writer's after the section, until the next section sets another.

@@ -14,8 +14,7 @@ constexpr uint16_t kOwnNameFlag = 0x4000;  // the header names the node itself
 
 // The writer's state for one section. The stream is set by WriteKeyframerSection; the
 // static values are set by a node writer just before it asks for a track that may fall
-// back on them; transformMode is on only while the three transform tracks of one node
-// are written from its decomposed matrix.
+// back on them.
 struct KeyframerState {
   OutStream* stream = nullptr;
   TrackStatics statics;
@@ -119,11 +118,17 @@ bool WriteTransformTracks(SceneEntry* e) {
   Point3 translation, scale;
   Quat rotation;
   DecomposeMatrix(m, translation, rotation, scale);
-  state.statics.transformMode = true;
-  bool ok = Child(POSITION_TRACK, &translation) && Child(ROTATION_TRACK, &rotation) &&
-            Child(SCALE_TRACK, &scale);
-  state.statics.transformMode = false;
-  return ok;
+  TrackStatics statics = state.statics;
+  statics.transformMode = true;
+  statics.translation = translation;
+  statics.rotation = rotation;
+  statics.scale = scale;
+  // Straight to the track writer with the values in hand: nothing to look up by id, and
+  // no section-wide flag to raise and lower around the three calls.
+  OutStream& s = *state.stream;
+  return WriteTrackChunk(s, POSITION_TRACK, nullptr, statics) &&
+         WriteTrackChunk(s, ROTATION_TRACK, nullptr, statics) &&
+         WriteTrackChunk(s, SCALE_TRACK, nullptr, statics);
 }
 
 bool WriteObjectNode(SceneEntry* e) {
@@ -261,20 +266,7 @@ bool IsTrackChunk(int32_t id) {
 // A track chunk, header and body: its keys are gathered before the header is written, so
 // that the header carries its length from the start.
 bool WriteTrack(int32_t id, void* data) {
-  OutStream& s = *state.stream;
-  const uint16_t low = ChunkLow(id);
-  if (state.statics.transformMode &&
-      (low == POSITION_TRACK || low == ROTATION_TRACK || low == SCALE_TRACK)) {
-    TrackStatics statics = state.statics;
-    if (low == ROTATION_TRACK)
-      statics.rotation = *static_cast<const Quat*>(data);
-    else if (low == POSITION_TRACK)
-      statics.translation = *static_cast<const Point3*>(data);
-    else
-      statics.scale = *static_cast<const Point3*>(data);
-    return WriteTrackChunk(s, id, nullptr, statics);
-  }
-  return WriteTrackChunk(s, id, static_cast<HostController*>(data), state.statics);
+  return WriteTrackChunk(*state.stream, id, static_cast<HostController*>(data), state.statics);
 }
 
 }  // namespace

@@ -117,8 +117,8 @@ bool WriteText(OutStream& s, const char* text);
 bool WriteBytes(OutStream& s, const void* data, size_t size);
 
 // Chunk ids travel as 32-bit signed integers; only their low 16 bits are written.
-inline uint16_t ChunkLow(int32_t id) {
-  return static_cast<uint16_t>(id & 0xFFFF);
+inline int32_t ChunkLow(int32_t id) {
+  return id & 0xFFFF;
 }
 
 // Where an open chunk started and where its length field is.
