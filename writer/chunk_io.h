@@ -116,7 +116,11 @@ bool WriteF32(OutStream& s, float v);
 bool WriteText(OutStream& s, const char* text);
 bool WriteBytes(OutStream& s, const void* data, size_t size);
 
-// Chunk ids travel as 32-bit signed integers; only their low 16 bits are written.
+// Chunk ids travel as 32-bit signed integers; only their low 16 bits are written. The
+// low half is answered as an int (0 to 65535), not as a 16-bit type: the writers switch on
+// it, and GCC 12 at -O3 (the Windows module's build) misjudged a switch on the masked 16-bit
+// value once the id was known at the call, took every case for unreachable and dropped the
+// chunk writes behind it.
 inline int32_t ChunkLow(int32_t id) {
   return id & 0xFFFF;
 }
