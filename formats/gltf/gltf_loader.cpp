@@ -133,7 +133,10 @@ class GltfImport {
     InputRead read = input_.Open(path_, rules);
     if (read.fault == InputFault::kOpen) throw ImportError("cannot open the file");
     if (!read.ok()) throw ImportError(read.message);
-    std::string_view bytes(reinterpret_cast<const char*>(input_.Data()), input_.Size());
+    static const char kNothing[1] = {0};  // where an empty file's bytes "lie"
+    std::string_view bytes(input_.Size() != 0 ? reinterpret_cast<const char*>(input_.Data())
+                                               : kNothing,
+                           input_.Size());
     GltfPrescan scan = PrescanGltf(bytes);
     inputBytes_ = bytes.size();
     buffers_ = scan.buffers;
