@@ -264,7 +264,7 @@ class GltfImport {
       float* to = out.v.data();
       if (a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT) {
         // Floats are taken as they lie, a whole element at a time.
-        if (stride == 4 * size_t(comps))
+        if (stride == 4 * size_t(comps) && a.count > 0)
           std::memcpy(to, data, a.count * stride);
         else
           for (size_t e = 0; e < a.count; ++e) std::memcpy(to + e * comps, data + e * stride, 4 * comps);
@@ -668,14 +668,19 @@ class GltfImport {
   }
 
   // Room for the vertices and faces of a mesh's triangle primitives, from the counts their
-  // accessors give; bounded by the input's size, so that counts a file only claims cost
-  // nothing. A hint only: the arrays grow as they must.
+  // accessors give, each bounded by what its buffer view can hold, and all by the values
+  // the import may still make; so that counts a file only claims cost nothing. A hint
+  // only: the arrays grow as they must.
   void Room(const tinygltf::Mesh& g, size_t* vertices, size_t* faces) const {
-    const size_t most = inputBytes_ / 4 + 1024;
-    auto count = [&](int accessor) {
-      return accessor >= 0 && size_t(accessor) < model_.accessors.size()
-                 ? std::min(model_.accessors[accessor].count, most)
-                 : size_t(0);
+    const size_t most = (budget_ - spent_) / 3;
+    auto count = [&](int index) {
+      if (index < 0 || size_t(index) >= model_.accessors.size()) return size_t(0);
+      const tinygltf::Accessor& a = model_.accessors[index];
+      int size = tinygltf::GetComponentSizeInBytes(a.componentType) *
+                 tinygltf::GetNumComponentsInType(a.type);
+      if (a.bufferView < 0 || size_t(a.bufferView) >= model_.bufferViews.size() || size <= 0)
+        return size_t(0);
+      return std::min(a.count, model_.bufferViews[a.bufferView].byteLength / size_t(size));
     };
     for (const tinygltf::Primitive& prim : g.primitives) {
       auto pos = prim.attributes.find("POSITION");
