@@ -20,9 +20,11 @@ struct HeldMesh {
   }
 };
 
+// Never destroyed: a scene that lives in a static may be freed after any static of
+// this file, and its mesh objects still ask.
 HeldMesh& Held() {
-  static HeldMesh held;
-  return held;
+  static HeldMesh* held = new HeldMesh;
+  return *held;
 }
 
 template <class T>
