@@ -126,6 +126,21 @@ class MappedFile {
   InputMapping mapping_;
 };
 
+// While it lives, the pages of file behind every walk leave the process (a page read
+// again after that comes back from the file), so that reading a file end to end holds
+// little more than the walk's place in memory. Only one at a time.
+class WalkRelease {
+ public:
+  explicit WalkRelease(MappedFile& file) {
+    SetWalkObserver(
+        [](uint64_t offset, void* mapped) { static_cast<MappedFile*>(mapped)->Release(offset); },
+        &file);
+  }
+  WalkRelease(const WalkRelease&) = delete;
+  WalkRelease& operator=(const WalkRelease&) = delete;
+  ~WalkRelease() { SetWalkObserver(nullptr, nullptr); }
+};
+
 }  // namespace tsm
 
 #endif  // TSM_READER_CHUNK_READER_H

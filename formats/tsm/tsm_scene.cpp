@@ -51,7 +51,14 @@ class SceneBuilder {
     Settings();
     for (size_t i = 0; i < c_.materials.size(); ++i)
       materialByName_.emplace(c_.materials[i]->name, c_.materials[i]);
-    for (const FileNode& n : c_.nodes) Node(n);
+    for (FileNode& n : c_.nodes) {
+      Node(n);
+      // The node's controllers hold its keys now: the file's copy goes, so that the two
+      // never both hold every track.
+      for (FileTrack* t : {&n.position, &n.rotation, &n.scale, &n.fov, &n.roll, &n.color,
+                           &n.hotspot, &n.falloff})
+        std::vector<FileKey>().swap(t->keys);
+    }
     Flush(c_.objects.size());
     for (const auto& p : pendingTargets_)
       notices_.push_back("the target of \"" + p.first + "\" has no camera or light of that name");
@@ -625,11 +632,11 @@ ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& l
 }
 
 ImportResult LoadTsmScene(const std::string& path, MemScene& scene) {
-  std::vector<uint8_t> bytes;
+  MappedFile file;
   std::string why;
   ImportResult r;
   try {
-    if (!ReadFileBytes(path.c_str(), &bytes, &why)) {
+    if (!file.Open(path.c_str(), &why)) {
       r.error = path + ": " + why;
       return r;
     }
@@ -637,7 +644,8 @@ ImportResult LoadTsmScene(const std::string& path, MemScene& scene) {
     r.error = path + ": out of memory while reading the file";
     return r;
   }
-  return ReadTsmScene(bytes.data(), bytes.size(), path, scene);
+  WalkRelease release(file);
+  return ReadTsmScene(file.Data(), file.Size(), path, scene);
 }
 
 }  // namespace tsm
