@@ -97,6 +97,9 @@ using WalkObserver = void (*)(uint64_t offset, void* context);
 // Installs observer with its context for every later walk (null: none); answers the
 // observer installed before. Not for use by several threads at once.
 WalkObserver SetWalkObserver(WalkObserver observer, void* context);
+// Tells the observer, as a walk would, that a reader that went back over the bytes before
+// offset (to read a chunk's payload again) is done with them.
+void NoteWalkedTo(uint64_t offset);
 
 // The largest chunk file: the top chunk's length field has 32 bits.
 constexpr uint64_t kMaxChunkFileSize = 0xFFFFFFFFu;
