@@ -29,7 +29,10 @@ class Cursor {
   size_t Offset() const { return static_cast<size_t>(p_ - begin_); }
 
   void Space() {
-    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    // Most values follow their ',' or ':' at once or after one space.
+    while (p_ < end_ && static_cast<unsigned char>(*p_) <= ' ' &&
+           (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
+      ++p_;
   }
   // The next byte after whitespace, or NUL at the end.
   char Peek() {
@@ -327,17 +330,18 @@ bool ReadKey(Cursor& c, BulkKeys* out) {
   uint32_t seen = 0;
   bool ok = true;
   auto member = [&](std::string_view name) -> uint32_t {
+    using namespace std::string_view_literals;
     struct Param {
-      const char* name;
+      std::string_view name;
       float MemKey::*field;
       uint8_t bit;
     };
-    static const Param kParams[] = {{"tension", &MemKey::tens, BulkKeys::kTension},
-                                    {"continuity", &MemKey::cont, BulkKeys::kContinuity},
-                                    {"bias", &MemKey::bias, BulkKeys::kBias},
-                                    {"easeTo", &MemKey::easeIn, BulkKeys::kEaseTo},
-                                    {"easeFrom", &MemKey::easeOut, BulkKeys::kEaseFrom}};
-    if (name == "time") {
+    static constexpr Param kParams[] = {{"tension"sv, &MemKey::tens, BulkKeys::kTension},
+                                        {"continuity"sv, &MemKey::cont, BulkKeys::kContinuity},
+                                        {"bias"sv, &MemKey::bias, BulkKeys::kBias},
+                                        {"easeTo"sv, &MemKey::easeIn, BulkKeys::kEaseTo},
+                                        {"easeFrom"sv, &MemKey::easeOut, BulkKeys::kEaseFrom}};
+    if (name == "time"sv) {
       int64_t time = 0;
       if (c.Peek() == '{') {  // {"ticks": n}
         uint32_t ticks = 0;
@@ -352,7 +356,7 @@ bool ReadKey(Cursor& c, BulkKeys* out) {
       key.time = static_cast<TimeValue>(time);
       return 1;
     }
-    if (name == "value") {
+    if (name == "value"sv) {
       uint8_t valueForm = 0;
       ok = ReadKeyValue(c, &key, &valueForm);
       form |= valueForm;
