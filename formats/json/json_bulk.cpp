@@ -29,10 +29,18 @@ class Cursor {
   size_t Offset() const { return static_cast<size_t>(p_ - begin_); }
 
   void Space() {
-    // Most values follow their ',' or ':' at once or after one space.
-    while (p_ < end_ && static_cast<unsigned char>(*p_) <= ' ' &&
-           (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
+    // Most values follow their ',' or ':' at once or after one space; indented text has
+    // runs of spaces, taken eight at a time.
+    constexpr uint64_t kEightSpaces = 0x2020202020202020u;
+    while (p_ < end_ && static_cast<unsigned char>(*p_) <= ' ') {
+      uint64_t eight = 0;
+      if (end_ - p_ >= 8 && (std::memcpy(&eight, p_, 8), eight == kEightSpaces)) {
+        p_ += 8;
+        continue;
+      }
+      if (*p_ != ' ' && *p_ != '\n' && *p_ != '\r' && *p_ != '\t') return;
       ++p_;
+    }
   }
   // The next byte after whitespace, or NUL at the end.
   char Peek() {
@@ -90,6 +98,10 @@ class Cursor {
       if (minus) exponent = -exponent;
     }
     p_ = q;
+    if (mantissa == 0 && digits == 0) {  // zero, whatever its exponent: no division
+      *value = negative && !integral ? -0.0 : 0.0;
+      return true;
+    }
     if (integral && digits <= 18) {
       *value = mantissa == 0 ? 0.0 : negative ? -double(mantissa) : double(mantissa);
       return true;
