@@ -1,8 +1,10 @@
 // Loading large JSON scenes against the JSON parser's own limit: a mesh-heavy and a
 // keyframe-heavy scene, generated here, each loaded into a scene and, side by side,
 // parsed by simdjson with a full walk of every value (the on-demand API and the DOM
-// API), so the ratio is measured in one run on the same machine. Then the peak memory of
-// a load from a file, against the file's size. bench/README.md records the figures.
+// API), so the ratio is measured in one run on the same machine; each load also with the
+// memory of the load before (warm) and simdjson with a new parser each time, so both can
+// be compared with the same memory. Then the peak memory of a load from a file, against
+// the file's size. bench/README.md records the figures.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
