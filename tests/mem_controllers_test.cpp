@@ -296,19 +296,15 @@ TEST(MemControllers, TheSceneCheckReadsTheValueOfTheControllersKind) {
     MemScene scene;
     MemNode* n = scene.AddNode("N");
     MemController* ctl = Ctl(scene, c.kind, c.keyed, c.keys);
-    if (c.kind == ControlKind::FLOAT)
-      Animate(scene, n, nullptr, nullptr, nullptr, ctl);
-    else if (c.kind == ControlKind::POSITION)
-      Animate(scene, n, ctl, nullptr, nullptr);
-    else if (c.kind == ControlKind::ROTATION)
-      Animate(scene, n, nullptr, ctl, nullptr);
-    else
-      Animate(scene, n, nullptr, nullptr, ctl);
+    MemController* slot[4] = {};  // position, rotation, scale, roll
+    slot[c.kind == ControlKind::POSITION   ? 0
+         : c.kind == ControlKind::ROTATION ? 1
+         : c.kind == ControlKind::SCALE    ? 2
+                                           : 3] = ctl;
+    Animate(scene, n, slot[0], slot[1], slot[2], slot[3]);
     std::string problem = CheckScene(scene);
-    if (*c.problem == '\0')
-      EXPECT_EQ(problem, "");
-    else
-      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    EXPECT_EQ(problem.empty(), *c.problem == '\0') << problem;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
   }
 }
 
