@@ -41,9 +41,9 @@ Class_ID ControllerClassFor(ControlKind kind, bool keyBearing);
 
 // One key. Which value member counts depends on the controller's kind, and only that one
 // is kept: the members share their storage (a scene of many keys holds 40 bytes a key), so
-// a key's value is read through the member of its controller's kind only. A key holds
-// zeros until its value is set (f 0, p the origin; q reads as the identity rotation). The
-// spline parameters count only for key-bearing controllers.
+// a key's value is read through the member of its controller's kind only. Until its value
+// is set a key reads as f 0, p the origin and q the identity rotation (aa is meaningful
+// only once set). The spline parameters count only for key-bearing controllers.
 struct MemKey {
   MemKey() : q() {}
 
