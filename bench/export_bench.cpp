@@ -137,10 +137,14 @@ MemController* MakeTrack(MemScene& scene, ControlKind kind, bool keyBearing, int
     MemKey& key = c->keys[static_cast<size_t>(k)];
     key.time = k * kTicksPerKey;
     float v = static_cast<float>((k * 7 + seed) % 100) * 0.1f;
-    key.p = kind == ControlKind::SCALE ? Point3(1 + 0.1f * v, 1, 1 + 0.05f * v)
-                                       : Point3(v, v + 1, v + 2);
-    key.q = QuatFromAngAxis(0.1f * v, Point3(0, 0, 1));
-    key.aa = AngAxis(Point3(0, 0, 1), 0.01f * v);
+    // A key holds the value of its controller's kind only.
+    if (kind != ControlKind::ROTATION)
+      key.p = kind == ControlKind::SCALE ? Point3(1 + 0.1f * v, 1, 1 + 0.05f * v)
+                                         : Point3(v, v + 1, v + 2);
+    else if (keyBearing)
+      key.aa = AngAxis(Point3(0, 0, 1), 0.01f * v);
+    else
+      key.q = QuatFromAngAxis(0.1f * v, Point3(0, 0, 1));
     key.tens = k % 3 == 0 ? 0.5f : 0.0f;
     key.easeIn = k % 4 == 0 ? 0.25f : 0.0f;
   }

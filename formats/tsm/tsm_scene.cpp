@@ -353,10 +353,13 @@ class SceneBuilder {
     });
     // Without keys the controller answers its constant: the first key's value.
     if (!c->keys.empty()) {
+      // Only the member of the kind holds the key's value; the others get an unset key's.
       const MemKey& k = c->keys[0];
-      c->constF = k.f;
-      c->constP = k.p;
-      c->constQ = QuatFromAngAxis(k.aa.angle, k.aa.axis);
+      const MemKey unset;
+      const bool isFloat = kind == ControlKind::FLOAT, isRotation = kind == ControlKind::ROTATION;
+      c->constF = isFloat ? k.f : unset.f;
+      c->constP = !isFloat && !isRotation ? k.p : unset.p;
+      c->constQ = isRotation ? QuatFromAngAxis(k.aa.angle, k.aa.axis) : Quat();
       if (kind == ControlKind::SCALE) c->constS = k.p;
     }
     if (options_.holdAtCurrentTime) {
