@@ -37,10 +37,15 @@ MemController* MakeTrack(MemScene& scene, ControlKind kind, bool keyed, int keys
     MemKey& key = c->keys[static_cast<size_t>(k)];
     key.time = k * kTpf;
     float v = static_cast<float>((k * 7 + seed) % 100) * 0.1f;
-    key.f = v;
-    key.p = Point3(v, v + 1, v + 2);
-    key.q = QuatFromAngAxis(v, Point3(0, 0, 1));
-    key.aa = AngAxis(Point3(0, 0, 1), 0.01f * v);
+    // A key holds the value of its controller's kind only.
+    if (kind == ControlKind::FLOAT)
+      key.f = v;
+    else if (kind != ControlKind::ROTATION)
+      key.p = Point3(v, v + 1, v + 2);
+    else if (keyed)
+      key.aa = AngAxis(Point3(0, 0, 1), 0.01f * v);
+    else
+      key.q = QuatFromAngAxis(v, Point3(0, 0, 1));
     key.tens = (k % 3 == 0) ? 0.5f : 0.0f;
   }
   return scene.Own(std::move(c));

@@ -1,10 +1,13 @@
 // Loading large JSON scenes against the JSON parser's own limit: a mesh-heavy and a
 // keyframe-heavy scene, generated here, each loaded into a scene and, side by side,
 // parsed by simdjson with a full walk of every value (the on-demand API and the DOM
-// API), so the ratio is measured in one run on the same machine. Then the peak memory of
-// a load from a file, against the file's size. bench/README.md records the figures.
+// API), so the ratio is measured in one run on the same machine; each load also with the
+// memory of the load before (warm) and simdjson with a new parser each time, so both can
+// be compared with the same memory. Then the peak memory of a load from a file, against
+// the file's size. bench/README.md records the figures.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -132,9 +135,23 @@ void Report(benchmark::State& state, const std::string& text) {
   state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
 }
 
-void Load(benchmark::State& state, bool fastPaths) {
+// Minor page faults of the process so far: first touches of fresh memory, which cost
+// much of a load's time on a virtual machine.
+int64_t MinorFaults() {
+  struct rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_minflt;
+}
+
+// Loads the scene of state.range(0) at every iteration. With freshMemory the allocator
+// gives its free pages back after each load (malloc_trim), so every load starts in fresh
+// memory as in a process that loads one file; without it the pages of the previous load
+// are reused and the figure is the loader's own work.
+void Load(benchmark::State& state, bool fastPaths, bool freshMemory = true) {
   const std::string& text = SceneText(static_cast<int>(state.range(0)));
+  int64_t faults = 0;
   for (auto _ : state) {
+    const int64_t before = MinorFaults();
     {
       MemScene scene;
       LoadResult r = LoadJsonSceneText(text, "bench.json", scene, fastPaths);
@@ -144,16 +161,24 @@ void Load(benchmark::State& state, bool fastPaths) {
       }
     }
     state.PauseTiming();
-    malloc_trim(0);
+    faults += MinorFaults() - before;
+    if (freshMemory) malloc_trim(0);
     state.ResumeTiming();
   }
   Report(state, text);
+  state.counters["faults"] = double(faults) / double(std::max<int64_t>(1, state.iterations()));
 }
 
 void BM_LoadLargeScene(benchmark::State& state) {
   Load(state, true);
 }
 BENCHMARK(BM_LoadLargeScene)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The same reusing the memory of the load before.
+void BM_LoadLargeSceneWarmMemory(benchmark::State& state) {
+  Load(state, true, false);
+}
+BENCHMARK(BM_LoadLargeSceneWarmMemory)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // The same with the typed fast paths off: the general reader alone.
 void BM_LoadLargeSceneGeneralReader(benchmark::State& state) {
@@ -263,6 +288,32 @@ void BM_SimdjsonOnDemandWalk(benchmark::State& state) {
   Report(state, text);
 }
 BENCHMARK(BM_SimdjsonOnDemandWalk)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The same with a new parser for every document and its memory given back after each, as
+// BM_LoadLargeScene builds a new scene: the parser's index of the text starts in fresh
+// memory, as in a process that loads one file.
+void BM_SimdjsonOnDemandWalkFreshParser(benchmark::State& state) {
+  const std::string& text = SceneText(static_cast<int>(state.range(0)));
+  simdjson::padded_string padded(text);
+  int64_t faults = 0;
+  for (auto _ : state) {
+    const int64_t before = MinorFaults();
+    {
+      double sum = 0.0;
+      simdjson::ondemand::parser parser;
+      simdjson::ondemand::document doc = parser.iterate(padded);
+      WalkOnDemand(doc.get_value().value(), &sum);
+      benchmark::DoNotOptimize(sum);
+    }
+    state.PauseTiming();
+    faults += MinorFaults() - before;
+    malloc_trim(0);
+    state.ResumeTiming();
+  }
+  Report(state, text);
+  state.counters["faults"] = double(faults) / double(std::max<int64_t>(1, state.iterations()));
+}
+BENCHMARK(BM_SimdjsonOnDemandWalkFreshParser)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 void BM_SimdjsonDomWalk(benchmark::State& state) {
   const std::string& text = SceneText(static_cast<int>(state.range(0)));

@@ -329,6 +329,10 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* e
   return ChunkFileRead(ReadInputFile(path, ChunkFileRules(), bytes), error);
 }
 
+void NoteWalkedTo(uint64_t offset) {
+  NoteWalk(offset);
+}
+
 WalkObserver SetWalkObserver(WalkObserver observer, void* context) {
   WalkObserver before = walkObserver;
   walkObserver = observer;

@@ -97,6 +97,9 @@ using WalkObserver = void (*)(uint64_t offset, void* context);
 // Installs observer with its context for every later walk (null: none); answers the
 // observer installed before. Not for use by several threads at once.
 WalkObserver SetWalkObserver(WalkObserver observer, void* context);
+// Tells the observer, as a walk would, that a reader that went back over the bytes before
+// offset (to read a chunk's payload again) is done with them.
+void NoteWalkedTo(uint64_t offset);
 
 // The largest chunk file: the top chunk's length field has 32 bits.
 constexpr uint64_t kMaxChunkFileSize = 0xFFFFFFFFu;
@@ -124,6 +127,21 @@ class MappedFile {
 
  private:
   InputMapping mapping_;
+};
+
+// While it lives, the pages of file behind every walk leave the process (a page read
+// again after that comes back from the file), so that reading a file end to end holds
+// little more than the walk's place in memory. Only one at a time.
+class WalkRelease {
+ public:
+  explicit WalkRelease(MappedFile& file) {
+    SetWalkObserver(
+        [](uint64_t offset, void* mapped) { static_cast<MappedFile*>(mapped)->Release(offset); },
+        &file);
+  }
+  WalkRelease(const WalkRelease&) = delete;
+  WalkRelease& operator=(const WalkRelease&) = delete;
+  ~WalkRelease() { SetWalkObserver(nullptr, nullptr); }
 };
 
 }  // namespace tsm

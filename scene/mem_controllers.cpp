@@ -5,6 +5,8 @@
 
 namespace tsm {
 
+static_assert(sizeof(MemKey) == 40, "a key's value members share their storage");
+
 namespace {
 
 // The two keys around t and the fraction of the way from the first to the second. Before
@@ -111,10 +113,23 @@ void MemController::GetKey(int i, SplineKey* key) {
   key->bias = k.bias;
   key->easeIn = k.easeIn;
   key->easeOut = k.easeOut;
-  key->fval = k.f;
-  key->pval = k.p;
-  key->sval.s = k.p;
-  key->aval = k.aa;
+  // Only the member of the controller's kind holds the value; the others answer what an
+  // unset key holds: 0, the origin (also as scale factors) and no rotation.
+  key->sval.s = Point3();
+  switch (kind) {
+    case ControlKind::FLOAT:
+      key->fval = k.f;
+      break;
+    case ControlKind::POSITION:
+    case ControlKind::POINT3:
+    case ControlKind::SCALE:
+      key->pval = k.p;
+      key->sval.s = k.p;
+      break;
+    case ControlKind::ROTATION:
+      if (KeyBearing()) key->aval = k.aa;
+      break;
+  }
 }
 
 void MemController::ControllerValue(TimeValue t, float* v, Interval&, int) {

@@ -39,20 +39,27 @@ const Class_ID kTransformControlClass(0x74730010, 0);
 // The class of a controller of kind, key-bearing or sampled.
 Class_ID ControllerClassFor(ControlKind kind, bool keyBearing);
 
-// One key. Which value member counts depends on the controller's kind; the spline
-// parameters count only for key-bearing controllers.
+// One key. Which value member counts depends on the controller's kind, and only that one
+// is kept: the members share their storage (a scene of many keys holds 40 bytes a key), so
+// a key's value is read through the member of its controller's kind only. Until its value
+// is set a key reads as f 0, p the origin and q the identity rotation (aa is meaningful
+// only once set). The spline parameters count only for key-bearing controllers.
 struct MemKey {
+  MemKey() : q() {}
+
   TimeValue time = 0;  // ticks
   float tens = 0.0f;   // tension
   float cont = 0.0f;   // continuity
   float bias = 0.0f;
   float easeIn = 0.0f;   // ease to
   float easeOut = 0.0f;  // ease from
-  float f = 0.0f;        // FLOAT
-  Point3 p;              // POSITION, POINT3; SCALE: the factors
-  Quat q;                // ROTATION of a sampled controller: the absolute rotation
-  AngAxis aa;            // ROTATION of a key-bearing controller: the rotation from the
-                         // previous key; the first key's is absolute
+  union {
+    Quat q;           // ROTATION of a sampled controller: the absolute rotation
+    float f;          // FLOAT
+    Point3 p;         // POSITION, POINT3; SCALE: the factors
+    AngAxis aa;       // ROTATION of a key-bearing controller: the rotation from the
+                      // previous key; the first key's is absolute
+  };
 };
 
 // A controller of one kind with keys in strictly increasing time order (the loaders and

@@ -6,6 +6,31 @@ namespace tsm {
 
 namespace {
 int liveConvertedMeshes = 0;
+
+// The one host mesh the in-memory host holds: that of the object last asked. Kept apart
+// from the objects so that a scene of many meshes never holds more than one copy.
+struct HeldMesh {
+  const MemMeshObject* owner = nullptr;  // null: none held
+  MemMeshObject::Shape shape;            // the owner's fields when mesh was built
+  Mesh mesh;
+
+  void Drop() {
+    owner = nullptr;
+    mesh = Mesh();  // frees the arrays, not only empties them
+  }
+};
+
+// Never destroyed: a scene that lives in a static may be freed after any static of
+// this file, and its mesh objects still ask.
+HeldMesh& Held() {
+  static HeldMesh* held = new HeldMesh;
+  return *held;
+}
+
+template <class T>
+size_t Bytes(const std::vector<T>& v) {
+  return v.capacity() * sizeof(T);
+}
 }  // namespace
 
 bool MemMeshObject::Shape::operator==(const Shape& o) const {
@@ -49,14 +74,31 @@ Mesh MemMeshObject::BuildMesh() const {
   return m;
 }
 
+MemMeshObject::~MemMeshObject() {
+  if (Held().owner == this) Held().Drop();
+}
+
 Mesh* MemMeshObject::ObjectMesh() {
+  HeldMesh& held = Held();
   Shape now = CurrentShape();
-  if (!built_ || !(now == builtShape_)) {
-    mesh_ = BuildMesh();
-    builtShape_ = now;
-    built_ = true;
+  if (held.owner != this || !(now == held.shape)) {
+    held.Drop();  // before the new one is built, so two are never held at once
+    held.mesh = BuildMesh();
+    held.shape = now;
+    held.owner = this;
   }
-  return &mesh_;
+  return &held.mesh;
+}
+
+void MemMeshObject::MeshChanged() {
+  if (Held().owner == this) Held().Drop();
+}
+
+size_t MemMeshObject::HeldMeshBytes() {
+  const HeldMesh& held = Held();
+  if (held.owner == nullptr) return 0;
+  const Mesh& m = held.mesh;
+  return Bytes(m.verts) + Bytes(m.faces) + Bytes(m.tVerts) + Bytes(m.tvFace) + Bytes(m.vertCol);
 }
 
 MemConvertedMesh::MemConvertedMesh(Mesh m) : mesh(std::move(m)) {

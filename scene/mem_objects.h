@@ -52,27 +52,31 @@ class MemMeshObject : public MemObject {
   std::vector<Point3> vertexColors;          // three floats each; empty: none; the
                                              // count may differ from the vertex count
 
+  ~MemMeshObject() override;
+
   // The fields as a host mesh: face flags carry the edge bits and the material id in
-  // their upper 16 bits. Built when first asked and again whenever a field's size or its
-  // data has moved since; a caller that changes values in place without changing sizes
-  // calls MeshChanged. Owned by the object.
+  // their upper 16 bits. Built when asked and held by the in-memory host for the last
+  // object asked only: the answer stays valid until ObjectMesh is asked of another mesh
+  // object, this object is destroyed, or its fields change. An export thus holds one
+  // object's host mesh at a time, however many the scene has. Built again whenever a
+  // field's size or its data has moved since; a caller that changes values in place
+  // without changing sizes calls MeshChanged. Single-threaded, as the host is.
   Mesh* ObjectMesh() override;
-  void MeshChanged() { built_ = false; }
+  void MeshChanged();
   Mesh ConvertedMesh() const override { return BuildMesh(); }
   Mesh BuildMesh() const;
+  // Bytes of the host mesh the in-memory host holds (for whichever object), 0 when none.
+  static size_t HeldMeshBytes();
 
- private:
-  // Where the fields stood when mesh_ was built.
+  // Where the fields stood when a host mesh was built from them.
   struct Shape {
     const void* data[5] = {};
     size_t size[5] = {};
     bool operator==(const Shape& o) const;
   };
-  Shape CurrentShape() const;
 
-  Mesh mesh_;
-  Shape builtShape_;
-  bool built_ = false;
+ private:
+  Shape CurrentShape() const;
 };
 
 // A triangle mesh that a conversion made from an object of another class. It lives until

@@ -91,12 +91,17 @@ std::string KeyValuesProblem(const HostController* c, const char* what, int tpf)
   };
   for (size_t k = 0; k < mc->keys.size(); ++k) {
     const MemKey& key = mc->keys[k];
-    bool finite = Finite(key.f) && Finite(key.p) && Finite(key.q) && Finite(key.aa.axis) &&
-                  Finite(key.aa.angle);
+    // Only the member of the controller's kind holds the key's value.
+    const bool isFloat = mc->kind == ControlKind::FLOAT;
+    const bool isPoint = !isFloat && mc->kind != ControlKind::ROTATION;
+    bool finite = isFloat   ? Finite(key.f)
+                  : isPoint ? Finite(key.p)
+                  : mc->KeyBearing() ? Finite(key.aa.axis) && Finite(key.aa.angle)
+                                     : Finite(key.q);
     if (!finite) return at(k) + " holds a value that is not finite";
     if (k > 0) {
       const MemKey& prev = mc->keys[k - 1];
-      if (!Finite(key.f - prev.f) || !Finite(key.p - prev.p))
+      if ((isFloat && !Finite(key.f - prev.f)) || (isPoint && !Finite(key.p - prev.p)))
         return at(k) + " lies too far from the key before: the values between overflow";
     }
     if (mc->kind != ControlKind::SCALE) continue;

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "formats/gltf/gltf_conventions.h"
+#include "formats/gltf/gltf_prescan.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
@@ -300,6 +301,72 @@ TEST_F(GltfLoaderTest, EveryCutOfAFileFailsWithItsName) {
     ImportResult r = LoadGltfScene(path, ImportOptions(), s);
     EXPECT_FALSE(r.ok) << n;
     EXPECT_EQ(r.error.rfind(path + ": ", 0), 0u) << n << ": " << r.error;
+  }
+}
+
+// A plain GLB's buffers are read where they lie in its binary chunk, the library given the
+// file with each of their lengths written as 1; anything unusual goes to the library as
+// it is. Either way the scene is the one the same document gives as a .gltf, and a fault
+// gives the library's message.
+TEST_F(GltfLoaderTest, GlbBuffersAreReadWhereTheyLieOrByTheLibrary) {
+  GltfBuilder b = Sample(false);
+  MemScene same;
+  ASSERT_TRUE(LoadGltfScene(dir.Write("same.gltf", b.Text()), ImportOptions(), same).ok);
+  std::vector<uint8_t> expect = ExportedBytes(same, dir.Path("same.tsm"));
+  ASSERT_FALSE(expect.empty());
+  const std::string length = "\"byteLength\":" + std::to_string(b.BinarySize());
+  const std::string bumpImage = "{\"uri\":\"bump.png\"}";
+  struct Case {
+    const char* what;
+    std::string from, to;  // the JSON text's change; from empty: none
+    bool inPlace;
+    const char* error;  // null: loads
+  } cases[] = {
+      {"plain", "", "", true, nullptr},
+      {"two buffers in the chunk, the views on the second", "\"buffer\":0,", "\"buffer\":1,", true,
+       nullptr},
+      {"a length with an exponent", length, length + "e0", false, "not a positive integer"},
+      {"a repeated length", length, length + "," + length, false, nullptr},
+      {"an escaped member name", "\"buffers\"", "\"buff\\u0065rs\"", false, nullptr},
+      {"an image in a buffer view", bumpImage, bumpImage + ",{\"bufferView\":0,\"mimeType\":\"image/png\"}",
+       false, nullptr},
+      {"a length past the chunk", length, length + "0", false, "Invalid `byteLength'"},
+  };
+  for (const Case& c : cases) {
+    std::string glb = b.Glb([&](std::string& text) {
+      if (c.from.empty()) return;
+      size_t at = text.find(c.from);
+      ASSERT_NE(at, std::string::npos) << c.what;
+      if (c.from == "\"buffer\":0,") {  // every view, and a second buffer like the first
+        for (; at != std::string::npos; at = text.find(c.from, at)) text.replace(at, c.from.size(), c.to);
+        at = text.find(length);
+        text.insert(text.find('}', at) + 1, ",{" + length + "}");
+        return;
+      }
+      text.replace(at, c.from.size(), c.to);
+    });
+    GlbShadow shadow;
+    ASSERT_EQ(MakeGlbShadow(glb, &shadow), c.inPlace) << c.what;
+    if (c.inPlace) {
+      // The same frame and text, the lengths written as 1 and padded, then 4 zero bytes.
+      std::string text = glb.substr(20, glb.size() - 28 - ((b.BinarySize() + 3) / 4 * 4));
+      std::string one = "\"byteLength\":1" + std::string(length.size() - 14, ' ');
+      for (size_t at = text.find(length); at != std::string::npos; at = text.find(length, at))
+        text.replace(at, length.size(), one);
+      EXPECT_EQ(shadow.bytes.substr(20, text.size()), text) << c.what;
+      EXPECT_EQ(shadow.bytes.size(), 20 + text.size() + 12) << c.what;
+      EXPECT_EQ(shadow.binarySize, (b.BinarySize() + 3) / 4 * 4) << c.what;
+      for (const auto& e : shadow.embedded) EXPECT_EQ(e.second, b.BinarySize()) << c.what;
+    }
+    MemScene s;
+    ImportResult r = LoadGltfScene(dir.Write("case.glb", glb), ImportOptions(), s);
+    if (c.error != nullptr) {
+      EXPECT_FALSE(r.ok) << c.what;
+      EXPECT_NE(r.error.find(c.error), std::string::npos) << c.what << ": " << r.error;
+      continue;
+    }
+    ASSERT_TRUE(r.ok) << c.what << ": " << r.error;
+    EXPECT_EQ(ExportedBytes(s, dir.Path("case.tsm")), expect) << c.what;
   }
 }
 

@@ -150,7 +150,7 @@ TEST(GltfWriterTest, EveryExampleConvertsToFilesTheValidatorAccepts) {
     const char* file;  // an example, or "" for the built scene
     bool missingImages;
     const char* notice;  // what the writer says it left out, or ""
-    bool viaTsm;         // the example exported, read back from its .tsm and written
+    bool viaTsm = false;  // the example exported, read back from its .tsm and written
   } cases[] = {
       {"animated.json", false, "animated light colours are dropped"},
       {"crate.obj", false, ""},

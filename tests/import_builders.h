@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -56,6 +57,25 @@ class GltfBuilder {
                      {"uri", "data:application/octet-stream;base64," + Base64(bin_)}}};
     return d.dump(1);
   }
+  // The document as a GLB, its buffer in the binary chunk without "uri"; edit may change
+  // the JSON text (compact, members sorted) before it is framed.
+  std::string Glb(const std::function<void(std::string&)>& edit = nullptr) const {
+    nlohmann::json d = doc;
+    d["buffers"] = {{{"byteLength", bin_.size()}}};
+    std::string text = d.dump();
+    if (edit) edit(text);
+    while (text.size() % 4 != 0) text += ' ';
+    std::string bin = bin_;
+    while (bin.size() % 4 != 0) bin += '\0';
+    auto u32 = [](size_t v) {
+      std::string b;
+      for (int i = 0; i < 4; ++i) b += char((v >> (8 * i)) & 0xFF);
+      return b;
+    };
+    return "glTF" + u32(2) + u32(28 + text.size() + bin.size()) + u32(text.size()) + "JSON" +
+           text + u32(bin.size()) + std::string("BIN\0", 4) + bin;
+  }
+  size_t BinarySize() const { return bin_.size(); }
 
  private:
   int Add(const void* data, size_t bytes, int componentType, size_t count, const char* type) {

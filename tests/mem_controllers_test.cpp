@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 
 #include "formats/json/scene_json.h"
@@ -237,6 +238,103 @@ TEST(MemControllers, AnswersDoNotDependOnTheOrderOfQueries) {
       Quat a = ValueAt<Quat>(asked, t), b = ValueAt<Quat>(&fresh, t);
       EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
     }
+  }
+}
+
+}  // namespace
+}  // namespace tsm
+
+namespace tsm {
+namespace {
+
+// A key holds the value of its controller's kind only: the key interface answers that
+// member, and for the others what an unset key holds (0, the origin, no rotation).
+TEST(MemControllers, AKeyAnswersTheValueOfItsControllersKindOnly) {
+  MemScene scene;
+  const Point3 p(1, -2, 3), axis(0, 1, 0);
+  const struct {
+    ControlKind kind;
+    MemKey key;
+    float fval;
+    Point3 pval;
+    AngAxis aval;
+  } cases[] = {
+      {ControlKind::FLOAT, KeyF(10, 2.5f), 2.5f, {}, {}},
+      {ControlKind::POSITION, KeyP(10, p), 0, p, {}},
+      {ControlKind::POINT3, KeyP(10, p), 0, p, {}},
+      {ControlKind::SCALE, KeyP(10, p), 0, p, {}},
+      {ControlKind::ROTATION, KeyAA(10, 0.75f, axis), 0, {}, AngAxis(axis, 0.75f)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    MemKey key = c.key;
+    key.tens = 0.25f;
+    MemController* ctl = Ctl(scene, c.kind, true, {key});
+    SplineKey k;
+    ctl->KeyInterface(KEY_INTERFACE_ID)->GetKey(0, &k);
+    EXPECT_EQ(k.time, 10);
+    EXPECT_EQ(k.tens, 0.25f);
+    EXPECT_EQ(k.fval, c.fval);
+    EXPECT_EQ(k.pval, c.pval);
+    EXPECT_EQ(k.sval.s, c.pval);
+    EXPECT_EQ(k.aval.axis, c.aval.axis);
+    EXPECT_EQ(k.aval.angle, c.aval.angle);
+  }
+  // A sampled rotation's key holds a quaternion, never an angle and axis.
+  MemController* sampled =
+      Ctl(scene, ControlKind::ROTATION, false, {KeyQ(0, QuatFromAngAxis(0.5f, axis))});
+  SplineKey k;
+  sampled->GetKey(0, &k);
+  EXPECT_EQ(k.aval.axis, AngAxis().axis);
+  EXPECT_EQ(k.aval.angle, 0.0f);
+  EXPECT_EQ(MemKey().q, Quat());  // an unset key: no rotation, 0 and the origin
+  EXPECT_EQ(MemKey().f, 0.0f);
+  EXPECT_EQ(MemKey().p, Point3());
+}
+
+// An angle-and-axis key as a loader may hold it, the axis not made unit.
+MemKey RawAA(TimeValue t, Point3 axis) {
+  MemKey k;
+  k.time = t;
+  k.aa = AngAxis(axis, 1.0f);
+  return k;
+}
+
+// The scene check looks at the member of the controller's kind only.
+TEST(MemControllers, TheSceneCheckReadsTheValueOfTheControllersKind) {
+  const float nan = std::nanf(""), big = 3e38f;
+  const struct {
+    ControlKind kind;
+    bool keyed;
+    std::vector<MemKey> keys;
+    const char* problem;  // "" for none
+  } cases[] = {
+      {ControlKind::POSITION, false, {KeyP(0, {nan, 0, 0})}, "holds a value that is not finite"},
+      {ControlKind::POSITION, false, {KeyP(0, {big, 0, 0}), KeyP(1, {-big, 0, 0})},
+       "lies too far from the key before"},
+      {ControlKind::FLOAT, true, {KeyF(0, big), KeyF(1, -big)}, "lies too far from the key before"},
+      {ControlKind::FLOAT, true, {KeyF(0, nan)}, "holds a value that is not finite"},
+      {ControlKind::ROTATION, false, {KeyQ(0, Quat(0, 0, nan, 1))}, "not finite"},
+      {ControlKind::ROTATION, true, {KeyAA(0, nan, {0, 0, 1})}, "not finite"},
+      // Angle-and-axis keys are composed, not blended as points: axes far apart are no
+      // overflow.
+      {ControlKind::ROTATION, true, {RawAA(0, {big, 0, 0}), RawAA(1, {-big, 0, 0})}, ""},
+      {ControlKind::SCALE, false, {KeyP(0, {1, 2, 3}), KeyP(1, {2, 2, 2})}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.problem);
+    MemScene scene;
+    MemNode* n = scene.AddNode("N");
+    MemController* ctl = Ctl(scene, c.kind, c.keyed, c.keys);
+    MemController* slot[4] = {};  // position, rotation, scale, roll
+    slot[c.kind == ControlKind::POSITION   ? 0
+         : c.kind == ControlKind::ROTATION ? 1
+         : c.kind == ControlKind::SCALE    ? 2
+                                           : 3] = ctl;
+    Animate(scene, n, slot[0], slot[1], slot[2], slot[3]);
+    std::string problem = CheckScene(scene);
+    EXPECT_EQ(problem.empty(), *c.problem == '\0') << problem;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
   }
 }
 

@@ -1,7 +1,10 @@
 #include "scene/mem_scene.h"
 
+#include "scene/mem_objects.h"
+
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 namespace tsm {
@@ -119,6 +122,62 @@ TEST(CheckScene, FindsLookAtOutsideScene) {
   stranger->isTarget = true;
   a->lookAt = stranger;
   EXPECT_NE(CheckScene(s).find("look-at target"), std::string::npos);
+}
+
+// The host mesh the in-memory host hands out is built when asked and held for the last
+// object asked only; whatever the order of questions, changes and deletions, each answer
+// is that object's current mesh, and a deleted holder leaves nothing held.
+TEST(MemMeshObject, HostMeshIsBuiltWhenAskedAndHeldForTheLastObjectOnly) {
+  enum Step { ASK, GROW, EDIT, DROP };
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, Step>> steps;  // (object 0..2, what is done to it)
+  } cases[] = {
+      {"alternating", {{0, ASK}, {1, ASK}, {0, ASK}, {2, ASK}, {2, ASK}}},
+      {"grown after asked", {{0, ASK}, {0, GROW}, {0, ASK}, {1, ASK}, {1, GROW}, {0, ASK}}},
+      {"edited in place", {{1, ASK}, {1, EDIT}, {1, ASK}, {0, EDIT}, {0, ASK}}},
+      {"holder deleted", {{2, ASK}, {2, DROP}, {0, ASK}, {0, DROP}}},
+      {"other deleted", {{0, ASK}, {1, DROP}, {0, ASK}}},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<MemMeshObject> objects[3];
+    for (int i = 0; i < 3; ++i) {
+      objects[i] = std::make_unique<MemMeshObject>();
+      for (int v = 0; v < 3 + i; ++v) objects[i]->vertices.emplace_back(float(v), float(i), 0.0f);
+      objects[i]->faces.resize(size_t(i + 1));
+      for (MemFace& f : objects[i]->faces) f.v = {{0, 1, 2}};
+    }
+    int lastAsked = -1;
+    for (auto [i, step] : c.steps) {
+      MemMeshObject& o = *objects[i];
+      if (step == GROW) {
+        o.vertices.emplace_back(9.0f, 9.0f, 9.0f);
+        o.faces.push_back(o.faces.back());
+      } else if (step == EDIT) {
+        o.vertices[0].x += 1.0f;
+        o.faces[0].materialId += 1;
+        o.MeshChanged();
+      } else if (step == DROP) {
+        objects[i].reset();
+        // Only the holder's deletion frees the mesh held.
+        EXPECT_EQ(MemMeshObject::HeldMeshBytes() == 0, i == lastAsked) << c.name;
+        continue;
+      }
+      if (step != ASK) continue;
+      lastAsked = i;
+      const Mesh* m = o.ObjectMesh();
+      Mesh expect = o.BuildMesh();
+      ASSERT_EQ(m->verts.size(), expect.verts.size()) << c.name;
+      for (size_t v = 0; v < expect.verts.size(); ++v)
+        EXPECT_EQ(m->verts[v], expect.verts[v]) << c.name << " vertex " << v;
+      ASSERT_EQ(m->faces.size(), expect.faces.size()) << c.name;
+      for (size_t f = 0; f < expect.faces.size(); ++f)
+        EXPECT_EQ(m->faces[f].flags, expect.faces[f].flags) << c.name << " face " << f;
+      EXPECT_GT(MemMeshObject::HeldMeshBytes(), 0u) << c.name;
+    }
+    for (auto& o : objects) o.reset();
+    EXPECT_EQ(MemMeshObject::HeldMeshBytes(), 0u) << c.name;
+  }
 }
 
 }  // namespace

@@ -113,6 +113,21 @@ const Case kCases[] = {
      "/nodes/0/transform/roll/keys", false, false},
     {ANIM(R"("roll": {"class": "keyed", "keys": [{"time": 0}]})"),
      "/nodes/0/transform/roll/keys", false, false},
+    // Numbers of every length and form, spaces anywhere, constant values beside the keys.
+    {ANIM(R"("roll": {"class": "keyed", "value": 5, "keys": [{"time": 0,
+           "value": 60.000001669652114, "easeTo": 1e-7, "easeFrom": 0.30000001192092896},
+           { "time" : 1 , "value" : -0.0 , "bias" : 12345678901234567890 },
+           {"time": 2, "value": 2.5E+2, "continuity": -1.17549435e-38, "tension": 7e-46},
+           {"time": 3, "value": -0e5, "bias": 0e99999, "easeTo": -0.000e-400, "easeFrom": -0}]})"),
+     "/nodes/0/transform/roll/keys", true, true},
+    {ANIM(R"("position": {"class": "sampled", "value": [1, 2, 3], "keys": [{"time": 0,
+           "value": [0.1, 0.2, 0.3]}, {"time": 1, "value": [1e-320, 3.4028234e38, -9.5]}]})"),
+     "/nodes/0/transform/position/keys", true, true},
+    {ANIM(R"("position": {"class": "sampled", "keys": [{"time": 0, "value": [1, 2, 3.5e38]}]})"),
+     "/nodes/0/transform/position/keys", false, false},
+    {ANIM(R"("rotation": {"class": "sampled", "value": {"quat": [0, 0, 1, 1]}, "keys": []},
+           "scale": {"class": "keyed", "value": 2, "keys": [{"time": 0, "value": 0.5}]})"),
+     "/nodes/0/transform/scale/keys", true, true},
 };
 
 std::string Doc(const std::string& members) {

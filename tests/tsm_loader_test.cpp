@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <unordered_map>
 
 #include "formats/scene_import.h"
 #include "formats/tsm/tsm_loader.h"
@@ -334,6 +335,58 @@ TEST(TsmLoader, EveryExportSurvivesItsRoundTrip) {
     ASSERT_EQ(notices.size(), c.notices.size()) << Joined(notices);
     for (size_t i = 0; i < notices.size(); ++i)
       EXPECT_NE(notices[i].find(c.notices[i]), std::string::npos) << notices[i];
+  }
+}
+
+// A read for the scene at its current time answers there what the full read answers, and
+// holds no key: each node's world transform, the lights' and cameras' values, and each
+// position track handed over whole before it goes.
+TEST(TsmLoader, AReadHeldAtTheCurrentTimeAnswersWhatTheFullReadAnswersThere) {
+  for (const char* example : {"animated.json", "orrery.json", "showroom.json", "turntable.gltf"}) {
+    SCOPED_TRACE(example);
+    MemScene original;
+    FromExample(original, example);
+    original.ticksPerFrame = 160;
+    const std::vector<uint8_t> bytes =
+        ExportedBytes(original, TestOutputPath(std::string("held_") + example + ".tsm"));
+    MemScene full, held;
+    ASSERT_TRUE(ReadTsmScene(bytes.data(), bytes.size(), "f", full).ok);
+    TsmReadOptions options;
+    options.holdAtCurrentTime = true;
+    std::unordered_map<const MemNode*, size_t> handed;
+    options.positionTrack = [&handed](const MemNode* node, const MemController& track) {
+      handed[node] = track.keys.size();
+    };
+    ASSERT_TRUE(ReadTsmScene(bytes.data(), bytes.size(), "f", held, options).ok);
+    ASSERT_EQ(full.Nodes().size(), held.Nodes().size());
+    const TimeValue t = full.currentTime;
+    for (size_t i = 0; i < full.Nodes().size(); ++i) {
+      MemNode* a = full.Nodes()[i].get();
+      MemNode* b = held.Nodes()[i].get();
+      SCOPED_TRACE(a->name);
+      EXPECT_TRUE(a->NodeTransform(t) == b->NodeTransform(t));
+      Interval valid;
+      if (auto* la = dynamic_cast<MemLightObject*>(a->object)) {
+        LightParams pa, pb;
+        la->EvaluateLight(t, valid, pa);
+        static_cast<MemLightObject*>(b->object)->EvaluateLight(t, valid, pb);
+        EXPECT_EQ(pa.color, pb.color);
+        EXPECT_EQ(pa.hotspot, pb.hotspot);
+        EXPECT_EQ(pa.falloff, pb.falloff);
+      }
+      if (auto* ca = dynamic_cast<MemCameraObject*>(a->object)) {
+        auto* cb = static_cast<MemCameraObject*>(b->object);
+        EXPECT_EQ(ca->CameraFov(t, valid), cb->CameraFov(t, valid));
+      }
+      auto* ta = dynamic_cast<MemTransformController*>(a->transform);
+      auto* tb = dynamic_cast<MemTransformController*>(b->transform);
+      if (ta == nullptr) continue;
+      for (MemController* c : {tb->position, tb->rotation, tb->scale, tb->roll})
+        EXPECT_TRUE(c == nullptr || c->keys.empty());
+      if (ta->position != nullptr) {
+        EXPECT_EQ(handed[b], ta->position->keys.size());
+      }
+    }
   }
 }
 

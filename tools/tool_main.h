@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "io/message_text.h"
@@ -14,18 +15,49 @@
 
 namespace tsm {
 
-// Memory held back for the moment it runs out: freed when an allocation first fails, so
-// that what unwinds after (destructors that allocate, as a JSON tree's does) has room,
-// instead of ending the process from inside a destructor.
+// Memory held back for what runs while an out-of-memory failure unwinds: destructors
+// that allocate, as a JSON tree's does, would otherwise end the process from inside a
+// destructor. A failure outside unwinding throws and keeps the reserve (taking it back
+// first when an earlier failure spent it and there is room again); one during unwinding
+// frees the reserve and lets the allocation try again.
 constexpr size_t kMemoryReserve = 16u << 20;
 inline void*& MemoryReserve() {
   static void* reserve = nullptr;
   return reserve;
 }
-inline void ReleaseReserveAndThrow() {
-  std::free(MemoryReserve());
-  MemoryReserve() = nullptr;
+inline const char*& ToolName() {
+  static const char* name = "tool";
+  return name;
+}
+inline void OnAllocationFailure() {
+  void*& reserve = MemoryReserve();
+  if (std::uncaught_exceptions() > 0) {
+    if (reserve == nullptr) throw std::bad_alloc();  // nothing left to give
+    std::free(reserve);
+    reserve = nullptr;
+    return;
+  }
+  if (reserve == nullptr) reserve = std::malloc(kMemoryReserve);
   throw std::bad_alloc();
+}
+
+// The last resort, for a failure no handler can take: one inside a destructor (which may
+// not throw) or one while unwinding with the reserve spent. The tool ends as it does for
+// any other out-of-memory failure, its unfinished output removed; anything else that
+// reaches here aborts as usual.
+[[noreturn]] inline void OnTerminate() {
+  if (std::exception_ptr failure = std::current_exception()) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+      RemovePendingTemporary();
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s: out of memory\n", ToolName());
+      std::_Exit(2);
+    } catch (...) {
+    }
+  }
+  std::abort();
 }
 
 // Runs run(argc, argv) and answers its exit status; 2 when memory ran out, and
@@ -33,8 +65,10 @@ inline void ReleaseReserveAndThrow() {
 // failure stays).
 inline int RunTool(const char* tool, int (*run)(int, char**), int argc, char** argv,
                    int outputFailed) {
+  ToolName() = tool;
   MemoryReserve() = std::malloc(kMemoryReserve);
-  std::set_new_handler(ReleaseReserveAndThrow);
+  std::set_new_handler(OnAllocationFailure);
+  std::set_terminate(OnTerminate);
   int status;
   try {
     status = run(argc, argv);

@@ -97,12 +97,7 @@ int Run(int argc, char** argv) {
   const uint8_t* data = file.Data();
   const size_t size = file.Size();
   // The walks go in file order: the pages behind them go, so memory stays bounded too.
-  tsm::SetWalkObserver(
-      [](uint64_t offset, void* mapped) { static_cast<tsm::MappedFile*>(mapped)->Release(offset); },
-      &file);
-  struct ObserverScope {  // removed before the file goes
-    ~ObserverScope() { tsm::SetWalkObserver(nullptr, nullptr); }
-  } observerScope;
+  tsm::WalkRelease release(file);
   const tsm::FileCheck check = tsm::CheckChunkFile(data, size, false, true);
   if (mode != Mode::kCheck && check.tree.ok) {
     // A file whose framing holds is printed even when a payload is wrong, so the line

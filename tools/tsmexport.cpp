@@ -142,7 +142,7 @@ int WriteSceneJson(const tsm::MemScene& scene, const std::string& jsonPath) {
   tsm::WriteResult written = tsm::WriteJsonScene(scene, jsonPath);
   if (!written.ok) {
     tsm::PrintMessage(stderr, "tsmexport: %s\n", written.error.c_str());
-    return 1;
+    return written.outOfMemory ? 2 : 1;
   }
   return 0;
 }
@@ -163,7 +163,7 @@ int WriteSceneGltf(tsm::MemScene& scene, const std::string& scenePath, const std
   if (!written.ok) {
     tsm::PrintMessage(stderr, "tsmexport: %s: %s; nothing was written\n", outPath.c_str(),
                       written.error.c_str());
-    return 1;
+    return written.outOfMemory ? 2 : 1;
   }
   // All the bytes or, on failure, nothing: a file that was there stays as it was.
   tsm::OutputResult out = tsm::WriteOutputFile(outPath, [&](auto& stream, std::string*) {

@@ -125,15 +125,21 @@ int Run(int argc, char** argv) {
   }
   tsm::PrepareProcessForOutput();
 
-  std::vector<uint8_t> bytes;
+  // The file is mapped and its pages go behind the reader's walks: only the scene rebuilt
+  // from it stays.
+  tsm::MappedFile file;
   std::string error;
-  if (!tsm::ReadFileBytes(input.c_str(), &bytes, &error)) {
+  if (!file.Open(input.c_str(), &error)) {
     tsm::PrintMessage(stderr, "tsmview: %s: cannot read: %s\n", input.c_str(), error.c_str());
     return 1;
   }
   tsm::ViewScene scene;
   std::vector<std::string> notices;
-  bool read = tsm::ReadViewScene(&bytes, &scene, &error, &notices);
+  bool read;
+  {
+    tsm::WalkRelease release(file);
+    read = tsm::ReadViewScene(file.Data(), file.Size(), &scene, &error, &notices);
+  }
   for (const std::string& n : notices)
     tsm::PrintMessage(stderr, "tsmview: notice: %s: %s\n", input.c_str(), n.c_str());
   if (!read) {

@@ -31,7 +31,10 @@ Vec3 ToVec(const Point3& p) {
 // scene's current time.
 class SceneDrawing {
  public:
-  SceneDrawing(MemScene& scene, ViewScene* view) : s_(scene), v_(view) {}
+  // positions: each node's position track as read.
+  SceneDrawing(MemScene& scene, ViewScene* view,
+               std::unordered_map<const MemNode*, std::vector<PositionKey>>& positions)
+      : s_(scene), v_(view), positions_(positions) {}
 
   // Fills the view; each mesh's own data is let go once its last node is drawn, so that
   // the scene and the view do not both hold all of it.
@@ -58,11 +61,11 @@ class SceneDrawing {
     vn.name = n->name;
     auto parent = index_.find(n->parent);
     if (parent != index_.end()) vn.parent = parent->second;
-    auto* tc = dynamic_cast<MemTransformController*>(n->transform);
-    if (tc != nullptr && tc->position != nullptr)
-      for (const MemKey& k : tc->position->keys)
-        vn.position.push_back({static_cast<int32_t>(k.time / static_cast<int>(kTicksPerFrame)),
-                               ToVec(k.p)});
+    auto track = positions_.find(n);
+    if (track != positions_.end()) {
+      vn.position = std::move(track->second);
+      positions_.erase(track);
+    }
     index_[n] = vn.id;
     v_->nodes.push_back(std::move(vn));
   }
@@ -158,6 +161,7 @@ class SceneDrawing {
 
   MemScene& s_;
   ViewScene* v_;
+  std::unordered_map<const MemNode*, std::vector<PositionKey>>& positions_;
   std::unordered_map<const MemNode*, int> index_;
   std::unordered_map<const MemMaterial*, int> materials_;
   std::unordered_map<const MemObject*, int> users_;
@@ -173,7 +177,19 @@ bool ReadView(const uint8_t* data, size_t size, std::vector<uint8_t>* owned, Vie
   MemScene rebuilt;
   // The loader names the file in its messages; the preview's caller names it itself.
   const std::string label = "file";
-  ImportResult r = ReadTsmScene(data, size, label, rebuilt);
+  // The picture shows the scene at its current time, and --frame moves the meshes along
+  // their position tracks: only those keys are kept.
+  std::unordered_map<const MemNode*, std::vector<PositionKey>> positions;
+  TsmReadOptions options;
+  options.holdAtCurrentTime = true;
+  options.positionTrack = [&positions](const MemNode* node, const MemController& track) {
+    std::vector<PositionKey>& keys = positions[node];
+    keys.reserve(track.keys.size());
+    for (const MemKey& k : track.keys)
+      keys.push_back({static_cast<int32_t>(k.time / static_cast<int>(kTicksPerFrame)), k.p.x,
+                      k.p.y, k.p.z});
+  };
+  ImportResult r = ReadTsmScene(data, size, label, rebuilt, options);
   auto bare = [&label](const std::string& text) {
     return text.rfind(label + ": ", 0) == 0 ? text.substr(label.size() + 2) : text;
   };
@@ -184,7 +200,7 @@ bool ReadView(const uint8_t* data, size_t size, std::vector<uint8_t>* owned, Vie
     return false;
   }
   if (owned != nullptr) std::vector<uint8_t>().swap(*owned);  // the scene holds it all now
-  SceneDrawing(rebuilt, scene).Fill();
+  SceneDrawing(rebuilt, scene, positions).Fill();
   return true;
 }
 
@@ -201,19 +217,20 @@ bool ReadViewScene(std::vector<uint8_t>* bytes, ViewScene* scene, std::string* e
 }
 
 Vec3 PositionAt(const std::vector<PositionKey>& keys, double frame) {
+  auto value = [](const PositionKey& k) { return Vec3{k.x, k.y, k.z}; };
   if (keys.empty()) return Vec3();
-  if (frame <= keys.front().frame) return keys.front().value;
+  if (frame <= keys.front().frame) return value(keys.front());
   for (size_t i = 1; i < keys.size(); ++i) {
-    const PositionKey& a = keys[i - 1];
-    const PositionKey& b = keys[i];
-    if (frame <= b.frame) {
-      double span = static_cast<double>(b.frame) - a.frame;
-      double t = span > 0.0 ? (frame - a.frame) / span : 1.0;
-      return {a.value.x + (b.value.x - a.value.x) * t, a.value.y + (b.value.y - a.value.y) * t,
-              a.value.z + (b.value.z - a.value.z) * t};
+    const PositionKey& ka = keys[i - 1];
+    const PositionKey& kb = keys[i];
+    if (frame <= kb.frame) {
+      const Vec3 a = value(ka), b = value(kb);
+      double span = static_cast<double>(kb.frame) - ka.frame;
+      double t = span > 0.0 ? (frame - ka.frame) / span : 1.0;
+      return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t};
     }
   }
-  return keys.back().value;
+  return value(keys.back());
 }
 
 void ApplyPositionTracks(ViewScene* scene, int32_t frame) {

@@ -63,9 +63,11 @@ struct ViewShape {
 };
 
 // One key of a position track.
+// A key as the file holds it: single-precision, so that a long track takes less room
+// than the file gave it.
 struct PositionKey {
   int32_t frame = 0;
-  Vec3 value;
+  float x = 0.0f, y = 0.0f, z = 0.0f;
 };
 
 // A node of the scene.

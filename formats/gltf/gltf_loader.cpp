@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string_view>
 
 #include "formats/gltf/gltf_conventions.h"
 #include "formats/gltf/gltf_prescan.h"
@@ -47,7 +48,7 @@ bool Finite(double v) {
 
 // What is wrong with the framing of a binary glTF file's bytes (its header and chunk
 // headers), naming the byte where it goes wrong; empty when the framing is sound.
-std::string GlbProblem(const std::string& file) {
+std::string GlbProblem(std::string_view file) {
   uint64_t size = file.size();
   auto u32 = [&](uint64_t at) {
     unsigned char b[4] = {0, 0, 0, 0};
@@ -118,7 +119,6 @@ class GltfImport {
   // and the library reads only the external buffers the file names, each from the
   // scene's folder; images are never read.
   void Parse() {
-    std::string bytes;
     InputRules rules;
     rules.maxSize = 0xFFFFFFFFu;  // the library takes a 32-bit length
     rules.streams = true;
@@ -128,9 +128,15 @@ class GltfImport {
       while (i < size && std::strchr(" \t\r\n", data[i]) != nullptr && data[i] != '\0') ++i;
       return i < size && std::strchr("{g\xEF", data[i]) == nullptr;
     };
-    InputRead read = ReadInputFile(path_, rules, &bytes);
+    // Mapped rather than read: the library and the accessors read the binary chunk where
+    // it lies, so the file is never copied into memory of our own.
+    InputRead read = input_.Open(path_, rules);
     if (read.fault == InputFault::kOpen) throw ImportError("cannot open the file");
     if (!read.ok()) throw ImportError(read.message);
+    static const char kNothing[1] = {0};  // where an empty file's bytes "lie"
+    std::string_view bytes(input_.Size() != 0 ? reinterpret_cast<const char*>(input_.Data())
+                                               : kNothing,
+                           input_.Size());
     GltfPrescan scan = PrescanGltf(bytes);
     inputBytes_ = bytes.size();
     buffers_ = scan.buffers;
@@ -146,12 +152,24 @@ class GltfImport {
     gltf.SetFsCallbacks(fs);
     gltf.SetImageLoader(SkipImage, nullptr);
     std::string err, warn;
-    bool ok = scan.binary
-                  ? gltf.LoadBinaryFromMemory(&model_, &err, &warn,
-                                              reinterpret_cast<const unsigned char*>(bytes.data()),
-                                              unsigned(bytes.size()), "")
-                  : gltf.LoadASCIIFromString(&model_, &err, &warn, bytes.data(),
-                                             unsigned(bytes.size()), "");
+    bool ok = false;
+    if (!scan.binary) {
+      ok = gltf.LoadASCIIFromString(&model_, &err, &warn, bytes.data(), unsigned(bytes.size()), "");
+    } else if (MakeGlbShadow(bytes, &shadow_)) {
+      // The library reads the file without its binary chunk; the accessors read the chunk
+      // where it lies (BufferBytes).
+      ok = gltf.LoadBinaryFromMemory(&model_, &err, &warn,
+                                     reinterpret_cast<const unsigned char*>(shadow_.bytes.data()),
+                                     unsigned(shadow_.bytes.size()), "");
+      std::string().swap(shadow_.bytes);
+    } else {
+      // Anything unusual goes to the library as it always did, from a copy: its checks
+      // of the chunks may read a little past the end of what they are given.
+      std::string copy(bytes);
+      ok = gltf.LoadBinaryFromMemory(&model_, &err, &warn,
+                                     reinterpret_cast<const unsigned char*>(copy.data()),
+                                     unsigned(copy.size()), "");
+    }
     if (!readError_.empty()) throw ImportError(readError_);
     budget_ = kFreeValues + (inputBytes_ > (SIZE_MAX - kFreeValues) / kValuesPerByte
                                  ? SIZE_MAX - kFreeValues
@@ -211,6 +229,14 @@ class GltfImport {
   // ---- accessors ----
 
   Values Read(int index, std::initializer_list<int> types, const std::string& what) {
+    Values out;
+    Read(index, types, what, out);
+    return out;
+  }
+
+  // The same into out, whose room is kept from one read to the next: the meshes' reads
+  // go through a few such buffers rather than new memory for every primitive.
+  void Read(int index, std::initializer_list<int> types, const std::string& what, Values& out) {
     if (index < 0 || size_t(index) >= model_.accessors.size())
       throw ImportError(what + ": accessor " + Text(index) + " does not exist (the file has " +
                         std::to_string(model_.accessors.size()) + ")");
@@ -221,7 +247,6 @@ class GltfImport {
     int comps = tinygltf::GetNumComponentsInType(a.type);
     int size = tinygltf::GetComponentSizeInBytes(a.componentType);
     if (comps <= 0 || size <= 0) throw ImportError(at + " has an unknown component type");
-    Values out;
     out.comps = comps;
     out.count = a.count;
     if (a.bufferView < 0 && a.count > kMaxUnbackedCount)
@@ -234,16 +259,25 @@ class GltfImport {
       const unsigned char* data = nullptr;
       size_t stride = 0;
       View(a.bufferView, a.byteOffset, a.count, size_t(size) * comps, &data, &stride, at);
+      ReserveLarge(out.v, a.count * comps);
       out.v.resize(a.count * comps);
-      for (size_t e = 0; e < a.count; ++e)
-        for (int c = 0; c < comps; ++c)
-          out.v[e * comps + c] =
-              Component(data + e * stride + size_t(c) * size, a.componentType, a.normalized);
+      float* to = out.v.data();
+      if (a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT) {
+        // Floats are taken as they lie, a whole element at a time.
+        if (stride == 4 * size_t(comps) && a.count > 0)
+          std::memcpy(to, data, a.count * stride);
+        else
+          for (size_t e = 0; e < a.count; ++e) std::memcpy(to + e * comps, data + e * stride, 4 * comps);
+      } else {
+        for (size_t e = 0; e < a.count; ++e)
+          for (int c = 0; c < comps; ++c)
+            to[e * comps + c] =
+                Component(data + e * stride + size_t(c) * size, a.componentType, a.normalized);
+      }
     }
     if (a.sparse.isSparse) ApplySparse(a, out, at);
     for (float f : out.v)
       if (!std::isfinite(f)) throw ImportError(at + " holds a value that is not a finite number");
-    return out;
   }
 
   // Counts the values an accessor read makes against the budget of the input's size, so
@@ -268,7 +302,7 @@ class GltfImport {
     const tinygltf::BufferView& bv = model_.bufferViews[viewIndex];
     if (bv.buffer < 0 || size_t(bv.buffer) >= model_.buffers.size())
       throw ImportError(at + ": buffer " + Text(bv.buffer) + " does not exist");
-    const std::vector<unsigned char>& buf = model_.buffers[bv.buffer].data;
+    std::string_view buf = BufferBytes(size_t(bv.buffer));
     if (bv.byteOffset > buf.size() || bv.byteLength > buf.size() - bv.byteOffset)
       throw ImportError(at + ": buffer view " + Text(viewIndex) +
                         " reaches past the end of buffer " + Text(bv.buffer));
@@ -284,7 +318,18 @@ class GltfImport {
         throw ImportError(at + ": " + std::to_string(count) +
                           " elements do not fit in buffer view " + Text(viewIndex));
     }
-    *data = buf.data() + bv.byteOffset + offset;
+    *data = reinterpret_cast<const unsigned char*>(buf.data()) + bv.byteOffset + offset;
+  }
+
+  // The bytes of buffer i: those the library read, or, for a buffer of a GLB's binary
+  // chunk that the library was not given, the chunk's bytes where they lie.
+  std::string_view BufferBytes(size_t i) const {
+    auto embedded = shadow_.embedded.find(i);
+    if (embedded != shadow_.embedded.end())
+      return std::string_view(reinterpret_cast<const char*>(shadow_.binary),
+                              size_t(embedded->second));
+    const std::vector<unsigned char>& data = model_.buffers[i].data;
+    return std::string_view(reinterpret_cast<const char*>(data.data()), data.size());
   }
 
   static float Component(const unsigned char* p, int type, bool normalized) {
@@ -319,7 +364,7 @@ class GltfImport {
   }
 
   // The values of an index accessor, read as integers (floats would lose large ones).
-  std::vector<size_t> Indices(int index, const std::string& what) {
+  void Indices(int index, const std::string& what, std::vector<uint32_t>& out) {
     if (index < 0 || size_t(index) >= model_.accessors.size())
       throw ImportError(what + ": accessor " + Text(index) + " does not exist");
     const tinygltf::Accessor& a = model_.accessors[index];
@@ -336,7 +381,8 @@ class GltfImport {
     size_t stride = 0;
     View(a.bufferView, a.byteOffset, a.count, size_t(size), &data, &stride, at);
     Spend(a.count, 1, at);
-    std::vector<size_t> out(a.count);
+    ReserveLarge(out, a.count);
+    out.resize(a.count);
     for (size_t e = 0; e < a.count; ++e) {
       const unsigned char* p = data + e * stride;
       uint32_t v = p[0];
@@ -344,7 +390,6 @@ class GltfImport {
       if (size == 4) v |= (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
       out[e] = v;
     }
-    return out;
   }
 
   void ApplySparse(const tinygltf::Accessor& a, Values& out, const std::string& at) {
@@ -515,6 +560,10 @@ class GltfImport {
     std::vector<int> slots;  // glTF material index of each sub-material slot
     std::vector<Point3> uvs, colors;
     bool anyUv = false, anyColor = false;
+    size_t vertexRoom = 0, faceRoom = 0;
+    Room(g, &vertexRoom, &faceRoom);
+    ReserveLarge(mesh->vertices, vertexRoom);
+    ReserveLarge(mesh->faces, faceRoom);
     for (size_t p = 0; p < g.primitives.size(); ++p) {
       const tinygltf::Primitive& prim = g.primitives[p];
       std::string pat = at + ", primitive " + std::to_string(p);
@@ -532,34 +581,39 @@ class GltfImport {
         Notice(pat + ": no POSITION attribute; left out");
         continue;
       }
-      Values v = Read(pos->second, {TINYGLTF_TYPE_VEC3}, pat + " POSITION");
+      Values& v = scratch_[0];
+      Read(pos->second, {TINYGLTF_TYPE_VEC3}, pat + " POSITION", v);
       size_t base = mesh->vertices.size();
       if (v.count > size_t(INT32_MAX) - base) throw ImportError(pat + ": too many vertices");
       for (size_t i = 0; i < v.count; ++i)
         mesh->vertices.push_back(axes_.Point(Point3(v.At(i, 0), v.At(i, 1), v.At(i, 2))));
       auto tex = prim.attributes.find("TEXCOORD_0");
       if (tex != prim.attributes.end()) {
-        Values t = Read(tex->second, {TINYGLTF_TYPE_VEC2}, pat + " TEXCOORD_0");
+        Values& t = scratch_[1];
+        Read(tex->second, {TINYGLTF_TYPE_VEC2}, pat + " TEXCOORD_0", t);
         if (t.count != v.count) throw ImportError(pat + ": TEXCOORD_0 and POSITION counts differ");
-        uvs.resize(base);
+        ReserveLarge(uvs, vertexRoom);
+        uvs.resize(base);  // earlier primitives without coordinates get (0, 0, 0)
         for (size_t i = 0; i < t.count; ++i) uvs.emplace_back(t.At(i, 0), 1.0f - t.At(i, 1), 0.0f);
         anyUv = true;
       }
       auto col = prim.attributes.find("COLOR_0");
       if (col != prim.attributes.end()) {
-        Values c = Read(col->second, {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, pat + " COLOR_0");
+        Values& c = scratch_[1];
+        Read(col->second, {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, pat + " COLOR_0", c);
         if (c.count != v.count) throw ImportError(pat + ": COLOR_0 and POSITION counts differ");
-        colors.resize(base, Point3(1, 1, 1));
+        ReserveLarge(colors, vertexRoom);
+        colors.resize(base, Point3(1, 1, 1));  // earlier primitives without colours are white
         for (size_t i = 0; i < c.count; ++i)
-          colors.push_back(DisplayFromLinear(Point3(c.At(i, 0), c.At(i, 1), c.At(i, 2))));
+          colors.emplace_back(Display(c.At(i, 0)), Display(c.At(i, 1)), Display(c.At(i, 2)));
         anyColor = true;
       }
-      uvs.resize(mesh->vertices.size());
-      colors.resize(mesh->vertices.size(), Point3(1, 1, 1));
+      if (anyUv) uvs.resize(mesh->vertices.size());
+      if (anyColor) colors.resize(mesh->vertices.size(), Point3(1, 1, 1));
 
-      std::vector<size_t> idx;
+      std::vector<uint32_t>& idx = indices_;
       if (prim.indices >= 0) {
-        idx = Indices(prim.indices, pat + " indices");
+        Indices(prim.indices, pat + " indices", idx);
         for (size_t i : idx)
           if (i >= v.count)
             throw ImportError(pat + ": index " + std::to_string(i) +
@@ -567,7 +621,7 @@ class GltfImport {
                               " vertices");
       } else {
         idx.resize(v.count);
-        for (size_t i = 0; i < v.count; ++i) idx[i] = i;
+        for (size_t i = 0; i < v.count; ++i) idx[i] = uint32_t(i);
       }
       if (idx.size() / 3 > kMaxTriangles - mesh->faces.size())
         throw ImportError(at + ": more than " + std::to_string(kMaxTriangles) +
@@ -578,11 +632,15 @@ class GltfImport {
       AddTriangles(*mesh, idx, prim.mode, base, slot);
     }
     if (anyUv) {
-      mesh->texVerts = uvs;
-      mesh->texFaces.reserve(mesh->faces.size());
+      uvs.resize(mesh->vertices.size());
+      mesh->texVerts = std::move(uvs);
+      ReserveLarge(mesh->texFaces, mesh->faces.size());
       for (const MemFace& f : mesh->faces) mesh->texFaces.push_back(f.v);
     }
-    if (anyColor) mesh->vertexColors = colors;
+    if (anyColor) {
+      colors.resize(mesh->vertices.size(), Point3(1, 1, 1));
+      mesh->vertexColors = std::move(colors);
+    }
     MeshData data;
     data.object = mesh;
     if (slots.size() == 1) {
@@ -599,7 +657,43 @@ class GltfImport {
     return data;
   }
 
-  static void AddTriangles(MemMeshObject& mesh, const std::vector<size_t>& idx, int mode,
+  // DisplayFromLinear of one colour component. Vertex colours repeat (bytes, a few
+  // shades), so each distinct value is converted once and looked up after.
+  float Display(float c) {
+    uint32_t bits;
+    std::memcpy(&bits, &c, 4);
+    Converted& slot = displayed_[(bits ^ (bits >> 11) ^ (bits >> 22)) % kDisplayed];
+    if (!slot.used || slot.bits != bits) slot = {true, bits, DisplayFromLinear(c)};
+    return slot.value;
+  }
+
+  // Room for the vertices and faces of a mesh's triangle primitives, from the counts their
+  // accessors give, each bounded by what its buffer view can hold, and all by the values
+  // the import may still make; so that counts a file only claims cost nothing. A hint
+  // only: the arrays grow as they must.
+  void Room(const tinygltf::Mesh& g, size_t* vertices, size_t* faces) const {
+    const size_t most = (budget_ - spent_) / 3;
+    auto count = [&](int index) {
+      if (index < 0 || size_t(index) >= model_.accessors.size()) return size_t(0);
+      const tinygltf::Accessor& a = model_.accessors[index];
+      int size = tinygltf::GetComponentSizeInBytes(a.componentType) *
+                 tinygltf::GetNumComponentsInType(a.type);
+      if (a.bufferView < 0 || size_t(a.bufferView) >= model_.bufferViews.size() || size <= 0)
+        return size_t(0);
+      return std::min(a.count, model_.bufferViews[a.bufferView].byteLength / size_t(size));
+    };
+    for (const tinygltf::Primitive& prim : g.primitives) {
+      auto pos = prim.attributes.find("POSITION");
+      if (pos == prim.attributes.end() || prim.mode < TINYGLTF_MODE_TRIANGLES) continue;
+      size_t n = count(pos->second);
+      size_t corners = prim.indices >= 0 ? count(prim.indices) : n;
+      size_t tris = prim.mode == TINYGLTF_MODE_TRIANGLES ? corners / 3 : corners > 2 ? corners - 2 : 0;
+      *vertices = std::min(*vertices + n, most);
+      *faces = std::min(*faces + tris, most);
+    }
+  }
+
+  static void AddTriangles(MemMeshObject& mesh, const std::vector<uint32_t>& idx, int mode,
                            size_t base, int slot) {
     auto add = [&](size_t a, size_t b, size_t c) {
       MemFace f;
@@ -1064,6 +1158,8 @@ class GltfImport {
   }
 
   std::string path_;
+  InputMapping input_;  // the file's bytes; the binary chunk is read where it lies
+  GlbShadow shadow_;    // of a plain GLB: its binary chunk and the buffers that lie in it
   ImportOptions options_;
   AxisChange axes_;
   MemScene& scene_;
@@ -1084,6 +1180,15 @@ class GltfImport {
   size_t budget_ = 0;      // the values accessor reads may make, from inputBytes_
   size_t spent_ = 0;
   MemMaterial* defaultMaterial_ = nullptr;
+  struct Converted {
+    bool used = false;
+    uint32_t bits = 0;  // the component's bits
+    float value = 0.0f;
+  };
+  static constexpr size_t kDisplayed = 1024;
+  std::vector<Converted> displayed_ = std::vector<Converted>(kDisplayed);
+  Values scratch_[2];              // the accessor values of one primitive, kept for the next
+  std::vector<uint32_t> indices_;  // the indices of one primitive, kept likewise
 };
 
 }  // namespace

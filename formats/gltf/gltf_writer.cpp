@@ -878,6 +878,7 @@ GltfWriteResult WriteGltf(HostScene& scene, HostInterface& host, const GltfWrite
     result.error = e.what();
   } catch (const std::bad_alloc&) {
     result.error = "out of memory";
+    result.outOfMemory = true;
   } catch (const std::exception& e) {
     result.error = std::string("the glTF file could not be put together: ") + e.what();
   }

@@ -25,6 +25,7 @@ struct GltfWriteResult {
   bool ok = false;
   std::string error;                 // on failure: what could not be written, and where
   std::vector<std::string> notices;  // what the file cannot hold and was left out
+  bool outOfMemory = false;          // the failure was memory running out
 };
 
 // Writes the scene that scene enumerates into bytes, which it replaces. host answers the

@@ -29,7 +29,18 @@ class Cursor {
   size_t Offset() const { return static_cast<size_t>(p_ - begin_); }
 
   void Space() {
-    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    // Most values follow their ',' or ':' at once or after one space; indented text has
+    // runs of spaces, taken eight at a time.
+    constexpr uint64_t kEightSpaces = 0x2020202020202020u;
+    while (p_ < end_ && static_cast<unsigned char>(*p_) <= ' ') {
+      uint64_t eight = 0;
+      if (end_ - p_ >= 8 && (std::memcpy(&eight, p_, 8), eight == kEightSpaces)) {
+        p_ += 8;
+        continue;
+      }
+      if (*p_ != ' ' && *p_ != '\n' && *p_ != '\r' && *p_ != '\t') return;
+      ++p_;
+    }
   }
   // The next byte after whitespace, or NUL at the end.
   char Peek() {
@@ -87,6 +98,10 @@ class Cursor {
       if (minus) exponent = -exponent;
     }
     p_ = q;
+    if (mantissa == 0 && digits == 0) {  // zero, whatever its exponent: no division
+      *value = negative && !integral ? -0.0 : 0.0;
+      return true;
+    }
     if (integral && digits <= 18) {
       *value = mantissa == 0 ? 0.0 : negative ? -double(mantissa) : double(mantissa);
       return true;
@@ -327,17 +342,18 @@ bool ReadKey(Cursor& c, BulkKeys* out) {
   uint32_t seen = 0;
   bool ok = true;
   auto member = [&](std::string_view name) -> uint32_t {
+    using namespace std::string_view_literals;
     struct Param {
-      const char* name;
+      std::string_view name;
       float MemKey::*field;
       uint8_t bit;
     };
-    static const Param kParams[] = {{"tension", &MemKey::tens, BulkKeys::kTension},
-                                    {"continuity", &MemKey::cont, BulkKeys::kContinuity},
-                                    {"bias", &MemKey::bias, BulkKeys::kBias},
-                                    {"easeTo", &MemKey::easeIn, BulkKeys::kEaseTo},
-                                    {"easeFrom", &MemKey::easeOut, BulkKeys::kEaseFrom}};
-    if (name == "time") {
+    static constexpr Param kParams[] = {{"tension"sv, &MemKey::tens, BulkKeys::kTension},
+                                        {"continuity"sv, &MemKey::cont, BulkKeys::kContinuity},
+                                        {"bias"sv, &MemKey::bias, BulkKeys::kBias},
+                                        {"easeTo"sv, &MemKey::easeIn, BulkKeys::kEaseTo},
+                                        {"easeFrom"sv, &MemKey::easeOut, BulkKeys::kEaseFrom}};
+    if (name == "time"sv) {
       int64_t time = 0;
       if (c.Peek() == '{') {  // {"ticks": n}
         uint32_t ticks = 0;
@@ -352,7 +368,7 @@ bool ReadKey(Cursor& c, BulkKeys* out) {
       key.time = static_cast<TimeValue>(time);
       return 1;
     }
-    if (name == "value") {
+    if (name == "value"sv) {
       uint8_t valueForm = 0;
       ok = ReadKeyValue(c, &key, &valueForm);
       form |= valueForm;

@@ -60,6 +60,13 @@ size_t Utf8Length(const unsigned char* s, size_t n) {
 class Parser {
  public:
   Parser(const std::string& text, BulkValues* bulk) : text_(text), bulk_(bulk) {}
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+  // A parse stopped by a problem or by memory running out leaves its open containers
+  // here; they are freed without allocating.
+  ~Parser() {
+    for (Frame& f : frames_) ReleaseJson(f.value);
+  }
 
   Json Run() {
     size_t i = 0;
@@ -68,6 +75,7 @@ class Parser {
     if (i >= text_.size())
       Syntax(i, text_.empty() ? "the text is empty" : "the text holds no JSON value");
     Json result;
+    JsonRelease release(result);  // only while a problem unwinds: it is moved out below
     size_t end = ParseValue(i, &result);
     end = SkipSpace(end);
     if (end < text_.size()) {
@@ -75,7 +83,7 @@ class Parser {
         Syntax(end, "a NUL byte follows the JSON value; nothing may follow it");
       Syntax(end, "found " + Describe(end) + " after the JSON value; nothing may follow it");
     }
-    return result;
+    return Json(std::move(result));
   }
 
  private:
@@ -126,6 +134,7 @@ class Parser {
       // i is at the start of a value.
       if (i >= text_.size()) Syntax(i, "unexpected end of the text; expected a value");
       Json scalar;
+      JsonRelease release(scalar);  // a complete value still held when a problem unwinds
       char c = text_[i];
       if (c == '[' && bulk_ != nullptr && ReadBulk(&i, &scalar)) {
         // An array read by a typed fast path: complete.
@@ -210,7 +219,14 @@ class Parser {
     if (members.size() == members.capacity()) {
       Json::object_t grown;
       grown.reserve(members.empty() ? 4 : members.size() * 2);
-      for (auto& m : members) grown.emplace_back(m.first, std::move(m.second));
+      try {
+        for (auto& m : members) grown.emplace_back(m.first, std::move(m.second));
+      } catch (...) {
+        // A name that could not be copied: the parse fails, and what was moved is freed
+        // without allocating.
+        for (auto& m : grown) ReleaseJson(m.second);
+        throw;
+      }
       members.swap(grown);
     }
     members.emplace_back(std::move(key), std::move(value));

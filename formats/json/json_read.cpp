@@ -108,6 +108,18 @@ std::string CycleText(const std::vector<std::string>& names) {
   return text;
 }
 
+void ReleaseJson(Json& value) noexcept {
+  if (value.is_array()) {
+    Json::array_t& items = value.get_ref<Json::array_t&>();
+    for (Json& item : items) ReleaseJson(item);
+    items.clear();  // each item is now a leaf or an empty container
+  } else if (value.is_object()) {
+    Json::object_t& members = value.get_ref<Json::object_t&>();
+    for (auto& member : members) ReleaseJson(member.second);
+    members.clear();
+  }
+}
+
 std::string KindOf(const Json& value) {
   switch (value.type()) {
     case Json::value_t::null:

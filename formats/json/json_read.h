@@ -24,6 +24,26 @@ namespace tsm {
 // one in the file.
 using Json = nlohmann::ordered_json;
 
+// Frees the arrays and objects of a value from the leaves up, leaving it an empty
+// container, without allocating: the library's own destructor gathers the children of a
+// container it frees into a vector first, and that allocation fails when memory has run
+// out, which would end the process from inside a destructor. Recursive, so only for
+// trees of bounded depth, as the parser builds them.
+void ReleaseJson(Json& value) noexcept;
+
+// Releases a value with ReleaseJson when it goes out of scope, also while an exception
+// unwinds: declare it just after the value.
+class JsonRelease {
+ public:
+  explicit JsonRelease(Json& value) : value_(value) {}
+  JsonRelease(const JsonRelease&) = delete;
+  JsonRelease& operator=(const JsonRelease&) = delete;
+  ~JsonRelease() { ReleaseJson(value_); }
+
+ private:
+  Json& value_;
+};
+
 // The first problem of a load: a JSON pointer ("" for the whole document), a message and,
 // when the problem was found in the text itself, its byte offset there.
 struct LoadError {

@@ -532,7 +532,9 @@ LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, 
     try {
       BulkValues bulk;
       BulkScope scope(&bulk);
-      SceneLoader(scene).Load(ParseJsonText(text, &bulk));
+      Json root = ParseJsonText(text, &bulk);
+      JsonRelease release(root);
+      SceneLoader(scene).Load(root);
       if (CheckScene(scene).empty()) return LoadResult{true, std::string()};
     } catch (...) {
     }
@@ -542,6 +544,7 @@ LoadResult LoadJsonSceneText(const std::string& text, const std::string& label, 
   try {
     if (!scene.Nodes().empty()) Fail("", "the scene to load into is not empty");
     Json root = ParseJsonText(text);
+    JsonRelease release(root);
     SceneLoader(scene).Load(root);
     std::string problem = CheckScene(scene);
     if (!problem.empty()) Fail("", "the loaded scene fails its check: " + problem);

@@ -163,9 +163,13 @@ MemController* ReadController(const Json& value, const std::string& path, const 
   if (const Json* v = c.Find("value")) {
     MemKey k;
     ReadValue(*v, c.At("value"), rule, false, k);
-    ctl->constF = k.f;
-    ctl->constP = k.p;
-    ctl->constQ = k.q;
+    // Only the member of the kind holds the value; the others get an unset key's.
+    const MemKey unset;
+    const bool isFloat = rule.kind == ControlKind::FLOAT;
+    const bool isRotation = rule.kind == ControlKind::ROTATION;
+    ctl->constF = isFloat ? k.f : unset.f;
+    ctl->constP = !isFloat && !isRotation ? k.p : unset.p;
+    ctl->constQ = isRotation ? k.q : unset.q;
     if (rule.kind == ControlKind::SCALE) ctl->constS = k.p;
   }
   BulkKeys bulkKeys;

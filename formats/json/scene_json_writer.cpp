@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "formats/json/json_read.h"
 #include "io/output_file.h"
 #include "scene/mem_controllers.h"
 #include "scene/mem_material.h"
@@ -64,14 +65,23 @@ Json ClassJson(const Class_ID& id) {
 class SceneWriter {
  public:
   explicit SceneWriter(const MemScene& scene) : scene_(scene) {}
+  SceneWriter(const SceneWriter&) = delete;
+  SceneWriter& operator=(const SceneWriter&) = delete;
+  ~SceneWriter() {
+    ReleaseJson(maps_);
+    ReleaseJson(materials_);
+    ReleaseJson(objects_);
+  }
 
   Json Write() {
     Json root;
+    JsonRelease releaseRoot(root);  // when a failure unwinds: it is moved out at the end
     root["format"] = "tsm-scene";
     root["version"] = 1;
     root["settings"] = Settings();
     // Nodes first, so that every object, material and map they reach gets its id.
     Json nodes = Json::array();
+    JsonRelease releaseNodes(nodes);
     std::vector<const MemNode*> order;
     std::vector<const MemNode*> stack(scene_.Root()->children.rbegin(),
                                       scene_.Root()->children.rend());
@@ -87,7 +97,7 @@ class SceneWriter {
     root["materials"] = std::move(materials_);
     root["objects"] = std::move(objects_);
     root["nodes"] = std::move(nodes);
-    return root;
+    return Json(std::move(root));
   }
 
  private:
@@ -235,6 +245,7 @@ class SceneWriter {
         break;
     }
     Json keys = Json::array();
+    JsonRelease releaseKeys(keys);
     for (const MemKey& k : c.keys) {
       Json key;
       key["time"] = Ticks(k.time);
@@ -573,12 +584,16 @@ WriteResult WriteJsonSceneText(const MemScene& scene, std::string& text) {
   WriteResult result;
   try {
     Json root = SceneWriter(scene).Write();
+    JsonRelease release(root);
     text.clear();
     Print(root, 0, text);
     text += "\n";
     result.ok = true;
   } catch (const WriteError& e) {
     result.error = e.what();
+  } catch (const std::bad_alloc&) {
+    result.error = "out of memory; nothing was written";
+    result.outOfMemory = true;
   } catch (const std::exception& e) {
     result.error = std::string("the scene could not be written: ") + e.what();
   }

@@ -13,6 +13,7 @@ namespace tsm {
 struct WriteResult {
   bool ok = false;
   std::string error;  // on failure: what the format cannot hold, and where
+  bool outOfMemory = false;  // the failure was memory running out
 };
 
 // Writes scene as JSON text into text. Every node, object, material and map the scene

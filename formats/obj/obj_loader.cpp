@@ -10,6 +10,7 @@
 #include <istream>
 #include <map>
 #include <memory>
+#include <functional>
 #include <sstream>
 #include <unordered_map>
 #include <vector>
@@ -310,25 +311,37 @@ class ObjImport {
   // shape: the library names a shape after its last `o` or `g` only. Empty when the
   // statements can't be matched with the library's shapes one for one.
   std::vector<std::string> ObjectNames() const {
-    std::istringstream in(source_);
     std::vector<std::string> names;
-    std::string text, object;
+    std::string object;
     bool fresh = true;  // an `o` or `g` came since the last element: a new shape starts
-    while (std::getline(in, text)) {
-      std::istringstream words(text);
-      std::string keyword, rest;
-      words >> keyword >> std::ws;
-      std::getline(words, rest);
-      while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.pop_back();
+    ForEachStatement([&](size_t, const std::string& keyword, const std::string& rest) {
       if (keyword == "o") object = rest;
       if (keyword == "o" || keyword == "g") fresh = true;
       if ((keyword == "f" || keyword == "l" || keyword == "p") && fresh) {
         names.push_back(object);
         fresh = false;
       }
-    }
+    });
     if (names.size() != shapes_.size()) names.clear();
     return names;
+  }
+
+  // Calls each(number, keyword, rest) for every line of the OBJ text: its number from 1,
+  // its first word, and the rest of it without the spaces around it.
+  void ForEachStatement(
+      const std::function<void(size_t, const std::string&, const std::string&)>& each) const {
+    std::istringstream in(source_);
+    std::string text;
+    size_t number = 0;
+    while (std::getline(in, text)) {
+      ++number;
+      std::istringstream words(text);
+      std::string keyword, rest;
+      words >> keyword >> std::ws;
+      std::getline(words, rest);
+      while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.pop_back();
+      each(number, keyword, rest);
+    }
   }
 
   // The parent of shape s: a dummy named after its object when the shape is a group of
@@ -354,19 +367,12 @@ class ObjImport {
         line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
       return line;
     std::string name = line.substr(head.size(), line.size() - head.size() - tail.size());
-    std::istringstream in(source_);
-    std::string text, libs;
-    size_t number = 0, at = 0;
-    while (std::getline(in, text)) {
-      ++number;
-      std::istringstream words(text);
-      std::string keyword, rest;
-      words >> keyword >> std::ws;
-      std::getline(words, rest);
-      while (!rest.empty() && (rest.back() == '\r' || rest.back() == ' ')) rest.pop_back();
+    std::string libs;
+    size_t at = 0;
+    ForEachStatement([&](size_t number, const std::string& keyword, const std::string& rest) {
       if (keyword == "mtllib") libs += (libs.empty() ? "\"" : ", \"") + rest + "\"";
       if (keyword == "usemtl" && at == 0 && rest == name) at = number;
-    }
+    });
     return (at != 0 ? "line " + std::to_string(at) + ": " : std::string()) + "material \"" + name +
            "\" is not in " + (libs.empty() ? std::string("any material file") : libs) +
            "; its faces get the default material";

@@ -21,27 +21,42 @@ int ValueFloats(uint16_t trackId) {
   }
 }
 
-void ReadTrack(const uint8_t* data, const Chunk& c, FileTrack& track) {
-  PayloadCursor p(data, c);
-  track.present = true;
-  track.offset = c.offset;
-  track.keys.clear();
+// Reads a track chunk's header; answers its key count, checked against the payload.
+uint32_t TrackHeader(PayloadCursor& p, uint16_t trackId) {
   p.U16();  // track flags
   p.U32();  // first frame
   p.U32();  // last frame
   uint32_t n = p.U32();
-  int floats = ValueFloats(c.id);
   // Each key takes at least its frame, its spline flags and its value.
-  if (static_cast<uint64_t>(n) * (6 + 4 * floats) > p.Left())
+  if (static_cast<uint64_t>(n) * (6 + 4 * ValueFloats(trackId)) > p.Left())
     p.Fail("the key count " + std::to_string(n) + " does not fit the track");
-  track.keys.resize(n);
-  for (FileKey& k : track.keys) {
-    k.frame = static_cast<int32_t>(p.U32());
-    k.splineFlags = p.U16();
-    if (k.splineFlags & ~0x1F) p.Fail("a key has spline flags beyond the five parameters");
-    for (int b = 0; b < 5; ++b)
-      if (k.splineFlags & (1 << b)) k.params[b] = p.F32();
-    for (int i = 0; i < floats; ++i) k.value[i] = p.F32();
+  return n;
+}
+
+FileKey NextKey(PayloadCursor& p, int floats) {
+  FileKey k;
+  k.frame = static_cast<int32_t>(p.U32());
+  k.splineFlags = p.U16();
+  if (k.splineFlags & ~0x1F) p.Fail("a key has spline flags beyond the five parameters");
+  for (int b = 0; b < 5; ++b)
+    if (k.splineFlags & (1 << b)) k.params[b] = p.F32();
+  for (int i = 0; i < floats; ++i) k.value[i] = p.F32();
+  return k;
+}
+
+// Checks every key of the track and keeps its place; the keys are read again when used.
+void ReadTrack(const uint8_t* data, const Chunk& c, FileTrack& track) {
+  PayloadCursor p(data, c);
+  track.present = true;
+  track.offset = c.offset;
+  track.data = data;
+  track.chunk = c;
+  track.chunk.children.clear();
+  track.count = TrackHeader(p, c.id);
+  const int floats = ValueFloats(c.id);
+  for (uint32_t i = 0; i < track.count; ++i) {
+    FileKey k = NextKey(p, floats);
+    if (i == 0) track.first = k;
   }
 }
 
@@ -112,6 +127,15 @@ FileNode ReadNode(const uint8_t* data, const Chunk& node, std::vector<std::strin
 }
 
 }  // namespace
+
+void FileTrack::ForEachKey(const std::function<void(const FileKey&)>& visit) const {
+  if (!present) return;
+  PayloadCursor p(data, chunk);
+  const uint32_t n = TrackHeader(p, chunk.id);
+  const int floats = ValueFloats(chunk.id);
+  for (uint32_t i = 0; i < n; ++i) visit(NextKey(p, floats));
+  NoteWalkedTo(chunk.End());
+}
 
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
                           std::vector<std::string>& notices) {

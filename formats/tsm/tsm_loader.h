@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "formats/scene_import.h"
+#include "scene/mem_controllers.h"
 
 namespace tsm {
 
@@ -19,9 +21,18 @@ namespace tsm {
 // the id and the offset.
 ImportResult LoadTsmScene(const std::string& path, MemScene& scene);
 
+// How a file is read back for a reader that needs the scene at its current time only (a
+// preview): every track becomes a controller without keys that answers the track's value
+// at the file's current time, so that the scene never holds the keys; each position
+// track is handed to positionTrack first, with the node it moves.
+struct TsmReadOptions {
+  bool holdAtCurrentTime = false;
+  std::function<void(const MemNode* node, const MemController& track)> positionTrack;
+};
+
 // The same from the bytes data[0, size) of a file; label names it in messages.
 ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& label,
-                          MemScene& scene);
+                          MemScene& scene, const TsmReadOptions& options = TsmReadOptions());
 
 }  // namespace tsm
 

@@ -7,10 +7,12 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "formats/import_util.h"
+#include "formats/tsm/tsm_loader.h"
 #include "reader/chunk_reader.h"
 #include "scene/mem_material.h"
 #include "scene/mem_objects.h"
@@ -79,14 +81,22 @@ struct FileKey {
   float value[4] = {0, 0, 0, 0};      // 1, 3 or 4 floats by the track's kind
 };
 
+// A track chunk: its keys, checked when it was read, stay in the file's bytes and are
+// read again in order by ForEachKey, so that a long track is never held twice.
 struct FileTrack {
   bool present = false;
   uint64_t offset = 0;
-  std::vector<FileKey> keys;
+  uint32_t count = 0;  // keys
+  FileKey first;       // the first key, when count > 0
   // One key at frame 0 without spline parameters: what a track without animation holds.
   bool Single() const {
-    return present && keys.size() == 1 && keys[0].frame == 0 && keys[0].splineFlags == 0;
+    return present && count == 1 && first.frame == 0 && first.splineFlags == 0;
   }
+  // Calls visit(key) for each key in file order.
+  void ForEachKey(const std::function<void(const FileKey&)>& visit) const;
+
+  const uint8_t* data = nullptr;  // the file's bytes
+  Chunk chunk;                     // the track chunk, without children
 };
 
 // A node chunk of the keyframer section.
@@ -160,7 +170,8 @@ void ReadEditorSection(const uint8_t* data, const Chunk& editor, MemScene& scene
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
                           std::vector<std::string>& notices);
 // Builds the nodes, the hierarchy and the controllers of scene from content.
-void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>& notices);
+void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>& notices,
+                const TsmReadOptions& options);
 
 // The notice for a chunk that the loader does not know and skips.
 std::string SkippedChunkNotice(const Chunk& c);

@@ -44,8 +44,9 @@ float Nudge(float x, float target, F made) {
 
 class SceneBuilder {
  public:
-  SceneBuilder(FileContent& content, MemScene& scene, std::vector<std::string>& notices)
-      : c_(content), scene_(scene), notices_(notices) {}
+  SceneBuilder(FileContent& content, MemScene& scene, std::vector<std::string>& notices,
+               const TsmReadOptions& options)
+      : c_(content), scene_(scene), notices_(notices), options_(options) {}
 
   void Build() {
     Settings();
@@ -312,11 +313,13 @@ class SceneBuilder {
 
   // A key-bearing controller of kind with the track's keys: the writer copies them back
   // unchanged. factor: the writer's factor of a float track (1 for none).
-  MemController* Controller(const FileTrack& t, ControlKind kind, float factor) {
+  MemController* Controller(const FileTrack& t, ControlKind kind, float factor,
+                            const MemNode* moved = nullptr) {
     auto* c = scene_.Own(std::make_unique<MemController>(kind, true));
     TimeValue previous = 0;
-    for (size_t i = 0; i < t.keys.size(); ++i) {
-      const FileKey& k = t.keys[i];
+    size_t i = 0;
+    c->keys.reserve(t.count);
+    t.ForEachKey([&](const FileKey& k) {
       // Keys of one frame (the exporter truncates times to frames) stay apart by a tick.
       int64_t time = int64_t(k.frame) * kTicksPerFrame;
       if (i > 0 && time <= previous) time = int64_t(previous) + 1;
@@ -325,7 +328,8 @@ class SceneBuilder {
         notices_.push_back("offset " + std::to_string(t.offset) + ": key " + std::to_string(i) +
                            " at frame " + std::to_string(k.frame) +
                            " does not follow its track's order and is skipped");
-        continue;
+        ++i;
+        return;
       }
       MemKey key;
       key.time = previous = static_cast<TimeValue>(time);
@@ -345,23 +349,56 @@ class SceneBuilder {
           key.p = Point3(k.value[0], k.value[1], k.value[2]);
       }
       c->keys.push_back(key);
-    }
+      ++i;
+    });
     // Without keys the controller answers its constant: the first key's value.
     if (!c->keys.empty()) {
+      // Only the member of the kind holds the key's value; the others get an unset key's.
       const MemKey& k = c->keys[0];
-      c->constF = k.f;
-      c->constP = k.p;
-      c->constQ = QuatFromAngAxis(k.aa.angle, k.aa.axis);
+      const MemKey unset;
+      const bool isFloat = kind == ControlKind::FLOAT, isRotation = kind == ControlKind::ROTATION;
+      c->constF = isFloat ? k.f : unset.f;
+      c->constP = !isFloat && !isRotation ? k.p : unset.p;
+      c->constQ = isRotation ? QuatFromAngAxis(k.aa.angle, k.aa.axis) : Quat();
       if (kind == ControlKind::SCALE) c->constS = k.p;
     }
+    if (options_.holdAtCurrentTime) {
+      if (moved != nullptr && options_.positionTrack) options_.positionTrack(moved, *c);
+      HoldAt(*c, scene_.currentTime);
+    }
     return c;
+  }
+
+  // Makes c answer its value at t at every time, without keys.
+  static void HoldAt(MemController& c, TimeValue t) {
+    Interval valid(t, t);
+    switch (c.kind) {
+      case ControlKind::FLOAT:
+        c.ControllerValue(t, &c.constF, valid, 1);
+        break;
+      case ControlKind::POSITION:
+      case ControlKind::POINT3:
+        c.ControllerValue(t, &c.constP, valid, 1);
+        break;
+      case ControlKind::ROTATION:
+        c.ControllerValue(t, &c.constQ, valid, 1);
+        break;
+      case ControlKind::SCALE: {
+        ScaleValue v;
+        c.ControllerValue(t, &v, valid, 1);
+        c.constS = v.s;
+        break;
+      }
+    }
+    std::vector<MemKey>().swap(c.keys);
   }
 
   void Transform(const FileNode& n, MemNode* node) {
     if (!n.position.present && !n.rotation.present && !n.scale.present && !n.roll.present)
       return;
     auto* tc = scene_.Own(std::make_unique<MemTransformController>());
-    if (n.position.present) tc->position = Controller(n.position, ControlKind::POSITION, 1.0f);
+    if (n.position.present)
+      tc->position = Controller(n.position, ControlKind::POSITION, 1.0f, node);
     if (n.rotation.present) tc->rotation = Controller(n.rotation, ControlKind::ROTATION, 1.0f);
     if (n.scale.present) tc->scale = Controller(n.scale, ControlKind::SCALE, 1.0f);
     if (n.roll.present)
@@ -377,9 +414,9 @@ class SceneBuilder {
   // scale that differs from none by less than a millionth is taken for none).
   void StaticWithOffset(const FileNode& n, MemNode* node, const FileObject& o) {
     if (!o.hasMatrix || !n.position.Single() || !n.rotation.Single() || !n.scale.Single()) return;
-    const float* pv = n.position.keys[0].value;
-    const float* rv = n.rotation.keys[0].value;
-    const float* sv = n.scale.keys[0].value;
+    const float* pv = n.position.first.value;
+    const float* rv = n.rotation.first.value;
+    const float* sv = n.scale.first.value;
     Matrix3 placement = ScaleMatrix(Point3(sv[0], sv[1], sv[2])) *
                         QuatToMatrix(Normalize(QuatFromAngAxis(rv[0], Point3(rv[1], rv[2], rv[3])))) *
                         TransMatrix(Point3(pv[0], pv[1], pv[2]));
@@ -416,7 +453,7 @@ class SceneBuilder {
   void CameraValues(const FileNode& n, const FileObject& o) {
     auto* cam = static_cast<MemCameraObject*>(o.object);
     if (n.fov.Single()) {
-      cam->fov = FactorPreimage(n.fov.keys[0].value[0], kDegreesPerRadian);
+      cam->fov = FactorPreimage(n.fov.first.value[0], kDegreesPerRadian);
     } else if (n.fov.present) {
       cam->fovController = Controller(n.fov, ControlKind::FLOAT, kDegreesPerRadian);
     }
@@ -424,17 +461,17 @@ class SceneBuilder {
 
   void LightValues(const FileNode& n, MemLightObject& l) {
     if (n.color.Single()) {
-      const float* v = n.color.keys[0].value;
+      const float* v = n.color.first.value;
       l.color = Point3(v[0], v[1], v[2]);
     } else if (n.color.present) {
       l.colorController = Controller(n.color, ControlKind::POINT3, 1.0f);
     }
     if (n.hotspot.Single())
-      l.hotspot = n.hotspot.keys[0].value[0];
+      l.hotspot = n.hotspot.first.value[0];
     else if (n.hotspot.present)
       l.hotspotController = Controller(n.hotspot, ControlKind::FLOAT, 1.0f);
     if (n.falloff.Single())
-      l.falloff = n.falloff.keys[0].value[0];
+      l.falloff = n.falloff.first.value[0];
     else if (n.falloff.present)
       l.falloffController = Controller(n.falloff, ControlKind::FLOAT, 1.0f);
   }
@@ -517,6 +554,7 @@ class SceneBuilder {
   FileContent& c_;
   MemScene& scene_;
   std::vector<std::string>& notices_;
+  const TsmReadOptions& options_;
   std::unordered_map<std::string, MemMaterial*> materialByName_;
   std::unordered_map<int, MemNode*> byId_;
   std::unordered_map<std::string, Owner> owners_;
@@ -600,12 +638,13 @@ Point3 PointPreimage(const Point3& target, const Matrix3& m) {
   return guess;
 }
 
-void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>& notices) {
-  SceneBuilder(content, scene, notices).Build();
+void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>& notices,
+                const TsmReadOptions& options) {
+  SceneBuilder(content, scene, notices, options).Build();
 }
 
 ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& label,
-                          MemScene& scene) {
+                          MemScene& scene, const TsmReadOptions& options) {
   return RunImport(label, scene, [&](std::vector<std::string>& notices) {
     FileCheck check = CheckChunkFile(data, size);
     if (!check.ok) throw ImportError(check.error);
@@ -619,17 +658,17 @@ ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& l
         notices.push_back(SkippedChunkNotice(c));
       return true;
     });
-    BuildScene(content, scene, notices);
+    BuildScene(content, scene, notices, options);
     for (std::string& n : notices) n = label + ": " + n;
   });
 }
 
 ImportResult LoadTsmScene(const std::string& path, MemScene& scene) {
-  std::vector<uint8_t> bytes;
+  MappedFile file;
   std::string why;
   ImportResult r;
   try {
-    if (!ReadFileBytes(path.c_str(), &bytes, &why)) {
+    if (!file.Open(path.c_str(), &why)) {
       r.error = path + ": " + why;
       return r;
     }
@@ -637,7 +676,8 @@ ImportResult LoadTsmScene(const std::string& path, MemScene& scene) {
     r.error = path + ": out of memory while reading the file";
     return r;
   }
-  return ReadTsmScene(bytes.data(), bytes.size(), path, scene);
+  WalkRelease release(file);
+  return ReadTsmScene(file.Data(), file.Size(), path, scene);
 }
 
 }  // namespace tsm
