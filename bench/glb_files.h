@@ -26,6 +26,15 @@ class BenchFiles {
   std::map<int, std::string> paths_;
 };
 
+// Writes bytes to path; a file cut short is removed. Answers whether all were written.
+inline bool WriteBenchFile(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (f != nullptr && std::fclose(f) != 0) ok = false;
+  if (!ok) std::remove(path.c_str());
+  return ok;
+}
+
 // The path of a .glb of meshes grid meshes (64,800 triangles each), written into /tmp
 // the first time it is asked for and removed at exit; empty when it could not be made.
 inline std::string GlbBenchFile(int meshes) {
@@ -42,13 +51,7 @@ inline std::string GlbBenchFile(int meshes) {
     options.binary = true;
     if (!WriteGltf(*scene, *scene, options, bytes).ok) return std::string();
   }
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (f != nullptr && std::fclose(f) != 0) ok = false;
-  if (!ok) {
-    std::remove(path.c_str());
-    return std::string();
-  }
+  if (!WriteBenchFile(path, bytes)) return std::string();
   files.paths_[meshes] = path;
   return path;
 }
@@ -113,13 +116,7 @@ inline std::string PlainGlbBenchFile(int meshes) {
   };
   std::string bytes = "glTF" + u32(2) + u32(28 + json.size() + bin.size()) + u32(json.size()) +
                       "JSON" + json + u32(bin.size()) + std::string("BIN\0", 4) + bin;
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (f != nullptr && std::fclose(f) != 0) ok = false;
-  if (!ok) {
-    std::remove(path.c_str());
-    return std::string();
-  }
+  if (!WriteBenchFile(path, bytes)) return std::string();
   files.paths_[meshes] = path;
   return path;
 }
