@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/export_runs.h"
 #include "bench/mesh_scenes.h"
 #include "run/export_run.h"
 #include "scene/mem_material.h"
@@ -58,16 +59,7 @@ void BM_ExportLargeMeshes(benchmark::State& state) {
   tsm::MemScene& scene = Scene();
   const std::vector<uint8_t>& reference = ExportedBytes(scene);  // warms the meshes too
   std::string path = BenchPath("export");
-  ExportInterface ei;
-  ei.scene = &scene;
-  for (auto _ : state) {
-    tsm::ExportToFile(path.c_str(), &ei, &scene, 1, 0);
-    if (tsm::LastRunOutcome() != tsm::RunOutcome::WRITTEN) {
-      state.SkipWithError("export failed");
-      break;
-    }
-  }
-  std::remove(path.c_str());
+  tsm::ExportEachIteration(state, scene, path);
   state.counters["file_MB"] = double(reference.size()) / 1e6;
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(reference.size()));
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/export_runs.h"
 #include "bench/mesh_scenes.h"
 #include "formats/gltf/gltf_writer.h"
 #include "run/export_run.h"
@@ -50,16 +51,7 @@ void BM_ChunkExportOfTheSameMeshes(benchmark::State& state) {
   tsm::MemScene& scene = GltfScene();
   scene.ApplyHostSettings();
   std::string path = GltfBenchPath(".tsm");
-  ExportInterface ei;
-  ei.scene = &scene;
-  for (auto _ : state) {
-    tsm::ExportToFile(path.c_str(), &ei, &scene, 1, 0);
-    if (tsm::LastRunOutcome() != tsm::RunOutcome::WRITTEN) {
-      state.SkipWithError("export failed");
-      break;
-    }
-  }
-  std::remove(path.c_str());
+  tsm::ExportEachIteration(state, scene, path);
 }
 BENCHMARK(BM_ChunkExportOfTheSameMeshes)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/export_runs.h"
 #include "formats/scene_import.h"
 #include "run/export_run.h"
 #include "scene/mem_material.h"
@@ -86,16 +87,7 @@ std::unique_ptr<tsm::MemScene> SlotScene(int n, bool ownSlots) {
 void ExportSlots(benchmark::State& state, bool ownSlots) {
   std::unique_ptr<tsm::MemScene> scene = SlotScene(int(state.range(0)), ownSlots);
   std::string path = BenchPath("slots.tsm");
-  ExportInterface ei;
-  ei.scene = scene.get();
-  for (auto _ : state) {
-    tsm::ExportToFile(path.c_str(), &ei, scene.get(), 1, 0);
-    if (tsm::LastRunOutcome() != tsm::RunOutcome::WRITTEN) {
-      state.SkipWithError("export failed");
-      break;
-    }
-  }
-  std::remove(path.c_str());
+  tsm::ExportEachIteration(state, *scene, path);
 }
 
 void BM_ExportFacesEachInOwnSlot(benchmark::State& state) { ExportSlots(state, true); }
