@@ -64,7 +64,10 @@ class Counter {
         }
         break;
     }
-    for (const Chunk& child : c.children) Walk(child, c.id);
+    ForEachChild(c, data_, [this, &c](const Chunk& child) {
+      Walk(child, c.id);
+      return true;
+    });
   }
 
  private:
@@ -88,7 +91,9 @@ std::string Count(int64_t n, const char* one, const char* many) {
 FileSummary SummarizeChunkFile(const uint8_t* data, size_t size) {
   FileSummary s;
   s.bytes = size;
-  ChunkTree tree = ReadChunkTree(data, size);
+  // No chunk keeps its children: the walk reads them from the bytes, so memory does not
+  // grow with the file.
+  ChunkTree tree = ReadChunkTree(data, size, false);
   if (!tree.ok) {
     s.error = tree.error;
     return s;
@@ -99,14 +104,15 @@ FileSummary SummarizeChunkFile(const uint8_t* data, size_t size) {
 }
 
 FileSummary SummarizeFile(const char* path) {
-  std::vector<uint8_t> bytes;
+  MappedFile file;
   std::string error;
-  if (!ReadFileBytes(path, &bytes, &error)) {
+  if (!file.Open(path, &error)) {
     FileSummary s;
     s.error = error;
     return s;
   }
-  return SummarizeChunkFile(bytes);
+  WalkRelease release(file);
+  return SummarizeChunkFile(file.Data(), file.Size());
 }
 
 std::string FormatFileSummary(const FileSummary& s) {

@@ -48,16 +48,14 @@ FileKey NextKey(PayloadCursor& p, int floats) {
 void ReadTrack(const uint8_t* data, const Chunk& c, FileTrack& track) {
   PayloadCursor p(data, c);
   track.present = true;
+  track.id = c.id;
   track.offset = c.offset;
   track.data = data;
-  track.chunk = c;
-  track.chunk.children.clear();
+  track.payloadBegin = c.payloadBegin;
+  track.payloadEnd = c.payloadEnd;
   track.count = TrackHeader(p, c.id);
   const int floats = ValueFloats(c.id);
-  for (uint32_t i = 0; i < track.count; ++i) {
-    FileKey k = NextKey(p, floats);
-    if (i == 0) track.first = k;
-  }
+  for (uint32_t i = 0; i < track.count; ++i) NextKey(p, floats);
 }
 
 FileNode ReadNode(const uint8_t* data, const Chunk& node, std::vector<std::string>& notices) {
@@ -128,13 +126,41 @@ FileNode ReadNode(const uint8_t* data, const Chunk& node, std::vector<std::strin
 
 }  // namespace
 
+namespace {
+
+// The track's chunk, without children, for reading its payload again.
+Chunk TrackChunk(const FileTrack& t) {
+  Chunk c;
+  c.offset = t.offset;
+  c.id = t.id;
+  c.payloadBegin = t.payloadBegin;
+  c.payloadEnd = t.payloadEnd;
+  return c;
+}
+
+}  // namespace
+
+bool FileTrack::Single() const {
+  if (!present || count != 1) return false;
+  const FileKey k = First();
+  return k.frame == 0 && k.splineFlags == 0;
+}
+
+FileKey FileTrack::First() const {
+  PayloadCursor p(data, TrackChunk(*this));
+  TrackHeader(p, id);
+  const FileKey k = NextKey(p, ValueFloats(id));
+  NoteWalkedTo(payloadEnd);
+  return k;
+}
+
 void FileTrack::ForEachKey(const std::function<void(const FileKey&)>& visit) const {
   if (!present) return;
-  PayloadCursor p(data, chunk);
-  const uint32_t n = TrackHeader(p, chunk.id);
-  const int floats = ValueFloats(chunk.id);
+  PayloadCursor p(data, TrackChunk(*this));
+  const uint32_t n = TrackHeader(p, id);
+  const int floats = ValueFloats(id);
   for (uint32_t i = 0; i < n; ++i) visit(NextKey(p, floats));
-  NoteWalkedTo(chunk.End());
+  NoteWalkedTo(payloadEnd);
 }
 
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,

@@ -85,18 +85,18 @@ struct FileKey {
 // read again in order by ForEachKey, so that a long track is never held twice.
 struct FileTrack {
   bool present = false;
-  uint64_t offset = 0;
+  uint16_t id = 0;     // the track chunk's id
   uint32_t count = 0;  // keys
-  FileKey first;       // the first key, when count > 0
+  uint64_t offset = 0;
   // One key at frame 0 without spline parameters: what a track without animation holds.
-  bool Single() const {
-    return present && count == 1 && first.frame == 0 && first.splineFlags == 0;
-  }
+  bool Single() const;
+  // The first key; count must be above 0.
+  FileKey First() const;
   // Calls visit(key) for each key in file order.
   void ForEachKey(const std::function<void(const FileKey&)>& visit) const;
 
   const uint8_t* data = nullptr;  // the file's bytes
-  Chunk chunk;                     // the track chunk, without children
+  uint64_t payloadBegin = 0, payloadEnd = 0;
 };
 
 // A node chunk of the keyframer section.

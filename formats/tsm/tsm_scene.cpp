@@ -414,9 +414,10 @@ class SceneBuilder {
   // scale that differs from none by less than a millionth is taken for none).
   void StaticWithOffset(const FileNode& n, MemNode* node, const FileObject& o) {
     if (!o.hasMatrix || !n.position.Single() || !n.rotation.Single() || !n.scale.Single()) return;
-    const float* pv = n.position.first.value;
-    const float* rv = n.rotation.first.value;
-    const float* sv = n.scale.first.value;
+    const FileKey pk = n.position.First(), rk = n.rotation.First(), sk = n.scale.First();
+    const float* pv = pk.value;
+    const float* rv = rk.value;
+    const float* sv = sk.value;
     Matrix3 placement = ScaleMatrix(Point3(sv[0], sv[1], sv[2])) *
                         QuatToMatrix(Normalize(QuatFromAngAxis(rv[0], Point3(rv[1], rv[2], rv[3])))) *
                         TransMatrix(Point3(pv[0], pv[1], pv[2]));
@@ -453,7 +454,7 @@ class SceneBuilder {
   void CameraValues(const FileNode& n, const FileObject& o) {
     auto* cam = static_cast<MemCameraObject*>(o.object);
     if (n.fov.Single()) {
-      cam->fov = FactorPreimage(n.fov.first.value[0], kDegreesPerRadian);
+      cam->fov = FactorPreimage(n.fov.First().value[0], kDegreesPerRadian);
     } else if (n.fov.present) {
       cam->fovController = Controller(n.fov, ControlKind::FLOAT, kDegreesPerRadian);
     }
@@ -461,17 +462,17 @@ class SceneBuilder {
 
   void LightValues(const FileNode& n, MemLightObject& l) {
     if (n.color.Single()) {
-      const float* v = n.color.first.value;
-      l.color = Point3(v[0], v[1], v[2]);
+      const FileKey k = n.color.First();
+      l.color = Point3(k.value[0], k.value[1], k.value[2]);
     } else if (n.color.present) {
       l.colorController = Controller(n.color, ControlKind::POINT3, 1.0f);
     }
     if (n.hotspot.Single())
-      l.hotspot = n.hotspot.first.value[0];
+      l.hotspot = n.hotspot.First().value[0];
     else if (n.hotspot.present)
       l.hotspotController = Controller(n.hotspot, ControlKind::FLOAT, 1.0f);
     if (n.falloff.Single())
-      l.falloff = n.falloff.first.value[0];
+      l.falloff = n.falloff.First().value[0];
     else if (n.falloff.present)
       l.falloffController = Controller(n.falloff, ControlKind::FLOAT, 1.0f);
   }
@@ -646,7 +647,7 @@ void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>&
 ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& label,
                           MemScene& scene, const TsmReadOptions& options) {
   return RunImport(label, scene, [&](std::vector<std::string>& notices) {
-    FileCheck check = CheckChunkFile(data, size);
+    FileCheck check = CheckChunkFile(data, size, false);
     if (!check.ok) throw ImportError(check.error);
     FileContent content;
     ForEachChild(check.tree.top, data, [&](const Chunk& c) {
