@@ -169,10 +169,8 @@ class SceneDrawing {
 
 }  // namespace
 
-namespace {
-
-bool ReadView(const uint8_t* data, size_t size, std::vector<uint8_t>* owned, ViewScene* scene,
-              std::string* error, std::vector<std::string>* notices) {
+bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error,
+                   std::vector<std::string>* notices) {
   *scene = ViewScene();
   MemScene rebuilt;
   // The loader names the file in its messages; the preview's caller names it itself.
@@ -199,22 +197,10 @@ bool ReadView(const uint8_t* data, size_t size, std::vector<uint8_t>* owned, Vie
     *error = bare(r.error);
     return false;
   }
-  if (owned != nullptr) std::vector<uint8_t>().swap(*owned);  // the scene holds it all now
   SceneDrawing(rebuilt, scene, positions).Fill();
   return true;
 }
 
-}  // namespace
-
-bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error,
-                   std::vector<std::string>* notices) {
-  return ReadView(data, size, nullptr, scene, error, notices);
-}
-
-bool ReadViewScene(std::vector<uint8_t>* bytes, ViewScene* scene, std::string* error,
-                   std::vector<std::string>* notices) {
-  return ReadView(bytes->data(), bytes->size(), bytes, scene, error, notices);
-}
 
 Vec3 PositionAt(const std::vector<PositionKey>& keys, double frame) {
   auto value = [](const PositionKey& k) { return Vec3{k.x, k.y, k.z}; };

@@ -99,10 +99,6 @@ struct ViewScene {
 // notices when given (a face naming a vertex the mesh does not have is left out).
 bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error,
                    std::vector<std::string>* notices = nullptr);
-// The same, letting go of *bytes (left empty) as soon as the scene is rebuilt, so that the
-// file's bytes and the drawable scene are never held at once.
-bool ReadViewScene(std::vector<uint8_t>* bytes, ViewScene* scene, std::string* error,
-                   std::vector<std::string>* notices = nullptr);
 
 // Moves every mesh by the change of its node's position track between the file's
 // current time and frame (a frame number). A child node moves with its parents' changes
