@@ -21,7 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 template <class T>
-size_t Bytes(const std::vector<T>& v) {
+size_t Bytes(const SceneVector<T>& v) {
   return v.size() * sizeof(T);
 }
 

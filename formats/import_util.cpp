@@ -1,9 +1,5 @@
 #include "formats/import_util.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 #include <cstdint>
 #include <map>
@@ -26,20 +22,6 @@ Matrix3 AxisChange::FileTransform(const Matrix3& m) const {
   if (!yUp_) return m;
   return Matrix3(FilePoint(m.GetRow(0)), FilePoint(m.GetRow(2)), Point3() - FilePoint(m.GetRow(1)),
                  FilePoint(m.GetRow(3)));
-}
-
-void AdviseLargePages(const void* data, size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr uintptr_t kLarge = uintptr_t(2) << 20;  // the large page of common systems
-  if (bytes < 2 * kLarge) return;
-  uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
-  uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kLarge - 1);
-  // Only whole large pages inside the block: the advice never reaches a neighbour's memory.
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
 }
 
 std::string WithoutNul(const std::string& text) {

@@ -59,22 +59,6 @@ class NameKeeper {
 // Text without NUL characters, which host texts cannot hold.
 std::string WithoutNul(const std::string& text);
 
-// Asks the system to back the block at data (bytes long) with large pages where it can:
-// a loader fills its arrays once from start to end, and a fresh page costs a fault each,
-// which on some machines costs more than the bytes written. Only a block of some
-// megabytes is worth it; smaller ones, and systems without the advice, are left as they
-// are. The block's contents are not touched.
-void AdviseLargePages(const void* data, size_t bytes);
-
-// Makes room for n elements in v (nothing when it has the room) and gives the new block
-// the advice above, before anything is written into it.
-template <class T>
-void ReserveLarge(std::vector<T>& v, size_t n) {
-  if (n <= v.capacity()) return;
-  v.reserve(n);
-  AdviseLargePages(v.data(), v.capacity() * sizeof(T));
-}
-
 // Makes a look-at target for owner: a node beside it (same parent) at distance along
 // direction from owner's origin, in owner's local axes (dir need not be unit). When
 // owner has a transform controller, the target's position follows it at the owner's key

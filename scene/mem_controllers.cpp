@@ -20,7 +20,7 @@ struct Span {
 // hint is the first key of the span answered last: the exporter asks for a controller's
 // values in key order, so the span of the next query is that one or the next, and is
 // found without a search. The answer is the one of the binary search whatever the hint.
-Span Locate(const std::vector<MemKey>& keys, TimeValue t, size_t& hint) {
+Span Locate(const SceneVector<MemKey>& keys, TimeValue t, size_t& hint) {
   Span s;
   if (t <= keys.front().time) return s;
   if (t >= keys.back().time) {

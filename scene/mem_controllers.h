@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "run/host_scene.h"
+#include "scene/scene_memory.h"
 
 namespace tsm {
 
@@ -79,7 +80,7 @@ class MemController : public HostController, public HostKeyControl {
 
   ControlKind kind;
   Class_ID classId;
-  std::vector<MemKey> keys;
+  SceneVector<MemKey> keys;
   // The value without keys: the controller answers it at every time.
   float constF = 0.0f;
   Point3 constP;

@@ -56,7 +56,7 @@ MemMeshObject::Shape MemMeshObject::CurrentShape() const {
 
 Mesh MemMeshObject::BuildMesh() const {
   Mesh m;
-  m.verts = vertices;
+  m.verts.assign(vertices.begin(), vertices.end());
   m.faces.resize(faces.size());
   for (size_t i = 0; i < faces.size(); ++i) {
     const MemFace& src = faces[i];
@@ -66,11 +66,11 @@ Mesh MemMeshObject::BuildMesh() const {
     f.flags = static_cast<uint32_t>(src.edgeVisible & 7);
     f.setMatID(src.materialId);
   }
-  m.tVerts = texVerts;
+  m.tVerts.assign(texVerts.begin(), texVerts.end());
   m.tvFace.resize(texFaces.size());
   for (size_t i = 0; i < texFaces.size(); ++i)
     for (int k = 0; k < 3; ++k) m.tvFace[i].t[k] = static_cast<uint32_t>(texFaces[i][k]);
-  m.vertCol = vertexColors;
+  m.vertCol.assign(vertexColors.begin(), vertexColors.end());
   return m;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "scene/mem_scene.h"
+#include "scene/scene_memory.h"
 
 namespace tsm {
 
@@ -45,11 +46,11 @@ class MemMeshObject : public MemObject {
     classId = triObjectClassID;
     convertibleToMesh = true;
   }
-  std::vector<Point3> vertices;  // object space
-  std::vector<MemFace> faces;
-  std::vector<Point3> texVerts;              // (U, V, W); empty: none
-  std::vector<std::array<int, 3>> texFaces;  // one per face, or empty: none
-  std::vector<Point3> vertexColors;          // three floats each; empty: none; the
+  SceneVector<Point3> vertices;  // object space
+  SceneVector<MemFace> faces;
+  SceneVector<Point3> texVerts;              // (U, V, W); empty: none
+  SceneVector<std::array<int, 3>> texFaces;  // one per face, or empty: none
+  SceneVector<Point3> vertexColors;          // three floats each; empty: none; the
                                              // count may differ from the vertex count
 
   ~MemMeshObject() override;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -54,9 +56,15 @@ constexpr double kMinAxisLength = 1e-18;
 constexpr double kMaxAxisLength = 1e18;
 constexpr double kMinWorldAxisLength = 1.17549435e-38;
 
-bool Finite(float v) { return std::isfinite(v); }
-bool Finite(const Point3& p) { return Finite(p.x) && Finite(p.y) && Finite(p.z); }
-bool Finite(const Quat& q) { return Finite(q.x) && Finite(q.y) && Finite(q.z) && Finite(q.w); }
+bool Finite(float v) {
+  return std::isfinite(v);
+}
+bool Finite(const Point3& p) {
+  return Finite(p.x) && Finite(p.y) && Finite(p.z);
+}
+bool Finite(const Quat& q) {
+  return Finite(q.x) && Finite(q.y) && Finite(q.z) && Finite(q.w);
+}
 
 std::string TimeText(TimeValue t, int tpf) {
   std::string text = "time " + std::to_string(t);
@@ -94,8 +102,8 @@ std::string KeyValuesProblem(const HostController* c, const char* what, int tpf)
     // Only the member of the controller's kind holds the key's value.
     const bool isFloat = mc->kind == ControlKind::FLOAT;
     const bool isPoint = !isFloat && mc->kind != ControlKind::ROTATION;
-    bool finite = isFloat   ? Finite(key.f)
-                  : isPoint ? Finite(key.p)
+    bool finite = isFloat            ? Finite(key.f)
+                  : isPoint          ? Finite(key.p)
                   : mc->KeyBearing() ? Finite(key.aa.axis) && Finite(key.aa.angle)
                                      : Finite(key.q);
     if (!finite) return at(k) + " holds a value that is not finite";
@@ -112,6 +120,38 @@ std::string KeyValuesProblem(const HostController* c, const char* what, int tpf)
     }
   }
   return std::string();
+}
+
+// True when every value of mesh is finite and every index in range. One pass without
+// branches over the arrays (a large mesh is most of a scene's values); the loops below
+// name what is wrong only when this finds anything.
+bool MeshLooksSound(const MemMeshObject& mesh) {
+  auto allFinite = [](const SceneVector<Point3>& points) {
+    uint32_t bad = 0;
+    for (const Point3& p : points) {
+      uint32_t b[3];
+      std::memcpy(b, &p, sizeof b);
+      // all exponent bits set: infinite or not a number
+      bad |= uint32_t((b[0] & 0x7F800000u) == 0x7F800000u) |
+             uint32_t((b[1] & 0x7F800000u) == 0x7F800000u) |
+             uint32_t((b[2] & 0x7F800000u) == 0x7F800000u);
+    }
+    return bad == 0;
+  };
+  if (!allFinite(mesh.vertices) || !allFinite(mesh.vertexColors) || !allFinite(mesh.texVerts))
+    return false;
+  const uint32_t vertices = uint32_t(std::min<size_t>(mesh.vertices.size(), UINT32_MAX));
+  uint32_t bad = 0;
+  for (const MemFace& f : mesh.faces)
+    bad |= uint32_t(uint32_t(f.v[0]) >= vertices) | uint32_t(uint32_t(f.v[1]) >= vertices) |
+           uint32_t(uint32_t(f.v[2]) >= vertices) | uint32_t(uint32_t(f.materialId) > 65535u);
+  if (mesh.texFaces.empty()) return bad == 0;
+  if (mesh.texFaces.size() != mesh.faces.size()) return false;
+  const uint32_t tex = uint32_t(std::min<size_t>(mesh.texVerts.size(), UINT32_MAX));
+  for (const std::array<int, 3>& t : mesh.texFaces)
+    bad |= uint32_t(uint32_t(t[0]) >= tex) | uint32_t(uint32_t(t[1]) >= tex) |
+           uint32_t(uint32_t(t[2]) >= tex);
+  return bad == 0;
 }
 
 // The values of a node's animation, object and mesh that the export writes.
@@ -147,6 +187,7 @@ std::string ValuesProblem(const MemNode& n, int tpf) {
     return p;
   }
   if (const auto* mesh = dynamic_cast<const MemMeshObject*>(n.object)) {
+    if (MeshLooksSound(*mesh)) return p;
     for (size_t v = 0; v < mesh->vertices.size(); ++v)
       if (!Finite(mesh->vertices[v]))
         return "vertex " + std::to_string(v) + " of its mesh is not finite";
@@ -156,8 +197,8 @@ std::string ValuesProblem(const MemNode& n, int tpf) {
       if (!Finite(t)) return "a texture vertex of its mesh is not finite";
     bool uv = !mesh->texFaces.empty();
     if (uv && mesh->texFaces.size() != mesh->faces.size())
-      return "its mesh has " + std::to_string(mesh->texFaces.size()) +
-             " texture faces for " + std::to_string(mesh->faces.size()) + " faces";
+      return "its mesh has " + std::to_string(mesh->texFaces.size()) + " texture faces for " +
+             std::to_string(mesh->faces.size()) + " faces";
     for (size_t f = 0; f < mesh->faces.size(); ++f) {
       const MemFace& face = mesh->faces[f];
       for (int i : face.v)

@@ -281,6 +281,26 @@ TEST_F(GltfLoaderTest, BadFilesGiveOneMessageNamingTheFile) {
     EXPECT_NE(r.error.find(c.expected), std::string::npos) << c.what << ": " << r.error;
     EXPECT_EQ(r.error.find('\n'), std::string::npos) << c.what << ": " << r.error;
   }
+  // A value that is not finite, in each attribute whose floats are read where they lie.
+  for (int bad = 0; bad < 3; ++bad) {
+    GltfBuilder b;
+    std::vector<float> values[3] = {
+        {0, 1, 0, 1, 0, 0, 0, 0, 1}, {0, 0, 1, 0, 1, 1}, {1, 0, 0, 0, 1, 0, 0, 0, 1}};
+    values[bad][4] = bad == 1 ? NAN : INFINITY;
+    int pos = b.Floats(values[0], "VEC3"), uv = b.Floats(values[1], "VEC2"),
+        col = b.Floats(values[2], "VEC3");
+    b.doc["meshes"] = {
+        {{"primitives",
+          {{{"attributes", {{"POSITION", pos}, {"TEXCOORD_0", uv}, {"COLOR_0", col}}}}}}}};
+    b.doc["nodes"] = {{{"mesh", 0}}};
+    MemScene t;
+    ImportResult r = LoadGltfScene(dir.Write("nan.gltf", b.Text()), ImportOptions(), t);
+    const char* attribute[] = {"POSITION", "TEXCOORD_0", "COLOR_0"};
+    EXPECT_NE(r.error.find(std::string(attribute[bad]) + ": accessor " + std::to_string(bad) +
+                           " holds a value that is not a finite number"),
+              std::string::npos)
+        << bad << ": " << r.error;
+  }
   MemScene s;
   ImportResult missing = LoadGltfScene(dir.Path("none.gltf"), ImportOptions(), s);
   EXPECT_EQ(missing.error, dir.Path("none.gltf") + ": cannot open the file");
@@ -328,8 +348,8 @@ TEST_F(GltfLoaderTest, GlbBuffersAreReadWhereTheyLieOrByTheLibrary) {
       {"a length with an exponent", length, length + "e0", false, "not a positive integer"},
       {"a repeated length", length, length + "," + length, false, nullptr},
       {"an escaped member name", "\"buffers\"", "\"buff\\u0065rs\"", false, nullptr},
-      {"an image in a buffer view", bumpImage, bumpImage + ",{\"bufferView\":0,\"mimeType\":\"image/png\"}",
-       false, nullptr},
+      {"an image in a buffer view", bumpImage,
+       bumpImage + ",{\"bufferView\":0,\"mimeType\":\"image/png\"}", false, nullptr},
       {"a length past the chunk", length, length + "0", false, "Invalid `byteLength'"},
   };
   for (const Case& c : cases) {
@@ -338,7 +358,8 @@ TEST_F(GltfLoaderTest, GlbBuffersAreReadWhereTheyLieOrByTheLibrary) {
       size_t at = text.find(c.from);
       ASSERT_NE(at, std::string::npos) << c.what;
       if (c.from == "\"buffer\":0,") {  // every view, and a second buffer like the first
-        for (; at != std::string::npos; at = text.find(c.from, at)) text.replace(at, c.from.size(), c.to);
+        for (; at != std::string::npos; at = text.find(c.from, at))
+          text.replace(at, c.from.size(), c.to);
         at = text.find(length);
         text.insert(text.find('}', at) + 1, ",{" + length + "}");
         return;

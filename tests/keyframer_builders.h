@@ -54,7 +54,7 @@ inline MemKey KeyAA(TimeValue t, float angle, Point3 axis) {
 inline MemController* Ctl(MemScene& scene, ControlKind kind, bool keyed,
                           std::vector<MemKey> keys = {}) {
   auto c = std::make_unique<MemController>(kind, keyed);
-  c->keys = std::move(keys);
+  c->keys.assign(keys.begin(), keys.end());
   return scene.Own(std::move(c));
 }
 

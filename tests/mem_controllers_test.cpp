@@ -232,7 +232,7 @@ TEST(MemControllers, AnswersDoNotDependOnTheOrderOfQueries) {
     for (TimeValue t : times) {
       SCOPED_TRACE("time " + std::to_string(t));
       MemController fresh(kind, false);
-      fresh.keys = keys;
+      fresh.keys.assign(keys.begin(), keys.end());
       EXPECT_EQ(ValueAt<float>(asked, t), ValueAt<float>(&fresh, t));
       EXPECT_EQ(ValueAt<Point3>(asked, t), ValueAt<Point3>(&fresh, t));
       Quat a = ValueAt<Quat>(asked, t), b = ValueAt<Quat>(&fresh, t);

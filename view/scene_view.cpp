@@ -46,10 +46,10 @@ class SceneDrawing {
       Object(n.get());
       auto* mesh = dynamic_cast<MemMeshObject*>(n->object);
       if (mesh != nullptr && --users_[mesh] == 0) {
-        std::vector<Point3>().swap(mesh->vertices);
-        std::vector<MemFace>().swap(mesh->faces);
-        std::vector<Point3>().swap(mesh->texVerts);
-        std::vector<std::array<int, 3>>().swap(mesh->texFaces);
+        SceneVector<Point3>().swap(mesh->vertices);
+        SceneVector<MemFace>().swap(mesh->faces);
+        SceneVector<Point3>().swap(mesh->texVerts);
+        SceneVector<std::array<int, 3>>().swap(mesh->texFaces);
       }
     }
   }

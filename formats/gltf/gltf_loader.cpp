@@ -52,7 +52,8 @@ std::string GlbProblem(std::string_view file) {
   uint64_t size = file.size();
   auto u32 = [&](uint64_t at) {
     unsigned char b[4] = {0, 0, 0, 0};
-    for (uint64_t i = 0; i < 4 && at + i < size; ++i) b[i] = static_cast<unsigned char>(file[at + i]);
+    for (uint64_t i = 0; i < 4 && at + i < size; ++i)
+      b[i] = static_cast<unsigned char>(file[at + i]);
     return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
   };
   auto n = [](uint64_t v) { return std::to_string(v); };
@@ -60,8 +61,8 @@ std::string GlbProblem(std::string_view file) {
   uint32_t version = u32(4), length = u32(8);
   if (version != 2) return "the binary header gives version " + n(version) + "; only 2 is read";
   if (length > size)
-    return "the binary header gives a length of " + n(length) + " bytes, but the file ends at byte " +
-           n(size) + ": it is cut short";
+    return "the binary header gives a length of " + n(length) +
+           " bytes, but the file ends at byte " + n(size) + ": it is cut short";
   uint64_t at = 12;
   for (int chunk = 0; at < length; ++chunk) {
     std::string which = chunk == 0 ? "the JSON chunk" : "chunk " + n(uint64_t(chunk));
@@ -80,12 +81,33 @@ std::string GlbProblem(std::string_view file) {
   return std::string();
 }
 
-// The values of one accessor as floats, comps per element.
+// The largest of n values (0 for none). Sixteen running maxima, a block of sixteen values
+// at a time: a loop of fixed length the compiler turns into vector steps.
+uint32_t Largest(const uint32_t* v, size_t n) {
+  uint32_t m[16] = {};
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16)
+    for (int k = 0; k < 16; ++k) m[k] = m[k] > v[i + k] ? m[k] : v[i + k];
+  uint32_t most = 0;
+  for (; i < n; ++i) most = std::max(most, v[i]);
+  for (uint32_t x : m) most = std::max(most, x);
+  return most;
+}
+
+// The values of one accessor as floats, comps per element: in v, or, for an accessor
+// of tightly packed floats read in place, where they lie in the input.
 struct Values {
   int comps = 0;
   size_t count = 0;
-  std::vector<float> v;
-  float At(size_t element, int comp) const { return v[element * comps + comp]; }
+  SceneVector<float> v;                    // unless in place
+  const unsigned char* inPlace = nullptr;  // the first value in the input; null: in v
+  float At(size_t element, int comp) const {
+    size_t i = element * size_t(comps) + size_t(comp);
+    if (inPlace == nullptr) return v[i];
+    float f;
+    std::memcpy(&f, inPlace + 4 * i, 4);  // the input need not align them
+    return f;
+  }
 };
 
 class GltfImport {
@@ -134,9 +156,9 @@ class GltfImport {
     if (read.fault == InputFault::kOpen) throw ImportError("cannot open the file");
     if (!read.ok()) throw ImportError(read.message);
     static const char kNothing[1] = {0};  // where an empty file's bytes "lie"
-    std::string_view bytes(input_.Size() != 0 ? reinterpret_cast<const char*>(input_.Data())
-                                               : kNothing,
-                           input_.Size());
+    std::string_view bytes(
+        input_.Size() != 0 ? reinterpret_cast<const char*>(input_.Data()) : kNothing,
+        input_.Size());
     GltfPrescan scan = PrescanGltf(bytes);
     inputBytes_ = bytes.size();
     buffers_ = scan.buffers;
@@ -214,10 +236,10 @@ class GltfImport {
       std::string which = index == import->bufferIndex_.end()
                               ? std::string("a buffer")
                               : "buffer " + std::to_string(index->second);
-      import->readError_ = which + ": its file \"" + reference + "\" " +
-                           (read.fault == InputFault::kOpen && read.errnum == ENOENT
-                                ? std::string("is missing")
-                                : read.message);
+      import->readError_ =
+          which + ": its file \"" + reference + "\" " +
+          (read.fault == InputFault::kOpen && read.errnum == ENOENT ? std::string("is missing")
+                                                                    : read.message);
       *err = read.message;
       return false;
     }
@@ -236,7 +258,10 @@ class GltfImport {
 
   // The same into out, whose room is kept from one read to the next: the meshes' reads
   // go through a few such buffers rather than new memory for every primitive.
-  void Read(int index, std::initializer_list<int> types, const std::string& what, Values& out) {
+  // Reads accessor index into out. With inPlace, tightly packed floats are left where they
+  // lie (out.v is then not filled; read them through At).
+  void Read(int index, std::initializer_list<int> types, const std::string& what, Values& out,
+            bool inPlace = false) {
     if (index < 0 || size_t(index) >= model_.accessors.size())
       throw ImportError(what + ": accessor " + Text(index) + " does not exist (the file has " +
                         std::to_string(model_.accessors.size()) + ")");
@@ -249,6 +274,7 @@ class GltfImport {
     if (comps <= 0 || size <= 0) throw ImportError(at + " has an unknown component type");
     out.comps = comps;
     out.count = a.count;
+    out.inPlace = nullptr;
     if (a.bufferView < 0 && a.count > kMaxUnbackedCount)
       throw ImportError(at + ": a count of " + std::to_string(a.count) +
                         " elements without data is beyond reason");
@@ -259,7 +285,18 @@ class GltfImport {
       const unsigned char* data = nullptr;
       size_t stride = 0;
       View(a.bufferView, a.byteOffset, a.count, size_t(size) * comps, &data, &stride, at);
-      ReserveLarge(out.v, a.count * comps);
+      if (inPlace && a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT &&
+          stride == 4 * size_t(comps) && !a.sparse.isSparse) {
+        out.inPlace = data;
+        uint32_t bad = 0;  // all exponent bits set: infinite or not a number
+        for (size_t i = 0; i < a.count * size_t(comps); ++i) {
+          uint32_t bits;
+          std::memcpy(&bits, data + 4 * i, 4);
+          bad |= uint32_t((bits & 0x7F800000u) == 0x7F800000u);
+        }
+        if (bad != 0) throw ImportError(at + " holds a value that is not a finite number");
+        return;
+      }
       out.v.resize(a.count * comps);
       float* to = out.v.data();
       if (a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT) {
@@ -267,7 +304,8 @@ class GltfImport {
         if (stride == 4 * size_t(comps) && a.count > 0)
           std::memcpy(to, data, a.count * stride);
         else
-          for (size_t e = 0; e < a.count; ++e) std::memcpy(to + e * comps, data + e * stride, 4 * comps);
+          for (size_t e = 0; e < a.count; ++e)
+            std::memcpy(to + e * comps, data + e * stride, 4 * comps);
       } else {
         for (size_t e = 0; e < a.count; ++e)
           for (int c = 0; c < comps; ++c)
@@ -364,7 +402,8 @@ class GltfImport {
   }
 
   // The values of an index accessor, read as integers (floats would lose large ones).
-  void Indices(int index, const std::string& what, std::vector<uint32_t>& out) {
+  // Answers the largest.
+  uint32_t Indices(int index, const std::string& what, SceneVector<uint32_t>& out) {
     if (index < 0 || size_t(index) >= model_.accessors.size())
       throw ImportError(what + ": accessor " + Text(index) + " does not exist");
     const tinygltf::Accessor& a = model_.accessors[index];
@@ -381,15 +420,23 @@ class GltfImport {
     size_t stride = 0;
     View(a.bufferView, a.byteOffset, a.count, size_t(size), &data, &stride, at);
     Spend(a.count, 1, at);
-    ReserveLarge(out, a.count);
     out.resize(a.count);
-    for (size_t e = 0; e < a.count; ++e) {
-      const unsigned char* p = data + e * stride;
-      uint32_t v = p[0];
-      if (size >= 2) v |= uint32_t(p[1]) << 8;
-      if (size == 4) v |= (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-      out[e] = v;
+    uint32_t most = 0;
+    if (size == 4 && stride == 4) {
+      // Taken as they lie; only the largest is looked for.
+      if (a.count > 0) std::memcpy(out.data(), data, a.count * 4);
+      most = Largest(out.data(), out.size());
+    } else {
+      for (size_t e = 0; e < a.count; ++e) {
+        const unsigned char* p = data + e * stride;
+        uint32_t v = p[0];
+        if (size >= 2) v |= uint32_t(p[1]) << 8;
+        if (size == 4) v |= (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+        out[e] = v;
+        most = std::max(most, v);
+      }
     }
+    return most;
   }
 
   void ApplySparse(const tinygltf::Accessor& a, Values& out, const std::string& at) {
@@ -558,12 +605,12 @@ class GltfImport {
     std::string at = "mesh " + Text(index);
     auto* mesh = scene_.Own(std::make_unique<MemMeshObject>());
     std::vector<int> slots;  // glTF material index of each sub-material slot
-    std::vector<Point3> uvs, colors;
+    SceneVector<Point3> uvs, colors;
     bool anyUv = false, anyColor = false;
     size_t vertexRoom = 0, faceRoom = 0;
     Room(g, &vertexRoom, &faceRoom);
-    ReserveLarge(mesh->vertices, vertexRoom);
-    ReserveLarge(mesh->faces, faceRoom);
+    ReservePacked(mesh->vertices, vertexRoom);
+    ReservePacked(mesh->faces, faceRoom);
     for (size_t p = 0; p < g.primitives.size(); ++p) {
       const tinygltf::Primitive& prim = g.primitives[p];
       std::string pat = at + ", primitive " + std::to_string(p);
@@ -582,7 +629,7 @@ class GltfImport {
         continue;
       }
       Values& v = scratch_[0];
-      Read(pos->second, {TINYGLTF_TYPE_VEC3}, pat + " POSITION", v);
+      Read(pos->second, {TINYGLTF_TYPE_VEC3}, pat + " POSITION", v, true);
       size_t base = mesh->vertices.size();
       if (v.count > size_t(INT32_MAX) - base) throw ImportError(pat + ": too many vertices");
       for (size_t i = 0; i < v.count; ++i)
@@ -590,9 +637,9 @@ class GltfImport {
       auto tex = prim.attributes.find("TEXCOORD_0");
       if (tex != prim.attributes.end()) {
         Values& t = scratch_[1];
-        Read(tex->second, {TINYGLTF_TYPE_VEC2}, pat + " TEXCOORD_0", t);
+        Read(tex->second, {TINYGLTF_TYPE_VEC2}, pat + " TEXCOORD_0", t, true);
         if (t.count != v.count) throw ImportError(pat + ": TEXCOORD_0 and POSITION counts differ");
-        ReserveLarge(uvs, vertexRoom);
+        ReservePacked(uvs, vertexRoom);
         uvs.resize(base);  // earlier primitives without coordinates get (0, 0, 0)
         for (size_t i = 0; i < t.count; ++i) uvs.emplace_back(t.At(i, 0), 1.0f - t.At(i, 1), 0.0f);
         anyUv = true;
@@ -600,9 +647,9 @@ class GltfImport {
       auto col = prim.attributes.find("COLOR_0");
       if (col != prim.attributes.end()) {
         Values& c = scratch_[1];
-        Read(col->second, {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, pat + " COLOR_0", c);
+        Read(col->second, {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, pat + " COLOR_0", c, true);
         if (c.count != v.count) throw ImportError(pat + ": COLOR_0 and POSITION counts differ");
-        ReserveLarge(colors, vertexRoom);
+        ReservePacked(colors, vertexRoom);
         colors.resize(base, Point3(1, 1, 1));  // earlier primitives without colours are white
         for (size_t i = 0; i < c.count; ++i)
           colors.emplace_back(Display(c.At(i, 0)), Display(c.At(i, 1)), Display(c.At(i, 2)));
@@ -611,14 +658,14 @@ class GltfImport {
       if (anyUv) uvs.resize(mesh->vertices.size());
       if (anyColor) colors.resize(mesh->vertices.size(), Point3(1, 1, 1));
 
-      std::vector<uint32_t>& idx = indices_;
+      SceneVector<uint32_t>& idx = indices_;
       if (prim.indices >= 0) {
-        Indices(prim.indices, pat + " indices", idx);
-        for (size_t i : idx)
-          if (i >= v.count)
-            throw ImportError(pat + ": index " + std::to_string(i) +
-                              " is out of range: the primitive has " + std::to_string(v.count) +
-                              " vertices");
+        if (Indices(prim.indices, pat + " indices", idx) >= v.count)
+          for (size_t i : idx)
+            if (i >= v.count)
+              throw ImportError(pat + ": index " + std::to_string(i) +
+                                " is out of range: the primitive has " + std::to_string(v.count) +
+                                " vertices");
       } else {
         idx.resize(v.count);
         for (size_t i = 0; i < v.count; ++i) idx[i] = uint32_t(i);
@@ -634,7 +681,7 @@ class GltfImport {
     if (anyUv) {
       uvs.resize(mesh->vertices.size());
       mesh->texVerts = std::move(uvs);
-      ReserveLarge(mesh->texFaces, mesh->faces.size());
+      ReservePacked(mesh->texFaces, mesh->faces.size());
       for (const MemFace& f : mesh->faces) mesh->texFaces.push_back(f.v);
     }
     if (anyColor) {
@@ -687,13 +734,15 @@ class GltfImport {
       if (pos == prim.attributes.end() || prim.mode < TINYGLTF_MODE_TRIANGLES) continue;
       size_t n = count(pos->second);
       size_t corners = prim.indices >= 0 ? count(prim.indices) : n;
-      size_t tris = prim.mode == TINYGLTF_MODE_TRIANGLES ? corners / 3 : corners > 2 ? corners - 2 : 0;
+      size_t tris = prim.mode == TINYGLTF_MODE_TRIANGLES ? corners / 3
+                    : corners > 2                        ? corners - 2
+                                                         : 0;
       *vertices = std::min(*vertices + n, most);
       *faces = std::min(*faces + tris, most);
     }
   }
 
-  static void AddTriangles(MemMeshObject& mesh, const std::vector<uint32_t>& idx, int mode,
+  static void AddTriangles(MemMeshObject& mesh, const SceneVector<uint32_t>& idx, int mode,
                            size_t base, int slot) {
     auto add = [&](size_t a, size_t b, size_t c) {
       MemFace f;
@@ -767,7 +816,8 @@ class GltfImport {
     }
     if (light->IsSpot()) {
       // Cone half-angles in radians become full cone angles in degrees.
-      double outer = Finite(l.spot.outerConeAngle) ? ConeFromHalfAngle(l.spot.outerConeAngle) : 45.0;
+      double outer =
+          Finite(l.spot.outerConeAngle) ? ConeFromHalfAngle(l.spot.outerConeAngle) : 45.0;
       double inner = Finite(l.spot.innerConeAngle) ? ConeFromHalfAngle(l.spot.innerConeAngle) : 0.0;
       light->falloff = float(std::min(179.0, std::max(1.0, outer)));
       light->hotspot = float(std::min(double(light->falloff), std::max(0.5, inner)));
@@ -926,9 +976,11 @@ class GltfImport {
   }
 
   void Aim(const Aimed& a) {
-    MemNode* target = a.target >= 0 && size_t(a.target) < nodes_.size() ? nodes_[a.target] : nullptr;
+    MemNode* target =
+        a.target >= 0 && size_t(a.target) < nodes_.size() ? nodes_[a.target] : nullptr;
     bool usable = target != nullptr && target != a.owner && !target->isTarget &&
-                  target->lookAt == nullptr && dynamic_cast<MemDummyObject*>(target->object) != nullptr;
+                  target->lookAt == nullptr &&
+                  dynamic_cast<MemDummyObject*>(target->object) != nullptr;
     if (!usable) {
       AddLookAtTarget(scene_, a.owner, a.direction, kTargetDistance, names_);
       return;
@@ -1092,7 +1144,8 @@ class GltfImport {
   static void Evaluate(const Values& in, const Values& out, bool cubic, double t, float* v) {
     int n = out.comps;
     auto value = [&](size_t k) { return &out.v[(cubic ? 3 * k + 1 : k) * n]; };
-    size_t k = size_t(std::upper_bound(in.v.begin(), in.v.begin() + in.count, float(t)) - in.v.begin());
+    size_t k =
+        size_t(std::upper_bound(in.v.begin(), in.v.begin() + in.count, float(t)) - in.v.begin());
     if (k == 0 || k >= in.count || !(in.v[k] > in.v[k - 1])) {
       const float* src = value(k == 0 ? 0 : std::min(k, in.count) - 1);
       std::copy(src, src + n, v);
@@ -1173,11 +1226,11 @@ class GltfImport {
   std::map<int, MemMaterial*> materials_;
   std::map<int, MeshData> meshes_;
   InputFolder folder_;
-  std::map<std::string, uint64_t> buffers_;  // external buffers and their byteLengths
+  std::map<std::string, uint64_t> buffers_;    // external buffers and their byteLengths
   std::map<std::string, size_t> bufferIndex_;  // the first buffer naming each of them
-  std::string readError_;                    // why a buffer could not be read
-  size_t inputBytes_ = 0;  // the file's and its buffers' bytes
-  size_t budget_ = 0;      // the values accessor reads may make, from inputBytes_
+  std::string readError_;                      // why a buffer could not be read
+  size_t inputBytes_ = 0;                      // the file's and its buffers' bytes
+  size_t budget_ = 0;  // the values accessor reads may make, from inputBytes_
   size_t spent_ = 0;
   MemMaterial* defaultMaterial_ = nullptr;
   struct Converted {
@@ -1188,7 +1241,7 @@ class GltfImport {
   static constexpr size_t kDisplayed = 1024;
   std::vector<Converted> displayed_ = std::vector<Converted>(kDisplayed);
   Values scratch_[2];              // the accessor values of one primitive, kept for the next
-  std::vector<uint32_t> indices_;  // the indices of one primitive, kept likewise
+  SceneVector<uint32_t> indices_;  // the indices of one primitive, kept likewise
 };
 
 }  // namespace

@@ -411,9 +411,10 @@ bool TakeAt(const Json& value, BulkKind kind, std::vector<T>& from, T* out) {
   return true;
 }
 
-template <class T>
-std::vector<T> ExactCopy(const std::vector<T>& v) {
-  return std::vector<T>(v.begin(), v.end());
+template <class T, class A>
+SceneVector<T> ExactCopy(const std::vector<T, A>& v) {
+  PackedScope packed;
+  return SceneVector<T>(v.begin(), v.end());
 }
 
 thread_local BulkValues* current = nullptr;
@@ -466,7 +467,7 @@ size_t BulkValues::Read(BulkKind kind, const std::string& text, size_t start, Js
       scratchKeys_.forms.clear();
       ok = Elements(c, [&] { return ReadKey(c, &scratchKeys_); });
       index = keys_.size();
-      if (ok) keys_.push_back(BulkKeys{ExactCopy(scratchKeys_.keys), ExactCopy(scratchKeys_.forms)});
+      if (ok) keys_.push_back(BulkKeys{ExactCopy(scratchKeys_.keys), scratchKeys_.forms});
       break;
   }
   if (!ok || index > 0xFFFFFFFFu) return 0;
@@ -474,15 +475,15 @@ size_t BulkValues::Read(BulkKind kind, const std::string& text, size_t start, Js
   return c.Offset();
 }
 
-bool BulkValues::Take(const Json& value, BulkKind kind, std::vector<Point3>* out) {
+bool BulkValues::Take(const Json& value, BulkKind kind, SceneVector<Point3>* out) {
   return TakeAt(value, kind, points_, out);
 }
 
-bool BulkValues::Take(const Json& value, std::vector<MemFace>* out) {
+bool BulkValues::Take(const Json& value, SceneVector<MemFace>* out) {
   return TakeAt(value, BulkKind::kFaces, faces_, out);
 }
 
-bool BulkValues::Take(const Json& value, std::vector<std::array<int, 3>>* out) {
+bool BulkValues::Take(const Json& value, SceneVector<std::array<int, 3>>* out) {
   return TakeAt(value, BulkKind::kTriangles, triangles_, out);
 }
 

@@ -42,7 +42,7 @@ struct BulkKeys {
                            kEaseFrom = 64;
   // The time was given as {"ticks": n}: time holds ticks, not a frame number.
   static constexpr uint8_t kTicks = 128;
-  std::vector<MemKey> keys;
+  SceneVector<MemKey> keys;
   std::vector<uint8_t> forms;
 };
 
@@ -56,22 +56,23 @@ class BulkValues {
 
   // The arrays a marker stands for, moved out; false when value is no marker of that
   // kind. Vertices and colours are kPoints, texture coordinates kTexPoints.
-  bool Take(const Json& value, BulkKind kind, std::vector<Point3>* out);
-  bool Take(const Json& value, std::vector<MemFace>* out);
-  bool Take(const Json& value, std::vector<std::array<int, 3>>* out);
+  bool Take(const Json& value, BulkKind kind, SceneVector<Point3>* out);
+  bool Take(const Json& value, SceneVector<MemFace>* out);
+  bool Take(const Json& value, SceneVector<std::array<int, 3>>* out);
   bool Take(const Json& value, BulkKeys* out);
 
  private:
   // Arrays are read into these, kept from array to array, and copied out at their exact
-  // size: no growth of every array and no unused capacity in the scene.
+  // size: no growth of every array and no unused capacity in the scene. The copies are
+  // packed (PackedScope): a scene of many small arrays fills few large pages.
   std::vector<Point3> scratchPoints_;
   std::vector<MemFace> scratchFaces_;
   std::vector<std::array<int, 3>> scratchTriangles_;
   BulkKeys scratchKeys_;
 
-  std::vector<std::vector<Point3>> points_;
-  std::vector<std::vector<MemFace>> faces_;
-  std::vector<std::vector<std::array<int, 3>>> triangles_;
+  std::vector<SceneVector<Point3>> points_;
+  std::vector<SceneVector<MemFace>> faces_;
+  std::vector<SceneVector<std::array<int, 3>>> triangles_;
   std::vector<BulkKeys> keys_;
 };
 

@@ -75,8 +75,8 @@ MemFace ReadFace(const Json& value, const std::string& path, size_t vertexCount)
   return face;
 }
 
-std::vector<Point3> ReadPoints(const Members& m, const std::string& key, BulkKind kind) {
-  std::vector<Point3> points;
+SceneVector<Point3> ReadPoints(const Members& m, const std::string& key, BulkKind kind) {
+  SceneVector<Point3> points;
   if (const Json* v = m.Find(key)) {
     if (BulkValues* bulk = CurrentBulk(); bulk != nullptr && bulk->Take(*v, kind, &points))
       return points;
@@ -89,7 +89,7 @@ std::vector<Point3> ReadPoints(const Members& m, const std::string& key, BulkKin
 }
 
 // Fails when a triangle of typed data names an item at count or beyond.
-void CheckBulkTriangles(const std::vector<std::array<int, 3>>& triangles, size_t count,
+void CheckBulkTriangles(const SceneVector<std::array<int, 3>>& triangles, size_t count,
                         const std::string& path) {
   for (const std::array<int, 3>& t : triangles)
     for (int k : t)

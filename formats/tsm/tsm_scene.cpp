@@ -390,7 +390,7 @@ class SceneBuilder {
         break;
       }
     }
-    std::vector<MemKey>().swap(c.keys);
+    SceneVector<MemKey>().swap(c.keys);
   }
 
   void Transform(const FileNode& n, MemNode* node) {
