@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "formats/json/scene_json.h"
@@ -313,6 +314,59 @@ TEST(SceneJsonWriterTest, AnimationIsWrittenInTheControllerSyntax) {
   EXPECT_EQ(bad.error,
             "node \"Lamp\" falloffController: an angle of 180.000000 degrees; it must lie above 0 "
             "and below 180");
+}
+
+// The file is written an object or node at a time. A scene whose text passes the size at
+// which pieces are handed on gives the same bytes in the file as in memory; a scene with
+// problems in a node and in an object reports the one the file's order meets first (an
+// object where a node first reaches it), and the file at the path stays as it was.
+TEST(SceneJsonWriterTest, WritesInPiecesAndReportsTheFirstProblemInTheFilesOrder) {
+  ScratchFolder dir("json_writer_pieces");
+  auto build = [](MemScene& scene, bool lampFirst, bool bad) {
+    auto* mesh = scene.Own(std::make_unique<MemMeshObject>());
+    for (int i = 0; i < 60000; ++i) mesh->vertices.push_back(Point3(i * 0.001f, -i, 0.5f));
+    scene.AddNode("Mesh")->object = mesh;
+    auto lamp = [&] {
+      auto* spot = scene.Own(std::make_unique<MemLightObject>(true));
+      auto* falloff = scene.Own(std::make_unique<MemController>(ControlKind::FLOAT, false));
+      falloff->constF = bad ? 180.0f : 40.0f;
+      spot->falloffController = falloff;
+      scene.AddNode("Lamp")->object = spot;
+    };
+    auto spinner = [&] {
+      auto* tc = scene.Own(std::make_unique<MemTransformController>());
+      tc->rotation = scene.Own(std::make_unique<MemController>(ControlKind::ROTATION, false));
+      tc->rotation->constQ = Quat(0, 0, 0, bad ? std::nanf("") : 1.0f);
+      scene.AddNode("Spinner")->transform = tc;
+    };
+    if (lampFirst) lamp();
+    spinner();
+    if (!lampFirst) lamp();
+  };
+  const std::string lampError =
+      "node \"Lamp\" falloffController: an angle of 180.000000 degrees; it must lie above 0 and "
+      "below 180";
+  const std::string spinnerError = "node \"Spinner\" rotation: a value is not a finite number";
+  for (bool lampFirst : {true, false}) {
+    MemScene good, bad;
+    build(good, lampFirst, false);
+    build(bad, lampFirst, true);
+    std::string text, path = dir.Path("scene.json");
+    ASSERT_TRUE(WriteJsonSceneText(good, text).ok);
+    ASSERT_GT(text.size(), size_t(1) << 20);  // handed on in more than one piece
+    ASSERT_TRUE(WriteJsonScene(good, path).ok);
+    EXPECT_TRUE(ReadFileText(path) == text) << "the file differs from the text";
+    WriteResult inMemory = WriteJsonSceneText(bad, text);
+    WriteResult toFile = WriteJsonScene(bad, path);
+    const std::string& first = lampFirst ? lampError : spinnerError;
+    EXPECT_EQ(inMemory.error, first);
+    EXPECT_EQ(toFile.error, path + ": " + first);
+    EXPECT_TRUE(ReadFileText(path).find("\"Spinner\"") != std::string::npos);
+    size_t entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path("")))
+      entries += !e.is_directory();
+    EXPECT_EQ(entries, 1u) << "nothing is left beside the file";
+  }
 }
 
 // The examples as a user runs them: tsmexport, then tsmdump --check on the file.

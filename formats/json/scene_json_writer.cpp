@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "formats/json/json_read.h"
 #include "io/output_file.h"
@@ -62,42 +66,124 @@ Json ClassJson(const Class_ID& id) {
   return Json::array({id.PartA(), id.PartB()});
 }
 
+bool Scalar(const Json& j) {
+  return !j.is_array() && !j.is_object();
+}
+
+// Short arrays and objects of scalars stay on one line; the rest is indented.
+bool Inline(const Json& j) {
+  if (Scalar(j)) return true;
+  size_t n = 0;
+  for (const auto& item : j.items()) {
+    const Json& v = item.value();
+    if (!Scalar(v) && !(v.is_array() && v.size() <= 4 && std::all_of(v.begin(), v.end(), Scalar)))
+      return false;
+    ++n;
+  }
+  return j.is_array() ? std::all_of(j.begin(), j.end(), Scalar) || n <= 4 : n <= 3;
+}
+
+void PrintJson(const Json& j, int indent, std::string& out) {
+  if (Scalar(j) || j.empty() || Inline(j)) {
+    out += j.dump();
+    return;
+  }
+  std::string pad(size_t(indent + 2), ' ');
+  out += j.is_array() ? "[\n" : "{\n";
+  bool first = true;
+  for (const auto& item : j.items()) {
+    if (!first) out += ",\n";
+    first = false;
+    out += pad;
+    if (j.is_object()) out += Json(item.key()).dump() + ": ";
+    PrintJson(item.value(), indent + 2, out);
+  }
+  out += "\n" + std::string(size_t(indent), ' ') + (j.is_array() ? "]" : "}");
+}
+
 class SceneWriter {
  public:
-  explicit SceneWriter(const MemScene& scene) : scene_(scene) {}
+  // With buildObjects, Prepare builds each object (and lets it go) where the nodes first
+  // reach it, so that the first problem it finds is the one the file's order meets;
+  // without, the objects are built only while printing.
+  SceneWriter(const MemScene& scene, bool buildObjects)
+      : scene_(scene), buildObjects_(buildObjects) {}
   SceneWriter(const SceneWriter&) = delete;
   SceneWriter& operator=(const SceneWriter&) = delete;
   ~SceneWriter() {
+    ReleaseJson(settings_);
     ReleaseJson(maps_);
     ReleaseJson(materials_);
-    ReleaseJson(objects_);
   }
 
-  Json Write() {
-    Json root;
-    JsonRelease releaseRoot(root);  // when a failure unwinds: it is moved out at the end
-    root["format"] = "tsm-scene";
-    root["version"] = 1;
-    root["settings"] = Settings();
-    // Nodes first, so that every object, material and map they reach gets its id.
-    Json nodes = Json::array();
-    JsonRelease releaseNodes(nodes);
-    std::vector<const MemNode*> order;
+  // Gives every node, object, material and map the scene reaches its id and builds the
+  // settings, materials and maps (a scene holds few). Throws WriteError on the first value
+  // the format cannot hold.
+  void Prepare() {
+    settings_ = Settings();
     std::vector<const MemNode*> stack(scene_.Root()->children.rbegin(),
                                       scene_.Root()->children.rend());
     while (!stack.empty()) {
       const MemNode* n = stack.back();
       stack.pop_back();
-      nodeIds_[n] = int(order.size());
-      order.push_back(n);
+      nodeIds_[n] = int(order_.size());
+      order_.push_back(n);
       stack.insert(stack.end(), n->children.rbegin(), n->children.rend());
     }
-    for (const MemNode* n : order) nodes.push_back(Node(*n));
-    root["maps"] = std::move(maps_);
-    root["materials"] = std::move(materials_);
-    root["objects"] = std::move(objects_);
-    root["nodes"] = std::move(nodes);
-    return Json(std::move(root));
+    for (const auto& n : scene_.Nodes())
+      if (n->lookAt != nullptr) lookedAt_.insert(n->lookAt);
+    // Nodes first, so that every object, material and map they reach gets its id.
+    for (const MemNode* n : order_) {
+      Json j = Node(*n);
+      JsonRelease release(j);
+    }
+  }
+
+  // Prints the prepared scene into out as the whole document would print (the settings,
+  // maps, materials, objects, nodes), an object or node at a time. After each, flush (when
+  // given) may take what out holds; it answers false when it cannot, which ends the print
+  // (answered false then). Throws WriteError like Prepare.
+  bool Print(std::string& out, const std::function<bool(std::string&)>& flush) {
+    auto member = [&out](const char* key, bool first) {
+      out += first ? "{\n  " : ",\n  ";
+      out += Json(key).dump() + ": ";
+    };
+    member("format", true);
+    out += "\"tsm-scene\"";
+    member("version", false);
+    out += "1";
+    member("settings", false);
+    PrintJson(settings_, 2, out);
+    member("maps", false);
+    PrintJson(maps_, 2, out);
+    member("materials", false);
+    PrintJson(materials_, 2, out);
+    // Arrays of objects never print on one line, and an empty one prints as [].
+    auto items = [&](const char* key, size_t count, const std::function<Json(size_t)>& item) {
+      member(key, false);
+      if (count == 0) {
+        out += "[]";
+        return true;
+      }
+      out += "[\n";
+      for (size_t i = 0; i < count; ++i) {
+        if (i > 0) out += ",\n";
+        out += "    ";
+        Json j = item(i);
+        JsonRelease release(j);
+        PrintJson(j, 4, out);
+        if (flush && out.size() >= kFlushBytes && !flush(out)) return false;
+      }
+      out += "\n  ]";
+      return true;
+    };
+    if (!items("objects", objectOrder_.size(), [&](size_t i) {
+          return ObjectJson(objectOrder_[i].first, int(i), objectOrder_[i].second);
+        }))
+      return false;
+    if (!items("nodes", order_.size(), [&](size_t i) { return Node(*order_[i]); })) return false;
+    out += "\n}\n";
+    return !flush || flush(out);
   }
 
  private:
@@ -139,11 +225,7 @@ class SceneWriter {
     if (n.material != nullptr) j["material"] = MaterialId(n.material, at);
     if (!n.meshAccepted) j["meshAccepted"] = false;
     if (n.lookAt != nullptr) j["lookAt"] = NodeId(n.lookAt, at);
-    if (n.isTarget) {
-      bool lookedAt = false;
-      for (const auto& other : scene_.Nodes()) lookedAt = lookedAt || other->lookAt == &n;
-      if (!lookedAt) j["target"] = true;
-    }
+    if (n.isTarget && lookedAt_.count(&n) == 0) j["target"] = true;
     if (!n.extraDependents.empty()) {
       Json deps = Json::array();
       for (HostDependent* d : n.extraDependents) {
@@ -284,6 +366,15 @@ class SceneWriter {
     if (it != objectIds_.end()) return it->second;
     int id = int(objectIds_.size());
     objectIds_[o] = id;
+    objectOrder_.emplace_back(o, at);
+    if (buildObjects_) {
+      Json j = ObjectJson(o, id, at);
+      JsonRelease release(j);
+    }
+    return id;
+  }
+
+  Json ObjectJson(MemObject* o, int id, const std::string& at) {
     Json j;
     j["id"] = id;
     Json base;  // the family, class and convertibility the type gives
@@ -329,8 +420,7 @@ class SceneWriter {
       j["classId"] = ClassJson(o->classId);
       if (o->convertibleToMesh) j["convertibleToMesh"] = true;
     }
-    objects_.push_back(std::move(j));
-    return id;
+    return j;
   }
 
   // Family, class and convertibility where they differ from the type's.
@@ -533,62 +623,46 @@ class SceneWriter {
     return id;
   }
 
+  // What Print gathers before it hands the text on.
+  static constexpr size_t kFlushBytes = size_t(1) << 20;
+
   const MemScene& scene_;
+  const bool buildObjects_;
+  std::vector<const MemNode*> order_;  // the nodes in the file's order
+  std::unordered_set<const MemNode*> lookedAt_;
   std::map<const MemNode*, int> nodeIds_;
   std::map<const MemObject*, int> objectIds_;
+  std::vector<std::pair<MemObject*, std::string>> objectOrder_;  // by id, where first reached
   std::map<const HostMaterial*, int> materialIds_;
   std::map<const HostMap*, int> mapIds_;
+  Json settings_;
   Json maps_ = Json::array();
   Json materials_ = Json::array();
-  Json objects_ = Json::array();
 };
 
-bool Scalar(const Json& j) {
-  return !j.is_array() && !j.is_object();
-}
-
-// Short arrays and objects of scalars stay on one line; the rest is indented.
-bool Inline(const Json& j) {
-  if (Scalar(j)) return true;
-  size_t n = 0;
-  for (const auto& item : j.items()) {
-    const Json& v = item.value();
-    if (!Scalar(v) && !(v.is_array() && v.size() <= 4 && std::all_of(v.begin(), v.end(), Scalar)))
-      return false;
-    ++n;
-  }
-  return j.is_array() ? std::all_of(j.begin(), j.end(), Scalar) || n <= 4 : n <= 3;
-}
-
-void Print(const Json& j, int indent, std::string& out) {
-  if (Scalar(j) || j.empty() || Inline(j)) {
-    out += j.dump();
-    return;
-  }
-  std::string pad(size_t(indent + 2), ' ');
-  out += j.is_array() ? "[\n" : "{\n";
-  bool first = true;
-  for (const auto& item : j.items()) {
-    if (!first) out += ",\n";
-    first = false;
-    out += pad;
-    if (j.is_object()) out += Json(item.key()).dump() + ": ";
-    Print(item.value(), indent + 2, out);
-  }
-  out += "\n" + std::string(size_t(indent), ' ') + (j.is_array() ? "]" : "}");
-}
-
-}  // namespace
-
-WriteResult WriteJsonSceneText(const MemScene& scene, std::string& text) {
+// Writes scene as text, handed a piece at a time to flush (or all left in text when
+// flush is empty). A problem with a value goes back as the one the file's order meets
+// first.
+WriteResult WriteText(const MemScene& scene, std::string& text,
+                      const std::function<bool(std::string&)>& flush, bool* flushFailed) {
   WriteResult result;
   try {
-    Json root = SceneWriter(scene).Write();
-    JsonRelease release(root);
-    text.clear();
-    Print(root, 0, text);
-    text += "\n";
-    result.ok = true;
+    try {
+      SceneWriter writer(scene, false);
+      writer.Prepare();
+      text.clear();
+      if (writer.Print(text, flush)) {
+        result.ok = true;
+      } else {
+        *flushFailed = true;
+      }
+    } catch (const WriteError& e) {
+      // The objects were built after the nodes: the first problem in the file's order may
+      // be another one.
+      result.error = e.what();
+      SceneWriter check(scene, true);
+      check.Prepare();
+    }
   } catch (const WriteError& e) {
     result.error = e.what();
   } catch (const std::bad_alloc&) {
@@ -600,15 +674,28 @@ WriteResult WriteJsonSceneText(const MemScene& scene, std::string& text) {
   return result;
 }
 
+}  // namespace
+
+WriteResult WriteJsonSceneText(const MemScene& scene, std::string& text) {
+  bool unused = false;
+  return WriteText(scene, text, nullptr, &unused);
+}
+
 WriteResult WriteJsonScene(const MemScene& scene, const std::string& path) {
-  std::string text;
-  WriteResult result = WriteJsonSceneText(scene, text);
-  if (!result.ok) {
-    result.error = path + ": " + result.error;
-    return result;
-  }
-  OutputResult written = WriteOutputFile(path, [&text](OutStream& out, std::string*) {
-    return out.Write(text.data(), text.size()) == text.size();
+  WriteResult result;
+  OutputResult written = WriteOutputFile(path, [&](OutStream& out, std::string* why) {
+    std::string text;
+    bool flushFailed = false;
+    result = WriteText(
+        scene, text,
+        [&out](std::string& piece) {
+          bool ok = out.Write(piece.data(), piece.size()) == piece.size();
+          piece.clear();
+          return ok;
+        },
+        &flushFailed);
+    if (!result.ok && !flushFailed) *why = result.error;  // else the stream says why
+    return result.ok;
   });
   result.ok = written.ok;
   result.error = written.message;
