@@ -158,6 +158,8 @@ bool PackedFree(void* p) {
 }  // namespace
 
 void* SceneAllocate(size_t bytes) {
+  // No system gives half the address space; refused here before any size is rounded up.
+  if (bytes > size_t(-1) / 2) throw std::bad_alloc();
 #ifndef TSM_SCENE_MEMORY_HEAP_ONLY
   if (bytes >= kLargeBlock) {
     char* p = MapAligned(RoundUp(bytes, kPage));

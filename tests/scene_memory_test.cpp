@@ -1,10 +1,12 @@
+#include "scene/scene_memory.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <numeric>
-
-#include "scene/scene_memory.h"
+#include <new>
+#include <vector>
 
 namespace tsm {
 namespace {
@@ -49,7 +51,11 @@ TEST(SceneMemory, ArraysGoWhereTheirSizeSaysAndEveryBlockIsEmptied) {
        kForward},
       {"packed arrays freed out of order", std::vector<size_t>(40, 100000), true, 2, 0, kBackward},
       {"a packed array that grows leaves its block", {100, 200}, true, 1, 0, kGrowFirst},
-      {"large arrays map their own, packed or not", {large, large + 1, 3 * large + 7}, true, 0, 3,
+      {"large arrays map their own, packed or not",
+       {large, large + 1, 3 * large + 7},
+       true,
+       0,
+       3,
        kForward},
       {"large and small together", {large, 64}, false, 0, 1, kBackward},
   };
@@ -79,6 +85,12 @@ TEST(SceneMemory, ArraysGoWhereTheirSizeSaysAndEveryBlockIsEmptied) {
     EXPECT_EQ(after.packedBlocks, before.packedBlocks);
     EXPECT_EQ(after.largeArrays, before.largeArrays);
     EXPECT_LE(after.keptBlocks, 4u);
+  }
+  // A size no system can give is refused, packed or not, and nothing is kept of it.
+  for (bool packed : {false, true}) {
+    Array a;
+    EXPECT_THROW(packed ? ReservePacked(a, a.max_size()) : a.reserve(a.max_size()), std::bad_alloc);
+    EXPECT_EQ(SceneMemoryNow().largeArrays, before.largeArrays);
   }
 }
 
