@@ -158,8 +158,10 @@ bool PackedFree(void* p) {
 }  // namespace
 
 void* SceneAllocate(size_t bytes) {
-  // No system gives half the address space; refused here before any size is rounded up.
-  if (bytes > size_t(-1) / 2) throw std::bad_alloc();
+  // Beyond what any system maps (64 PiB; half the space where size_t has 32 bits): refused
+  // here, before a size is rounded up or handed to an allocator that may abort on it.
+  constexpr size_t kMostBytes = sizeof(size_t) > 4 ? size_t(-1) >> 8 : size_t(-1) >> 1;
+  if (bytes > kMostBytes) throw std::bad_alloc();
 #ifndef TSM_SCENE_MEMORY_HEAP_ONLY
   if (bytes >= kLargeBlock) {
     char* p = MapAligned(RoundUp(bytes, kPage));
