@@ -182,7 +182,6 @@ class SequentialRunStream : public RunStream {
   int error_ = 0;
 };
 
-RunStreamFactory runStreamFactory = MakeFileRunStream;
 InPlaceNotice inPlaceNotice = nullptr;
 bool anonymousAllowed = true;
 
@@ -245,9 +244,8 @@ std::vector<std::pair<dev_t, ino_t>> inputFiles;
 constexpr char kInputStep[] = "the output would overwrite a file being read; name another";
 
 bool IsNotedInput(const struct stat& st) {
-  return S_ISREG(st.st_mode) &&
-         std::find(inputFiles.begin(), inputFiles.end(), std::make_pair(st.st_dev, st.st_ino)) !=
-             inputFiles.end();
+  return S_ISREG(st.st_mode) && std::find(inputFiles.begin(), inputFiles.end(),
+                                          std::make_pair(st.st_dev, st.st_ino)) != inputFiles.end();
 }
 
 void RemoveTemporaryAndDie(int signal) {
@@ -424,17 +422,6 @@ std::unique_ptr<RunStream> MakeFileRunStream(int fd) {
   return std::unique_ptr<RunStream>(std::move(stream));
 }
 
-RunStreamFactory SetRunStreamFactory(RunStreamFactory factory) {
-  RunStreamFactory previous = runStreamFactory;
-  runStreamFactory = factory != nullptr ? factory : MakeFileRunStream;
-  return previous;
-}
-
-OutputFile::~OutputFile() {
-  CloseIfOpen();
-  Discard();
-}
-
 bool OutputFile::Fail(int error, const char* step) {
   error_ = error;
   step_ = step;
@@ -585,7 +572,7 @@ bool OutputFile::OpenRegular(bool exists, const struct stat& st) {
 
 bool OutputFile::Attach(int fd) {
   errno = 0;
-  stream_ = runStreamFactory(fd);
+  stream_ = MakeRunStream(fd);
   if (!stream_) {
     int e = errno != 0 ? errno : EIO;
     Discard();

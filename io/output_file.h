@@ -44,6 +44,9 @@ std::unique_ptr<RunStream> MakeFileRunStream(int fd);
 // the close at a chosen point, or look at the run at the moment the file is opened.
 RunStreamFactory SetRunStreamFactory(RunStreamFactory factory);
 
+// Makes the stream for fd through the factory installed (MakeFileRunStream unless a test
+// installed another).
+std::unique_ptr<RunStream> MakeRunStream(int fd);
 
 // How the bytes of an output reach their place.
 enum class OutputMode {

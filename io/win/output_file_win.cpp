@@ -62,8 +62,6 @@ class SequentialRunStream : public RunStream {
   MemoryStream memory_;
 };
 
-RunStreamFactory runStreamFactory = MakeFileRunStream;
-
 // Longest piece of the target's name that goes into a temporary name, so that the
 // temporary name stays within the usual 255-character limit of a file name.
 constexpr size_t kMaxBaseInTemporaryName = 200;
@@ -150,17 +148,6 @@ std::unique_ptr<RunStream> MakeFileRunStream(int fd) {
   return std::unique_ptr<RunStream>(std::move(stream));
 }
 
-RunStreamFactory SetRunStreamFactory(RunStreamFactory factory) {
-  RunStreamFactory previous = runStreamFactory;
-  runStreamFactory = factory != nullptr ? factory : MakeFileRunStream;
-  return previous;
-}
-
-OutputFile::~OutputFile() {
-  CloseIfOpen();
-  Discard();
-}
-
 bool OutputFile::Open(const char* path) {
   CloseIfOpen();
   Discard();
@@ -180,7 +167,7 @@ bool OutputFile::Open(const char* path) {
       break;
   }
 
-  stream_ = runStreamFactory(fd);
+  stream_ = MakeRunStream(fd);
   if (!stream_) {
     Discard();
     return false;
