@@ -126,17 +126,9 @@ std::string KeyValuesProblem(const HostController* c, const char* what, int tpf)
 // branches over the arrays (a large mesh is most of a scene's values); the loops below
 // name what is wrong only when this finds anything.
 bool MeshLooksSound(const MemMeshObject& mesh) {
+  static_assert(sizeof(Point3) == 3 * sizeof(float), "a Point3 is three floats in a row");
   auto allFinite = [](const SceneVector<Point3>& points) {
-    uint32_t bad = 0;
-    for (const Point3& p : points) {
-      uint32_t b[3];
-      std::memcpy(b, &p, sizeof b);
-      // all exponent bits set: infinite or not a number
-      bad |= uint32_t((b[0] & 0x7F800000u) == 0x7F800000u) |
-             uint32_t((b[1] & 0x7F800000u) == 0x7F800000u) |
-             uint32_t((b[2] & 0x7F800000u) == 0x7F800000u);
-    }
-    return bad == 0;
+    return AllFinite(points.data(), 3 * points.size());
   };
   if (!allFinite(mesh.vertices) || !allFinite(mesh.vertexColors) || !allFinite(mesh.texVerts))
     return false;
@@ -219,6 +211,17 @@ std::string ValuesProblem(const MemNode& n, int tpf) {
 }
 
 }  // namespace
+
+bool AllFinite(const void* floats, size_t count) {
+  const unsigned char* p = static_cast<const unsigned char*>(floats);
+  uint32_t bad = 0;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t bits;
+    std::memcpy(&bits, p + 4 * i, 4);
+    bad |= uint32_t((bits & 0x7F800000u) == 0x7F800000u);  // all exponent bits: inf or NaN
+  }
+  return bad == 0;
+}
 
 int MemObject::ConvertibleTo(Class_ID id) {
   if (id == triObjectClassID) return convertibleToMesh ? 1 : 0;

@@ -177,6 +177,11 @@ class MemScene : public HostScene, public HostInterface {
 // sound, else what is wrong and where.
 std::string CheckScene(const MemScene& scene);
 
+// True when none of the count floats stored from floats on (in the machine's byte order,
+// not necessarily aligned) is infinite or not a number. One pass without branches, for
+// the bulk arrays of meshes and accessors.
+bool AllFinite(const void* floats, size_t count);
+
 }  // namespace tsm
 
 #endif  // TSM_SCENE_MEM_SCENE_H

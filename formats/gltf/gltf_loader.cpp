@@ -288,34 +288,29 @@ class GltfImport {
       if (inPlace && a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT &&
           stride == 4 * size_t(comps) && !a.sparse.isSparse) {
         out.inPlace = data;
-        uint32_t bad = 0;  // all exponent bits set: infinite or not a number
-        for (size_t i = 0; i < a.count * size_t(comps); ++i) {
-          uint32_t bits;
-          std::memcpy(&bits, data + 4 * i, 4);
-          bad |= uint32_t((bits & 0x7F800000u) == 0x7F800000u);
-        }
-        if (bad != 0) throw ImportError(at + " holds a value that is not a finite number");
-        return;
-      }
-      out.v.resize(a.count * comps);
-      float* to = out.v.data();
-      if (a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT) {
-        // Floats are taken as they lie, a whole element at a time.
-        if (stride == 4 * size_t(comps) && a.count > 0)
-          std::memcpy(to, data, a.count * stride);
-        else
-          for (size_t e = 0; e < a.count; ++e)
-            std::memcpy(to + e * comps, data + e * stride, 4 * comps);
       } else {
-        for (size_t e = 0; e < a.count; ++e)
-          for (int c = 0; c < comps; ++c)
-            to[e * comps + c] =
-                Component(data + e * stride + size_t(c) * size, a.componentType, a.normalized);
+        out.v.resize(a.count * comps);
+        float* to = out.v.data();
+        if (a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT) {
+          // Floats are taken as they lie, a whole element at a time.
+          if (stride == 4 * size_t(comps) && a.count > 0)
+            std::memcpy(to, data, a.count * stride);
+          else
+            for (size_t e = 0; e < a.count; ++e)
+              std::memcpy(to + e * comps, data + e * stride, 4 * comps);
+        } else {
+          for (size_t e = 0; e < a.count; ++e)
+            for (int c = 0; c < comps; ++c)
+              to[e * comps + c] =
+                  Component(data + e * stride + size_t(c) * size, a.componentType, a.normalized);
+        }
       }
     }
     if (a.sparse.isSparse) ApplySparse(a, out, at);
-    for (float f : out.v)
-      if (!std::isfinite(f)) throw ImportError(at + " holds a value that is not a finite number");
+    const void* values = out.inPlace != nullptr ? static_cast<const void*>(out.inPlace)
+                                                : static_cast<const void*>(out.v.data());
+    if (!AllFinite(values, a.count * size_t(comps)))
+      throw ImportError(at + " holds a value that is not a finite number");
   }
 
   // Counts the values an accessor read makes against the budget of the input's size, so
