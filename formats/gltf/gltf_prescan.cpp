@@ -1,10 +1,9 @@
 #include "formats/gltf/gltf_prescan.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "formats/import_util.h"
@@ -21,7 +20,8 @@ uint32_t LoadU32(std::string_view b, size_t at) {
 }
 
 std::string Text(double v) {
-  if (v > -1e15 && v < 1e15 && v == double(static_cast<long long>(v))) return std::to_string(static_cast<long long>(v));
+  if (v > -1e15 && v < 1e15 && v == double(static_cast<long long>(v)))
+    return std::to_string(static_cast<long long>(v));
   return Json(v).dump();
 }
 
@@ -87,7 +87,7 @@ class Scan {
  private:
   struct Frame {
     bool array = false;
-    std::string key;  // the member being read, in an object
+    std::string key;       // the member being read, in an object
     long long index = -1;  // the element being read, in an array
   };
 
@@ -112,8 +112,7 @@ class Scan {
     std::string at = Signature();
     if (v < 0)
       for (const char* name : kNotNegative)
-        if (at == name)
-          throw ImportError(Where() + " is " + Text(v) + "; it cannot be negative");
+        if (at == name) throw ImportError(Where() + " is " + Text(v) + "; it cannot be negative");
     if (at == "cameras/[]/perspective/aspectRatio" && !(v > 0))
       throw ImportError(Where() + " is " + Text(v) + "; an aspect ratio lies above 0");
     if (at == "buffers/[]/byteLength") length_ = uint64_t(v);
@@ -181,7 +180,8 @@ class ShadowWalk {
     char c = Peek();
     if (c == '{') return Object(kind, depth + 1);
     if (c == '[') return Array(kind, depth + 1);
-    if (kind != kOther) return false;  // buffers, images and each of theirs: as the standard has them
+    if (kind != kOther)
+      return false;  // buffers, images and each of theirs: as the standard has them
     if (c == '"') return String(nullptr, nullptr);
     if (c == '-' || (c >= '0' && c <= '9')) return Number(nullptr, nullptr);
     for (const char* word : {"true", "false", "null"}) {
@@ -208,7 +208,8 @@ class ShadowWalk {
         char e = Peek();
         if (e == 'u') {
           for (int i = 0; i < 4; ++i)
-            if (++at_ >= t_.size() || !std::isxdigit(static_cast<unsigned char>(Peek()))) return false;
+            if (++at_ >= t_.size() || !std::isxdigit(static_cast<unsigned char>(Peek())))
+              return false;
         } else if (std::strchr("\"\\/bfnrt", e) == nullptr || e == '\0') {
           return false;
         }
@@ -296,15 +297,9 @@ class ShadowWalk {
         } else if (!Value(child, depth)) {
           return false;
         }
-        Space();
-        if (!More()) return false;
-        if (Peek() == ',') {
-          ++at_;
-          continue;
-        }
-        if (Peek() != '}') return false;
-        ++at_;
-        break;
+        Step step = AfterItem('}');
+        if (step == Step::kBad) return false;
+        if (step == Step::kEnd) break;
       }
     }
     if (kind == kBuffer) {
@@ -331,16 +326,21 @@ class ShadowWalk {
       if (!More()) return false;
       if (child != kOther && Peek() != '{') return false;
       if (!Value(child, depth)) return false;
-      Space();
-      if (!More()) return false;
-      if (Peek() == ',') {
-        ++at_;
-        continue;
-      }
-      if (Peek() != ']') return false;
-      ++at_;
-      return true;
+      Step step = AfterItem(']');
+      if (step != Step::kMore) return step == Step::kEnd;
     }
+  }
+
+  // After a member or element: a comma (another follows), the container's close (it
+  // ends; both are passed over) or anything else (the text is refused).
+  enum class Step { kMore, kEnd, kBad };
+  Step AfterItem(char close) {
+    Space();
+    if (!More()) return Step::kBad;
+    char c = Peek();
+    if (c != ',' && c != close) return Step::kBad;
+    ++at_;
+    return c == ',' ? Step::kMore : Step::kEnd;
   }
 
   std::string_view t_;
@@ -358,8 +358,7 @@ void PutU32(std::string& b, uint32_t v) {
 bool MakeGlbShadow(std::string_view bytes, GlbShadow* out) {
   *out = GlbShadow();
   constexpr uint32_t kJson = 0x4E4F534Au, kBin = 0x004E4942u;
-  if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0 || LoadU32(bytes, 4) != 2)
-    return false;
+  if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0 || LoadU32(bytes, 4) != 2) return false;
   uint64_t length = LoadU32(bytes, 8), jsonLength = LoadU32(bytes, 12);
   uint64_t jsonEnd = 20 + jsonLength;  // where the binary chunk's header begins
   if (LoadU32(bytes, 16) != kJson || jsonLength < 1 || jsonEnd % 4 != 0 || length > bytes.size() ||
@@ -386,7 +385,8 @@ bool MakeGlbShadow(std::string_view bytes, GlbShadow* out) {
   b.append(json.data(), json.size());
   for (const auto& span : walk.lengths) {
     b[textAt + span.first] = '1';
-    std::fill(b.begin() + long(textAt + span.first + 1), b.begin() + long(textAt + span.second), ' ');
+    std::fill(b.begin() + long(textAt + span.first + 1), b.begin() + long(textAt + span.second),
+              ' ');
   }
   PutU32(b, 4);
   PutU32(b, kBin);
