@@ -23,7 +23,7 @@ class BenchFiles {
   ~BenchFiles() {
     for (auto& f : paths_) std::remove(f.second.c_str());
   }
-  std::map<int, std::string> paths_;
+  std::map<std::string, std::string> paths_;  // by name
 };
 
 // Writes bytes to path; a file cut short is removed. Answers whether all were written.
@@ -35,36 +35,39 @@ inline bool WriteBenchFile(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
-// The path of a .glb of meshes grid meshes (64,800 triangles each), written into /tmp
-// the first time it is asked for and removed at exit; empty when it could not be made.
-inline std::string GlbBenchFile(int meshes) {
+// The path of the file /tmp/tsm_glb_bench_PID_NAME.glb, written with the bytes make
+// answers (empty: it could not make them) the first time it is asked for and removed at
+// exit; empty when it could not be made.
+template <class Make>
+std::string CachedBenchFile(const std::string& name, Make&& make) {
   static BenchFiles files;
-  auto found = files.paths_.find(meshes);
+  auto found = files.paths_.find(name);
   if (found != files.paths_.end()) return found->second;
-  std::string path = "/tmp/tsm_glb_bench_" + std::to_string(::getpid()) + "_" +
-                     std::to_string(meshes) + ".glb";
-  std::string bytes;
-  {
+  std::string path = "/tmp/tsm_glb_bench_" + std::to_string(::getpid()) + "_" + name + ".glb";
+  std::string bytes = make();
+  if (bytes.empty() || !WriteBenchFile(path, bytes)) return std::string();
+  files.paths_[name] = path;
+  return path;
+}
+
+// The path of a .glb of meshes grid meshes (64,800 triangles each), made once as
+// CachedBenchFile says.
+inline std::string GlbBenchFile(int meshes) {
+  return CachedBenchFile(std::to_string(meshes), [meshes] {
+    std::string bytes;
     std::unique_ptr<MemScene> scene = GridMeshScene(meshes);
     scene->ApplyHostSettings();
     GltfWriteOptions options;
     options.binary = true;
-    if (!WriteGltf(*scene, *scene, options, bytes).ok) return std::string();
-  }
-  if (!WriteBenchFile(path, bytes)) return std::string();
-  files.paths_[meshes] = path;
-  return path;
+    if (!WriteGltf(*scene, *scene, options, bytes).ok) bytes.clear();
+    return bytes;
+  });
 }
 
-// The path of a .glb of meshes grid meshes of positions and 32-bit indices only (kGrid by
-// kGrid vertices each, every vertex shared by its faces), written here: the smallest file
-// of that many triangles. Made, kept and removed like GlbBenchFile's.
-inline std::string PlainGlbBenchFile(int meshes) {
-  static BenchFiles files;
-  auto found = files.paths_.find(meshes);
-  if (found != files.paths_.end()) return found->second;
-  std::string path = "/tmp/tsm_glb_bench_" + std::to_string(::getpid()) + "_plain_" +
-                     std::to_string(meshes) + ".glb";
+// The bytes of a .glb of meshes grid meshes of positions and 32-bit indices only (kGrid
+// by kGrid vertices each, every vertex shared by its faces): the smallest file of that
+// many triangles.
+inline std::string PlainGlbBytes(int meshes) {
   std::string bin, views, accessors, meshList, nodes, roots;
   auto put = [&](const void* p, size_t n) { bin.append(static_cast<const char*>(p), n); };
   auto sep = [](std::string& list) { list += list.empty() ? "" : ","; };
@@ -85,19 +88,21 @@ inline std::string PlainGlbBenchFile(int meshes) {
     size_t idxBytes = bin.size() - at - posBytes;
     std::string n = std::to_string(2 * m);
     sep(views);
-    views += "{\"buffer\":0,\"byteOffset\":" + std::to_string(at) + ",\"byteLength\":" +
-             std::to_string(posBytes) + "},{\"buffer\":0,\"byteOffset\":" +
-             std::to_string(at + posBytes) + ",\"byteLength\":" + std::to_string(idxBytes) + "}";
+    views += "{\"buffer\":0,\"byteOffset\":" + std::to_string(at) +
+             ",\"byteLength\":" + std::to_string(posBytes) +
+             "},{\"buffer\":0,\"byteOffset\":" + std::to_string(at + posBytes) +
+             ",\"byteLength\":" + std::to_string(idxBytes) + "}";
     sep(accessors);
-    accessors += "{\"bufferView\":" + n + ",\"componentType\":5126,\"count\":" +
-                 std::to_string(kGrid * kGrid) + ",\"type\":\"VEC3\",\"min\":[0,0,0],\"max\":[" +
-                 std::to_string(kGrid - 1) + ",6," + std::to_string(kGrid - 1) +
+    accessors += "{\"bufferView\":" + n +
+                 ",\"componentType\":5126,\"count\":" + std::to_string(kGrid * kGrid) +
+                 ",\"type\":\"VEC3\",\"min\":[0,0,0],\"max\":[" + std::to_string(kGrid - 1) +
+                 ",6," + std::to_string(kGrid - 1) +
                  "]},{\"bufferView\":" + std::to_string(2 * m + 1) +
                  ",\"componentType\":5125,\"count\":" + std::to_string(idxBytes / 4) +
                  ",\"type\":\"SCALAR\"}";
     sep(meshList);
-    meshList += "{\"primitives\":[{\"attributes\":{\"POSITION\":" + n + "},\"indices\":" +
-                std::to_string(2 * m + 1) + "}]}";
+    meshList += "{\"primitives\":[{\"attributes\":{\"POSITION\":" + n +
+                "},\"indices\":" + std::to_string(2 * m + 1) + "}]}";
     sep(nodes);
     nodes += "{\"name\":\"Mesh" + std::to_string(m) + "\",\"mesh\":" + std::to_string(m) + "}";
     sep(roots);
@@ -114,11 +119,14 @@ inline std::string PlainGlbBenchFile(int meshes) {
     for (int i = 0; i < 4; ++i) b += char((v >> (8 * i)) & 0xFF);
     return b;
   };
-  std::string bytes = "glTF" + u32(2) + u32(28 + json.size() + bin.size()) + u32(json.size()) +
-                      "JSON" + json + u32(bin.size()) + std::string("BIN\0", 4) + bin;
-  if (!WriteBenchFile(path, bytes)) return std::string();
-  files.paths_[meshes] = path;
-  return path;
+  return "glTF" + u32(2) + u32(28 + json.size() + bin.size()) + u32(json.size()) + "JSON" + json +
+         u32(bin.size()) + std::string("BIN\0", 4) + bin;
+}
+
+// The path of PlainGlbBytes(meshes) as a file, made once as CachedBenchFile says.
+inline std::string PlainGlbBenchFile(int meshes) {
+  return CachedBenchFile("plain_" + std::to_string(meshes),
+                         [meshes] { return PlainGlbBytes(meshes); });
 }
 
 }  // namespace tsm
