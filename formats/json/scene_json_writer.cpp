@@ -83,22 +83,33 @@ bool Inline(const Json& j) {
   return j.is_array() ? std::all_of(j.begin(), j.end(), Scalar) || n <= 4 : n <= 3;
 }
 
+// An indented container of count items at indent: its opening bracket, each item on a
+// line of its own after the line's indent (item(i) prints the member's key and value, or
+// the element), its closing bracket. Answers false as soon as item does.
+template <class Item>
+bool PrintBlock(bool array, size_t count, int indent, std::string& out, Item&& item) {
+  std::string pad(size_t(indent + 2), ' ');
+  out += array ? "[\n" : "{\n";
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) out += ",\n";
+    out += pad;
+    if (!item(i)) return false;
+  }
+  out += "\n" + std::string(size_t(indent), ' ') + (array ? "]" : "}");
+  return true;
+}
+
 void PrintJson(const Json& j, int indent, std::string& out) {
   if (Scalar(j) || j.empty() || Inline(j)) {
     out += j.dump();
     return;
   }
-  std::string pad(size_t(indent + 2), ' ');
-  out += j.is_array() ? "[\n" : "{\n";
-  bool first = true;
-  for (const auto& item : j.items()) {
-    if (!first) out += ",\n";
-    first = false;
-    out += pad;
-    if (j.is_object()) out += Json(item.key()).dump() + ": ";
-    PrintJson(item.value(), indent + 2, out);
-  }
-  out += "\n" + std::string(size_t(indent), ' ') + (j.is_array() ? "]" : "}");
+  auto it = j.begin();
+  PrintBlock(j.is_array(), j.size(), indent, out, [&](size_t) {
+    if (j.is_object()) out += Json(it.key()).dump() + ": ";
+    PrintJson(*it++, indent + 2, out);
+    return true;
+  });
 }
 
 class SceneWriter {
@@ -144,45 +155,49 @@ class SceneWriter {
   // given) may take what out holds; it answers false when it cannot, which ends the print
   // (answered false then). Throws WriteError like Prepare.
   bool Print(std::string& out, const std::function<bool(std::string&)>& flush) {
-    auto member = [&out](const char* key, bool first) {
-      out += first ? "{\n  " : ",\n  ";
-      out += Json(key).dump() + ": ";
-    };
-    member("format", true);
-    out += "\"tsm-scene\"";
-    member("version", false);
-    out += "1";
-    member("settings", false);
-    PrintJson(settings_, 2, out);
-    member("maps", false);
-    PrintJson(maps_, 2, out);
-    member("materials", false);
-    PrintJson(materials_, 2, out);
-    // Arrays of objects never print on one line, and an empty one prints as [].
-    auto items = [&](const char* key, size_t count, const std::function<Json(size_t)>& item) {
-      member(key, false);
+    // An array of objects built one at a time: never on one line, and [] when empty.
+    auto items = [&](size_t count, const std::function<Json(size_t)>& item) {
       if (count == 0) {
         out += "[]";
         return true;
       }
-      out += "[\n";
-      for (size_t i = 0; i < count; ++i) {
-        if (i > 0) out += ",\n";
-        out += "    ";
+      return PrintBlock(true, count, 2, out, [&](size_t i) {
         Json j = item(i);
         JsonRelease release(j);
         PrintJson(j, 4, out);
-        if (flush && out.size() >= kFlushBytes && !flush(out)) return false;
-      }
-      out += "\n  ]";
-      return true;
+        return !flush || out.size() < kFlushBytes || flush(out);
+      });
     };
-    if (!items("objects", objectOrder_.size(), [&](size_t i) {
-          return ObjectJson(objectOrder_[i].first, int(i), objectOrder_[i].second);
-        }))
-      return false;
-    if (!items("nodes", order_.size(), [&](size_t i) { return Node(*order_[i]); })) return false;
-    out += "\n}\n";
+    const char* const keys[] = {"format",    "version", "settings", "maps",
+                                "materials", "objects", "nodes"};
+    bool ok = PrintBlock(false, 7, 0, out, [&](size_t i) {
+      out += Json(keys[i]).dump() + ": ";
+      switch (i) {
+        case 0:
+          out += "\"tsm-scene\"";
+          return true;
+        case 1:
+          out += "1";
+          return true;
+        case 2:
+          PrintJson(settings_, 2, out);
+          return true;
+        case 3:
+          PrintJson(maps_, 2, out);
+          return true;
+        case 4:
+          PrintJson(materials_, 2, out);
+          return true;
+        case 5:
+          return items(objectOrder_.size(), [&](size_t k) {
+            return ObjectJson(objectOrder_[k].first, int(k), objectOrder_[k].second);
+          });
+        default:
+          return items(order_.size(), [&](size_t k) { return Node(*order_[k]); });
+      }
+    });
+    if (!ok) return false;
+    out += "\n";
     return !flush || flush(out);
   }
 
