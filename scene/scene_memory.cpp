@@ -42,11 +42,11 @@ size_t RoundUp(size_t n, size_t to) {
   return (n + to - 1) / to * to;
 }
 
-// A mapping of `bytes` (a multiple of the small page) starting on a large page, with its
-// whole large pages advised; nullptr when the system refuses.
+// A mapping of `bytes` (a multiple of the small page, far below the size type's limit:
+// SceneAllocate refuses larger sizes) starting on a large page, with its whole large pages
+// advised; nullptr when the system refuses.
 char* MapAligned(size_t bytes) {
   size_t raw = bytes + kLargeBlock;
-  if (raw < bytes) return nullptr;
   void* m = mmap(nullptr, raw, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (m == MAP_FAILED) return nullptr;
   uintptr_t start = reinterpret_cast<uintptr_t>(m);
