@@ -4,6 +4,7 @@
 // unknown chunks and damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -11,6 +12,7 @@
 
 #include "formats/scene_import.h"
 #include "formats/tsm/tsm_loader.h"
+#include "reader/chunk_dump.h"
 #include "scene/mem_material.h"
 #include "tests/import_builders.h"
 #include "tests/keyframer_builders.h"
@@ -379,12 +381,78 @@ TEST(TsmLoader, AReadHeldAtTheCurrentTimeAnswersWhatTheFullReadAnswersThere) {
         EXPECT_EQ(ca->CameraFov(t, valid), cb->CameraFov(t, valid));
       }
       auto* ta = dynamic_cast<MemTransformController*>(a->transform);
-      auto* tb = dynamic_cast<MemTransformController*>(b->transform);
+      // The held node keeps its transform at that time, without controllers.
+      EXPECT_EQ(b->transform, nullptr);
       if (ta == nullptr) continue;
-      for (MemController* c : {tb->position, tb->rotation, tb->scale, tb->roll})
-        EXPECT_TRUE(c == nullptr || c->keys.empty());
       if (ta->position != nullptr) {
         EXPECT_EQ(handed[b], ta->position->keys.size());
+      }
+    }
+  }
+}
+
+// bytes with the children of the top chunk's child parent put in the order of rank
+// (stable); every length stays the same.
+std::vector<uint8_t> Reordered(const std::vector<uint8_t>& bytes, uint16_t parent,
+                               const std::function<int(uint16_t)>& rank) {
+  FileCheck check = CheckChunkFile(bytes.data(), bytes.size(), false);
+  EXPECT_TRUE(check.ok) << check.error;
+  Chunk within;
+  ForEachChild(check.tree.top, bytes.data(), [&](const Chunk& c) {
+    if (c.id == parent) within = c;
+    return true;
+  });
+  std::vector<Chunk> children;
+  ForEachChild(within, bytes.data(), [&](const Chunk& c) {
+    children.push_back(c);
+    return true;
+  });
+  std::stable_sort(children.begin(), children.end(),
+                   [&](const Chunk& a, const Chunk& b) { return rank(a.id) < rank(b.id); });
+  std::vector<uint8_t> out(bytes.begin(), bytes.begin() + within.payloadEnd);
+  for (const Chunk& c : children)
+    out.insert(out.end(), bytes.begin() + c.offset, bytes.begin() + c.End());
+  out.insert(out.end(), bytes.begin() + within.End(), bytes.end());
+  return out;
+}
+
+// The keyframer's nodes are built as they are read when the keyframer's times come first,
+// as the writer orders them; a file that names them after its nodes gives the same scene,
+// read whole or held at its current time.
+TEST(TsmLoader, TheKeyframersTimesAfterItsNodesDoNotChangeTheScene) {
+  MemScene original;
+  FromExample(original, "animated.json");
+  original.ticksPerFrame = 160;
+  original.animationRange = Interval(160 * 5, 160 * 60);
+  const std::vector<uint8_t> written = ExportedBytes(original, TestOutputPath("order.tsm"));
+  auto last = [](uint16_t id) { return [id](uint16_t c) { return c == id ? 1 : 0; }; };
+  const std::pair<const char*, std::vector<uint8_t>> files[] = {
+      {"current time after the nodes", Reordered(written, KEYFRAMER_DATA, last(KF_CURRENT_TIME))},
+      {"segment after the nodes", Reordered(written, KEYFRAMER_DATA, last(KF_SEGMENT))},
+  };
+  for (bool held : {false, true}) {
+    TsmReadOptions options;
+    options.holdAtCurrentTime = held;
+    MemScene expected;
+    ImportResult want = ReadTsmScene(written.data(), written.size(), "f", expected, options);
+    ASSERT_TRUE(want.ok) << want.error;
+    for (const auto& file : files) {
+      SCOPED_TRACE(std::string(file.first) + (held ? ", held" : ""));
+      ASSERT_NE(file.second, written);
+      MemScene s;
+      ImportResult r = ReadTsmScene(file.second.data(), file.second.size(), "f", s, options);
+      ASSERT_TRUE(r.ok) << r.error;
+      EXPECT_EQ(r.notices, want.notices);
+      EXPECT_EQ(s.currentTime, expected.currentTime);
+      EXPECT_EQ(s.animationRange.Start(), expected.animationRange.Start());
+      EXPECT_EQ(s.animationRange.End(), expected.animationRange.End());
+      ASSERT_EQ(s.Nodes().size(), expected.Nodes().size());
+      for (size_t i = 0; i < s.Nodes().size(); ++i) {
+        MemNode* a = expected.Nodes()[i].get();
+        MemNode* b = s.Nodes()[i].get();
+        EXPECT_EQ(b->name, a->name);
+        EXPECT_EQ(b->object->ClassIdentity(), a->object->ClassIdentity()) << a->name;
+        EXPECT_TRUE(b->NodeTransform(s.currentTime) == a->NodeTransform(s.currentTime)) << a->name;
       }
     }
   }

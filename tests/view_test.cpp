@@ -49,6 +49,13 @@ void ProjectFront(double x, double z, double y, int* px, int* py) {
   *py = static_cast<int>(std::floor(kH * 0.5 * (1.0 - z / (depth * tanY))));
 }
 
+// The world-space vertices of the scene's instance i.
+std::vector<Vec3> World(const ViewScene& scene, size_t i) {
+  std::vector<Vec3> vertices;
+  EXPECT_NE(InstanceVertices(scene, scene.instances.at(i), &vertices), nullptr);
+  return vertices;
+}
+
 bool IsBackground(const uint8_t* p) {
   return p[0] == kBackground[0] && p[1] == kBackground[1] && p[2] == kBackground[2];
 }
@@ -189,9 +196,9 @@ TEST(PreviewTest, FrameMovesMeshesAlongTheirPositionTracksChildrenWithTheirParen
     ViewScene scene = Read(BuildFile(s));
     ApplyPositionTracks(&scene, k.frame);
     SCOPED_TRACE(testing::Message() << "frame " << k.frame << " current " << k.currentTime);
-    EXPECT_NEAR(scene.meshes[0].vertices[0].x, -1.0 + k.parentShift, 1e-6);
-    EXPECT_NEAR(scene.meshes[1].vertices[0].x, -1.0 + k.childShift, 1e-6);
-    EXPECT_NEAR(scene.meshes[1].vertices[0].y, 2.0, 1e-6);
+    EXPECT_NEAR(World(scene, 0)[0].x, -1.0 + k.parentShift, 1e-6);
+    EXPECT_NEAR(World(scene, 1)[0].x, -1.0 + k.childShift, 1e-6);
+    EXPECT_NEAR(World(scene, 1)[0].y, 2.0, 1e-6);
   }
 }
 
@@ -258,8 +265,8 @@ TEST(PreviewTest, FaceNamingAMissingVertexIsLeftOut) {
   EXPECT_TRUE(RenderPreview(scene, RenderOptions(), &image).ok);
 }
 
-// One box mesh on three nodes of a glTF file: the export holds the mesh once, and the
-// preview draws it on every node.
+// One box mesh on three nodes of a glTF file: the export holds the mesh once, and so does
+// the preview, which draws it on every node.
 TEST(PreviewTest, EveryInstanceOfASharedMeshIsDrawn) {
   GltfBuilder b;
   int pos = b.Floats({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1}, "VEC3");
@@ -274,11 +281,13 @@ TEST(PreviewTest, EveryInstanceOfASharedMeshIsDrawn) {
   ImportResult r = LoadSceneFile(folder.Write("three.gltf", b.Text()), ImportOptions(), scene);
   ASSERT_TRUE(r.ok) << r.error;
   ViewScene view = Read(ExportedBytes(scene, folder.Path("three.tsm")));
-  ASSERT_EQ(view.meshes.size(), 3u);
+  ASSERT_EQ(view.meshes.size(), 1u);
+  EXPECT_EQ(view.meshes[0].faces.size(), 4u);
+  ASSERT_EQ(view.instances.size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(view.meshes[i].faces.size(), 4u);
+    EXPECT_EQ(view.instances[i].mesh, 0);
     // (1, 0, 0) moved by its node (the node at the origin a thousandth off, as written)
-    EXPECT_NEAR(view.meshes[i].vertices[1].x, 10.0 * i - 9.0, 2e-3) << i;
+    EXPECT_NEAR(World(view, i)[1].x, 10.0 * i - 9.0, 2e-3) << i;
   }
   Image image;
   EXPECT_TRUE(RenderPreview(view, RenderOptions(), &image).ok);

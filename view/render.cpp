@@ -104,10 +104,13 @@ struct Bounds {
 // point of the scene: mesh vertices, shape points, lights and cameras.
 template <class Fn>
 void ForEachPoint(const ViewScene& scene, bool meshesOnly, Fn&& fn) {
-  for (const ViewMesh& m : scene.meshes) {
-    for (const ViewFace& f : m.faces) {
+  std::vector<Vec3> vertices;
+  for (const ViewInstance& i : scene.instances) {
+    const ViewMesh* mesh = InstanceVertices(scene, i, &vertices);
+    if (mesh == nullptr) continue;
+    for (const ViewFace& f : mesh->faces) {
       for (uint16_t v : f.v) {
-        if (Finite(m.vertices[v])) fn(m.vertices[v]);
+        if (Finite(vertices[v])) fn(vertices[v]);
       }
     }
   }
@@ -402,9 +405,12 @@ RenderResult RenderPreview(const ViewScene& scene, const RenderOptions& options,
   View view(eye, target, fov, options.width, options.height, std::max(reach * 1e-5, 1e-6));
   Rasterizer raster(view, image);
 
-  for (const ViewMesh& m : scene.meshes) {
-    for (const ViewFace& f : m.faces) {
-      const Vec3 p[3] = {m.vertices[f.v[0]], m.vertices[f.v[1]], m.vertices[f.v[2]]};
+  std::vector<Vec3> vertices;
+  for (const ViewInstance& i : scene.instances) {
+    const ViewMesh* mesh = InstanceVertices(scene, i, &vertices);
+    if (mesh == nullptr) continue;
+    for (const ViewFace& f : mesh->faces) {
+      const Vec3 p[3] = {vertices[f.v[0]], vertices[f.v[1]], vertices[f.v[2]]};
       if (!Finite(p[0]) || !Finite(p[1]) || !Finite(p[2])) continue;
       Vec3 n = Normalize(Cross(Sub(p[1], p[0]), Sub(p[2], p[0])));
       if (Length(n) == 0.0) continue;

@@ -40,8 +40,14 @@ class SceneDrawing {
   // the scene and the view do not both hold all of it.
   void Fill() {
     v_->currentTime = s_.currentTime;
+    v_->nodes.reserve(s_.Nodes().size());
     for (const auto& n : s_.Nodes()) Node(n.get());
-    for (const auto& n : s_.Nodes()) ++users_[n->object];
+    size_t instances = 0;
+    for (const auto& n : s_.Nodes()) {
+      ++users_[n->object];
+      if (dynamic_cast<MemMeshObject*>(n->object) != nullptr) ++instances;
+    }
+    v_->instances.reserve(instances);
     for (const auto& n : s_.Nodes()) {
       Object(n.get());
       auto* mesh = dynamic_cast<MemMeshObject*>(n->object);
@@ -102,15 +108,24 @@ class SceneDrawing {
   }
 
   void Mesh(MemNode* n, const MemMeshObject& mesh) {
-    ViewMesh m;
-    m.name = n->name;
-    m.node = index_[n];
+    ViewInstance instance;
+    instance.node = index_[n];
     Matrix3 g = Placement(n);
     Point3 t = g.GetTrans();
     // The writer moves a mesh at the world's origin by a thousandth on each axis.
     if (t.x == 0.0f && t.y == 0.0f && t.z == 0.0f) g.SetTrans(Point3(0.001f, 0.001f, 0.001f));
-    m.vertices.reserve(mesh.vertices.size());
-    for (const Point3& p : mesh.vertices) m.vertices.push_back(ToVec(p * g));
+    instance.placement = g;
+    // Faces take their colours from the node's material: a mesh is shared by the nodes
+    // that also share the material.
+    auto known = meshes_.find({&mesh, n->material});
+    if (known != meshes_.end()) {
+      instance.mesh = known->second;
+      v_->instances.push_back(instance);
+      return;
+    }
+    ViewMesh m;
+    m.name = n->name;
+    m.vertices.assign(mesh.vertices.begin(), mesh.vertices.end());
     auto* material = dynamic_cast<MemMaterial*>(n->material);
     bool multi = material != nullptr && material->ClassIdentity() == kMultiMaterialClass;
     int plain = multi ? -1 : MaterialIndex(material);
@@ -121,7 +136,10 @@ class SceneDrawing {
       vf.material = multi ? MaterialIndex(material->SubMaterial(f.materialId)) : plain;
       m.faces.push_back(vf);
     }
+    instance.mesh = static_cast<int>(v_->meshes.size());
+    meshes_[{&mesh, n->material}] = instance.mesh;
     v_->meshes.push_back(std::move(m));
+    v_->instances.push_back(instance);
   }
 
   void Light(MemNode* n, MemLightObject& light) {
@@ -165,6 +183,7 @@ class SceneDrawing {
   std::unordered_map<const MemNode*, int> index_;
   std::unordered_map<const MemMaterial*, int> materials_;
   std::unordered_map<const MemObject*, int> users_;
+  std::map<std::pair<const MemMeshObject*, const HostMaterial*>, int> meshes_;
 };
 
 }  // namespace
@@ -201,6 +220,25 @@ bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::stri
   return true;
 }
 
+
+const ViewMesh* InstanceVertices(const ViewScene& scene, const ViewInstance& instance,
+                                 std::vector<Vec3>* out) {
+  out->clear();
+  if (instance.mesh < 0 || static_cast<size_t>(instance.mesh) >= scene.meshes.size())
+    return nullptr;
+  const ViewMesh& mesh = scene.meshes[instance.mesh];
+  out->reserve(mesh.vertices.size());
+  for (const Point3& p : mesh.vertices) {
+    Vec3 v = ToVec(p * instance.placement);
+    if (instance.moved) {
+      v.x += instance.offset.x;
+      v.y += instance.offset.y;
+      v.z += instance.offset.z;
+    }
+    out->push_back(v);
+  }
+  return &mesh;
+}
 
 Vec3 PositionAt(const std::vector<PositionKey>& keys, double frame) {
   auto value = [](const PositionKey& k) { return Vec3{k.x, k.y, k.z}; };
@@ -243,14 +281,13 @@ void ApplyPositionTracks(ViewScene* scene, int32_t frame) {
     }
     return d;
   };
-  for (ViewMesh& m : scene->meshes) {
+  for (ViewInstance& m : scene->instances) {
     if (m.node < 0 || static_cast<size_t>(m.node) >= scene->nodes.size()) continue;
     Vec3 d = total(static_cast<size_t>(m.node));
-    for (Vec3& v : m.vertices) {
-      v.x += d.x;
-      v.y += d.y;
-      v.z += d.z;
-    }
+    m.moved = true;
+    m.offset.x += d.x;
+    m.offset.y += d.y;
+    m.offset.z += d.z;
   }
 }
 

@@ -1,5 +1,5 @@
-// The drawable content of a chunk file: every mesh node with its vertices in world space
-// (each instance of a shared mesh apart), faces and face colours, the lights, cameras and
+// The drawable content of a chunk file: every mesh with its faces and face colours, held
+// once, and every node that places one (each instance of a shared mesh apart), the lights, cameras and
 // shapes, and the nodes with their position tracks. Taken from the scene that the file's
 // loader (formats/tsm) rebuilds, so the file is read by one reader; nothing here draws.
 #ifndef TSM_VIEW_SCENE_VIEW_H
@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "host/geometry.h"
 
 namespace tsm {
 
@@ -33,11 +35,21 @@ struct ViewFace {
   int material = -1;          // index into ViewScene::materials; -1: no material (grey)
 };
 
+// A mesh as the preview draws it, held once however many nodes place it (with the same
+// material): its vertices in its own space and its faces with their colours.
 struct ViewMesh {
-  std::string name;            // the node's name
-  std::vector<Vec3> vertices;  // world space: as written for the mesh's first node
+  std::string name;                // the name of the first node that places it
+  std::vector<Point3> vertices;    // object space
   std::vector<ViewFace> faces;
-  int node = -1;  // index into ViewScene::nodes of the node that places it
+};
+
+// A mesh placed by one node.
+struct ViewInstance {
+  int mesh = -1;      // index into ViewScene::meshes
+  int node = -1;      // index into ViewScene::nodes of the node that places it
+  Matrix3 placement;  // object space to world space, as the writers place the node's mesh
+  bool moved = false;  // ApplyPositionTracks moved it by offset
+  Vec3 offset;
 };
 
 struct ViewLight {
@@ -81,6 +93,7 @@ struct ViewNode {
 struct ViewScene {
   std::vector<ViewMaterial> materials;  // in file order
   std::vector<ViewMesh> meshes;
+  std::vector<ViewInstance> instances;  // every mesh node, in the file's order
   std::vector<ViewLight> lights;
   std::vector<ViewCamera> cameras;
   std::vector<ViewShape> shapes;
@@ -89,7 +102,7 @@ struct ViewScene {
 
   // True when there is nothing to draw.
   bool Empty() const {
-    return meshes.empty() && lights.empty() && cameras.empty() && shapes.empty();
+    return instances.empty() && lights.empty() && cameras.empty() && shapes.empty();
   }
 };
 
@@ -100,7 +113,12 @@ struct ViewScene {
 bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::string* error,
                    std::vector<std::string>* notices = nullptr);
 
-// Moves every mesh by the change of its node's position track between the file's
+// The world-space vertices of one instance of scene, in the mesh's order, into *out;
+// answers the instance's mesh, or null (and no vertices) when it names none.
+const ViewMesh* InstanceVertices(const ViewScene& scene, const ViewInstance& instance,
+                                 std::vector<Vec3>* out);
+
+// Moves every mesh instance by the change of its node's position track between the file's
 // current time and frame (a frame number). A child node moves with its parents' changes
 // as well. The file holds its current time in ticks; it is turned into a frame with the
 // host's usual 160 ticks per frame. Between keys the position is interpolated linearly;

@@ -163,10 +163,30 @@ void FileTrack::ForEachKey(const std::function<void(const FileKey&)>& visit) con
   NoteWalkedTo(payloadEnd);
 }
 
+bool IsKeyframerNode(uint16_t id) {
+  switch (id) {
+    case OBJECT_NODE:
+    case CAMERA_NODE:
+    case CAMERA_TARGET_NODE:
+    case POINT_LIGHT_NODE:
+    case LIGHT_TARGET_NODE:
+    case SPOT_LIGHT_NODE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
-                          std::vector<std::string>& notices) {
+                          std::vector<std::string>& notices,
+                          const std::function<void(FileNode&)>& node) {
   content.hasKeyframer = true;
   ForEachChild(keyframer, data, [&](const Chunk& c) {
+    if (IsKeyframerNode(c.id)) {
+      FileNode n = ReadNode(data, c, notices);
+      node(n);
+      return true;
+    }
     PayloadCursor p(data, c);
     switch (c.id) {
       case KF_HEADER:
@@ -178,14 +198,6 @@ void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileConte
       case KF_CURRENT_TIME:
         content.hasCurrentTime = true;
         content.currentTime = p.I32();
-        break;
-      case OBJECT_NODE:
-      case CAMERA_NODE:
-      case CAMERA_TARGET_NODE:
-      case POINT_LIGHT_NODE:
-      case LIGHT_TARGET_NODE:
-      case SPOT_LIGHT_NODE:
-        content.nodes.push_back(ReadNode(data, c, notices));
         break;
       default:
         notices.push_back(SkippedChunkNotice(c));

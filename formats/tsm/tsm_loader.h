@@ -22,9 +22,11 @@ namespace tsm {
 ImportResult LoadTsmScene(const std::string& path, MemScene& scene);
 
 // How a file is read back for a reader that needs the scene at its current time only (a
-// preview): every track becomes a controller without keys that answers the track's value
-// at the file's current time, so that the scene never holds the keys; each position
-// track is handed to positionTrack first, with the node it moves.
+// preview): the scene never holds the keys. A node's position, rotation and scale tracks
+// become its static transform at the file's current time (without controllers; a roll
+// track is left out), and every other track a controller without keys that answers the
+// track's value there. Each position track is handed to positionTrack first, with the
+// node it moves.
 struct TsmReadOptions {
   bool holdAtCurrentTime = false;
   std::function<void(const MemNode* node, const MemController& track)> positionTrack;

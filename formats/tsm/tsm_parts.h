@@ -159,19 +159,20 @@ struct FileContent {
   int32_t segmentStart = 0, segmentEnd = 100;
   bool hasCurrentTime = false;
   int32_t currentTime = 0;  // ticks
-  std::vector<FileNode> nodes;
+  std::vector<FileNode> nodes;  // read before the scene is built (see ReadTsmScene)
 };
 
 // Reads EDITOR_DATA into content (materials and named objects); the objects' scene
 // objects are made in scene.
 void ReadEditorSection(const uint8_t* data, const Chunk& editor, MemScene& scene,
                        FileContent& content, std::vector<std::string>& notices);
-// Reads KEYFRAMER_DATA into content.
+// Reads KEYFRAMER_DATA: its times into content, and each node chunk, in the file's
+// order, into a record handed to node.
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
-                          std::vector<std::string>& notices);
-// Builds the nodes, the hierarchy and the controllers of scene from content.
-void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>& notices,
-                const TsmReadOptions& options);
+                          std::vector<std::string>& notices,
+                          const std::function<void(FileNode&)>& node);
+// Whether id is the id of one of the keyframer section's node chunks.
+bool IsKeyframerNode(uint16_t id);
 
 // The notice for a chunk that the loader does not know and skips.
 std::string SkippedChunkNotice(const Chunk& c);

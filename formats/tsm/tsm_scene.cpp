@@ -4,10 +4,13 @@
 // as a key-bearing controller with the file's keys, and the values of the editor section
 // solved back into object space so that the writers give the file's values again.
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "formats/tsm/tsm_loader.h"
 #include "formats/tsm/tsm_parts.h"
@@ -48,11 +51,19 @@ class SceneBuilder {
                const TsmReadOptions& options)
       : c_(content), scene_(scene), notices_(notices), options_(options) {}
 
-  void Build() {
+  // Before the first node: the scene's settings, the materials by name and the objects by
+  // kind and name.
+  void Start() {
     Settings();
     for (size_t i = 0; i < c_.materials.size(); ++i)
       materialByName_.emplace(c_.materials[i]->name, c_.materials[i]);
-    for (const FileNode& n : c_.nodes) Node(n);
+    for (size_t i = 0; i < c_.objects.size(); ++i)
+      objectsByName_[ObjectKey(c_.objects[i].kind, c_.objects[i].name)].objects.push_back(i);
+  }
+
+  // After the last node: the objects that no node holds, the targets without an owner,
+  // the meshes' vertices and the notices of materials that no face uses.
+  void Finish() {
     Flush(c_.objects.size());
     for (const auto& p : pendingTargets_)
       notices_.push_back("the target of \"" + p.first + "\" has no camera or light of that name");
@@ -95,12 +106,12 @@ class SceneBuilder {
                            "\" holds no object and is skipped");
         continue;
       }
-      o.placed = true;
+      Place(o);
       if (o.kind == SHAPE_POINTS) {
         Shape(o);
         continue;
       }
-      MemNode* node = scene_.AddNode(o.name);
+      MemNode* node = AddNode(o.name);
       NodeOfObject(node, o);
       if (o.kind == TRIANGLE_MESH) {
         node->local = o.hasMatrix ? o.matrix : Matrix3();
@@ -117,8 +128,8 @@ class SceneBuilder {
   }
 
   void Shape(FileObject& o) {
-    MemNode* parent = scene_.FindNode(o.parentName);
-    MemNode* node = scene_.AddNode(o.name, parent);
+    MemNode* parent = FindNode(o.parentName);
+    MemNode* node = AddNode(o.name, parent);
     NodeOfObject(node, o);
     auto* shape = static_cast<MemShapeObject*>(o.object);
     // One spline: the file holds the same number of knots for every spline, so a single
@@ -135,17 +146,49 @@ class SceneBuilder {
 
   // ---- nodes of the keyframer section ----
 
-  // The first object of the kind named name: one that no node holds yet when fresh.
+  // The first object of the kind named name that no node holds yet when fresh, else the
+  // last one that a node holds.
   FileObject* FindObject(const std::string& name, uint16_t kind, bool fresh) {
-    FileObject* found = nullptr;
-    for (FileObject& o : c_.objects) {
-      if (o.kind != kind || o.name != name) continue;
-      if (fresh && !o.placed) return &o;
-      if (!fresh && o.placed) found = &o;
-    }
-    return found;
+    auto it = objectsByName_.find(ObjectKey(kind, name));
+    if (it == objectsByName_.end()) return nullptr;
+    SameName& same = it->second;
+    if (!fresh) return same.lastPlaced < 0 ? nullptr : &c_.objects[same.lastPlaced];
+    // Objects are only ever placed, never taken back: the placed ones before the first
+    // fresh one stay behind it.
+    while (same.firstFresh < same.objects.size() &&
+           c_.objects[same.objects[same.firstFresh]].placed)
+      ++same.firstFresh;
+    return same.firstFresh < same.objects.size() ? &c_.objects[same.objects[same.firstFresh]]
+                                                 : nullptr;
   }
 
+  // Marks o as held by a node.
+  void Place(FileObject& o) {
+    o.placed = true;
+    const ptrdiff_t index = &o - c_.objects.data();
+    SameName& same = objectsByName_[ObjectKey(o.kind, o.name)];
+    if (index > same.lastPlaced) same.lastPlaced = index;
+  }
+
+  static std::string ObjectKey(uint16_t kind, const std::string& name) {
+    std::string key(reinterpret_cast<const char*>(&kind), sizeof kind);
+    return key += name;
+  }
+
+  // Adds a node, which FindNode then finds by its name unless an earlier node has it.
+  MemNode* AddNode(const std::string& name, MemNode* parent = nullptr) {
+    MemNode* node = scene_.AddNode(name, parent);
+    nodeByName_.emplace(name, node);
+    return node;
+  }
+  // The first node named name; null when none.
+  MemNode* FindNode(const std::string& name) const {
+    auto it = nodeByName_.find(name);
+    return it == nodeByName_.end() ? nullptr : it->second;
+  }
+
+ public:
+  // One node of the keyframer section, in the file's order.
   void Node(const FileNode& n) {
     bool target = n.chunkId == CAMERA_TARGET_NODE || n.chunkId == LIGHT_TARGET_NODE;
     if (!n.hasHeader && !target) {
@@ -190,10 +233,12 @@ class SceneBuilder {
     }
   }
 
+ private:
+
   MemNode* ObjectNode(const FileNode& n, MemNode* parent) {
     std::string name = n.hasInstance ? n.instanceName : n.headerName;
     if (n.headerName == kDummyNodeName) {
-      MemNode* node = scene_.AddNode(name, parent);
+      MemNode* node = AddNode(name, parent);
       node->object = scene_.Own(std::make_unique<MemDummyObject>());
       return node;
     }
@@ -204,21 +249,21 @@ class SceneBuilder {
     if (o == nullptr) {
       notices_.push_back("offset " + std::to_string(n.offset) + ": node \"" + name +
                          "\" names no mesh of the file and becomes a dummy");
-      MemNode* node = scene_.AddNode(name, parent);
+      MemNode* node = AddNode(name, parent);
       node->object = scene_.Own(std::make_unique<MemDummyObject>());
       return node;
     }
     if (!o->placed) {
       Flush(static_cast<size_t>(o - c_.objects.data()));
-      o->placed = true;
-      MemNode* node = scene_.AddNode(name, parent);
+      Place(*o);
+      MemNode* node = AddNode(name, parent);
       NodeOfObject(node, *o);
       owner_[o] = node;
       firstUser_ = o;
       Material(node, *o);
       return node;
     }
-    MemNode* node = scene_.AddNode(name, parent);
+    MemNode* node = AddNode(name, parent);
     node->object = o->object;
     auto it = owner_.find(o);
     if (it != owner_.end()) node->material = it->second->material;
@@ -235,8 +280,8 @@ class SceneBuilder {
       return nullptr;
     }
     Flush(static_cast<size_t>(o - c_.objects.data()));
-    o->placed = true;
-    MemNode* node = scene_.AddNode(n.headerName, parent);
+    Place(*o);
+    MemNode* node = AddNode(n.headerName, parent);
     NodeOfObject(node, *o);
     if (!n.position.present) PlaceAt(node, o->position);
     if (kind == CAMERA) CameraValues(n, *o);
@@ -256,9 +301,9 @@ class SceneBuilder {
       // The target of a camera or light that the export left out (its class is none the
       // exporter knows): such an owner stands in for it, so the target keeps its place.
       std::string name = "Target " + std::to_string(n.id);
-      MemNode* owner = scene_.AddNode("Owner of " + name);
+      MemNode* owner = AddNode("Owner of " + name);
       owner->object = scene_.AddObject(camera ? kFamilyCamera : kFamilyLight, Class_ID(0, 0));
-      MemNode* target = scene_.AddNode(name, parent);
+      MemNode* target = AddNode(name, parent);
       target->object = scene_.AddObject(kFamilyHelper, kTargetObjectClass);
       MemScene::SetLookAt(owner, target);
       notices_.push_back("offset " + std::to_string(n.offset) +
@@ -266,7 +311,7 @@ class SceneBuilder {
                          owner->name + "\"");
       return target;
     }
-    MemNode* target = scene_.AddNode(n.headerName + ".Target", parent);
+    MemNode* target = AddNode(n.headerName + ".Target", parent);
     target->object = scene_.AddObject(kFamilyHelper, kTargetObjectClass);
     auto it = owners_.find(n.headerName);
     const FileObject* o = nullptr;
@@ -283,7 +328,7 @@ class SceneBuilder {
   }
 
   MemNode* AddTarget(MemNode* owner, const FileObject& o, MemNode* parent = nullptr) {
-    MemNode* target = scene_.AddNode(o.name + ".Target", parent);
+    MemNode* target = AddNode(o.name + ".Target", parent);
     target->object = scene_.AddObject(kFamilyHelper, kTargetObjectClass);
     MemScene::SetLookAt(owner, target);
     return target;
@@ -315,7 +360,11 @@ class SceneBuilder {
   // unchanged. factor: the writer's factor of a float track (1 for none).
   MemController* Controller(const FileTrack& t, ControlKind kind, float factor,
                             const MemNode* moved = nullptr) {
-    auto* c = scene_.Own(std::make_unique<MemController>(kind, true));
+    return scene_.Own(MakeController(t, kind, factor, moved));
+  }
+  std::unique_ptr<MemController> MakeController(const FileTrack& t, ControlKind kind,
+                                                float factor, const MemNode* moved = nullptr) {
+    auto c = std::make_unique<MemController>(kind, true);
     TimeValue previous = 0;
     size_t i = 0;
     c->keys.reserve(t.count);
@@ -396,6 +445,10 @@ class SceneBuilder {
   void Transform(const FileNode& n, MemNode* node) {
     if (!n.position.present && !n.rotation.present && !n.scale.present && !n.roll.present)
       return;
+    if (options_.holdAtCurrentTime) {
+      HeldTransform(n, node);
+      return;
+    }
     auto* tc = scene_.Own(std::make_unique<MemTransformController>());
     if (n.position.present)
       tc->position = Controller(n.position, ControlKind::POSITION, 1.0f, node);
@@ -404,6 +457,23 @@ class SceneBuilder {
     if (n.roll.present)
       tc->roll = Controller(n.roll, ControlKind::FLOAT, -kDegreesPerRadian);
     node->transform = tc;
+  }
+
+  // The node's transform at the scene's current time, taken from its tracks as the
+  // controllers made of them answer it there, and kept as its static transform: a node
+  // of a held scene keeps no controllers of its transform.
+  void HeldTransform(const FileNode& n, MemNode* node) {
+    MemTransformController tc;
+    std::unique_ptr<MemController> position, rotation, scale;
+    if (n.position.present)
+      tc.position = (position = MakeController(n.position, ControlKind::POSITION, 1.0f, node)).get();
+    if (n.rotation.present)
+      tc.rotation = (rotation = MakeController(n.rotation, ControlKind::ROTATION, 1.0f)).get();
+    if (n.scale.present)
+      tc.scale = (scale = MakeController(n.scale, ControlKind::SCALE, 1.0f)).get();
+    node->transform = &tc;
+    node->local = node->LocalTransform(scene_.currentTime);
+    node->transform = nullptr;
   }
 
   // A mesh node without animation whose tracks hold its object offset as well: the writer
@@ -561,6 +631,14 @@ class SceneBuilder {
   std::unordered_map<std::string, Owner> owners_;
   std::unordered_map<std::string, MemNode*> pendingTargets_;
   std::unordered_map<const FileObject*, MemNode*> owner_;
+  // The objects of one kind and name, in the file's order.
+  struct SameName {
+    std::vector<size_t> objects;
+    size_t firstFresh = 0;      // no object before it is fresh
+    ptrdiff_t lastPlaced = -1;  // the last object of the file a node holds; -1: none
+  };
+  std::unordered_map<std::string, SameName> objectsByName_;
+  std::unordered_map<std::string, MemNode*> nodeByName_;
   std::unordered_set<const MemMaterial*> used_;
   size_t nextObject_ = 0;
   const FileObject* firstUser_ = nullptr;  // the mesh whose first user was just made
@@ -639,10 +717,22 @@ Point3 PointPreimage(const Point3& target, const Matrix3& m) {
   return guess;
 }
 
-void BuildScene(FileContent& content, MemScene& scene, std::vector<std::string>& notices,
-                const TsmReadOptions& options) {
-  SceneBuilder(content, scene, notices, options).Build();
+namespace {
+
+// Whether the keyframer section's nodes can be built as they are read: so they can when
+// the section names its segment and current time before its first node (as the writer
+// orders it), since the editor section comes before it in every sound file.
+bool TimesBeforeNodes(const Chunk& keyframer, const uint8_t* data) {
+  bool nodeSeen = false, timesAfter = false;
+  ForEachChild(keyframer, data, [&](const Chunk& c) {
+    if (c.id == KF_SEGMENT || c.id == KF_CURRENT_TIME) timesAfter = nodeSeen;
+    if (IsKeyframerNode(c.id)) nodeSeen = true;
+    return !timesAfter;
+  });
+  return !timesAfter;
 }
+
+}  // namespace
 
 ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& label,
                           MemScene& scene, const TsmReadOptions& options) {
@@ -650,16 +740,40 @@ ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& l
     FileCheck check = CheckChunkFile(data, size, false);
     if (!check.ok) throw ImportError(check.error);
     FileContent content;
+    // The build's notices follow the reading's, whenever the nodes are built.
+    std::vector<std::string> built;
+    SceneBuilder builder(content, scene, built, options);
+    bool started = false;
+    auto start = [&] {
+      if (!started) builder.Start();
+      started = true;
+    };
+    // A file of many nodes is not held node by node before its scene is built.
+    bool stream = false;
+    auto node = [&](FileNode& n) {
+      if (!stream) {
+        content.nodes.push_back(std::move(n));
+        return;
+      }
+      start();
+      builder.Node(n);
+    };
     ForEachChild(check.tree.top, data, [&](const Chunk& c) {
-      if (c.id == EDITOR_DATA)
+      if (c.id == EDITOR_DATA) {
         ReadEditorSection(data, c, scene, content, notices);
-      else if (c.id == KEYFRAMER_DATA)
-        ReadKeyframerSection(data, c, content, notices);
-      else if (c.id != FILE_VERSION)
+      } else if (c.id == KEYFRAMER_DATA) {
+        stream = TimesBeforeNodes(c, data);
+        ReadKeyframerSection(data, c, content, notices, node);
+      } else if (c.id != FILE_VERSION) {
         notices.push_back(SkippedChunkNotice(c));
+      }
       return true;
     });
-    BuildScene(content, scene, notices, options);
+    start();
+    for (const FileNode& n : content.nodes) builder.Node(n);
+    builder.Finish();
+    notices.insert(notices.end(), std::make_move_iterator(built.begin()),
+                   std::make_move_iterator(built.end()));
     for (std::string& n : notices) n = label + ": " + n;
   });
 }
