@@ -202,8 +202,8 @@ InputRead InputMapping::Open(const std::string& path, const InputRules& rules) {
 
 void InputMapping::Release(uint64_t offset) {
 #ifndef _WIN32
-  // Whole windows of some megabytes at a time: one call each, not one per chunk.
-  constexpr uint64_t kWindow = 8u << 20;
+  // Whole windows of a megabyte at a time: one call each, not one per chunk.
+  constexpr uint64_t kWindow = 1u << 20;
   if (offset < released_) released_ = offset / kWindow * kWindow;  // a new walk from the start
   if (map_ == nullptr || offset < released_ + kWindow) return;
   const uint64_t upTo = offset / kWindow * kWindow;

@@ -324,6 +324,15 @@ MemNode* MemScene::AddNode(const std::string& name, MemNode* parent) {
   return node;
 }
 
+void MemScene::RemoveNode(MemNode* node) {
+  std::vector<MemNode*>& siblings = node->parent->children;
+  auto sibling = std::find(siblings.rbegin(), siblings.rend(), node);
+  if (sibling != siblings.rend()) siblings.erase(std::next(sibling).base());
+  auto held = std::find_if(nodes_.rbegin(), nodes_.rend(),
+                           [node](const std::unique_ptr<MemNode>& n) { return n.get() == node; });
+  if (held != nodes_.rend()) nodes_.erase(std::next(held).base());
+}
+
 MemObject* MemScene::AddObject(int family, Class_ID classId, bool convertibleToMesh) {
   objects_.emplace_back(new MemObject);
   MemObject* object = objects_.back().get();

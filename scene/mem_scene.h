@@ -120,6 +120,9 @@ class MemScene : public HostScene, public HostInterface {
 
   // Adds a node named name below parent (the root when null) and answers it.
   MemNode* AddNode(const std::string& name, MemNode* parent = nullptr);
+  // Takes node out of the scene and deletes it; it must have no children. A node made
+  // last is found at once.
+  void RemoveNode(MemNode* node);
   // Adds an object of the given family and class and answers it.
   MemObject* AddObject(int family, Class_ID classId, bool convertibleToMesh = false);
   // Takes ownership of any host object (a material, a map, a dependent, an object of a

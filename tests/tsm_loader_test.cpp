@@ -458,5 +458,84 @@ TEST(TsmLoader, TheKeyframersTimesAfterItsNodesDoNotChangeTheScene) {
   }
 }
 
+// A chain of twelve meshes, each below the one before and moved along x, two of them
+// one mesh, with a camera and its target below the chain's middle and a dummy at its end.
+void ChainScene(MemScene& s) {
+  MemNode* parent = nullptr;
+  MemMeshObject* shared = nullptr;
+  for (int i = 0; i < 12; ++i) {
+    auto* mesh = i == 7 ? shared : s.Own(std::make_unique<MemMeshObject>());
+    if (i != 7) {
+      mesh->vertices = {Point3(0, 0, 0), Point3(1, 0, 0), Point3(0, 1, float(i))};
+      mesh->faces.push_back(MemFace{{0, 1, 2}});
+    }
+    if (i == 3) shared = mesh;
+    MemNode* node = s.AddNode("Link" + std::to_string(i), parent);
+    node->object = mesh;
+    node->local = TransMatrix(Point3(1.5f, 0.25f * i, 0));
+    parent = node;
+    if (i == 5) {
+      MemNode* camera = s.AddNode("Eye", node);
+      camera->object = s.Own(std::make_unique<MemCameraObject>());
+      MemNode* target = s.AddNode("Eye.Target", node);
+      target->object = s.AddObject(kFamilyHelper, kTargetObjectClass);
+      target->local = TransMatrix(Point3(0, 9, 0));
+      MemScene::SetLookAt(camera, target);
+    }
+  }
+  s.AddNode("End", parent)->object = s.Own(std::make_unique<MemDummyObject>());
+}
+
+// A read that hands its nodes over one by one gives every node once, complete, with its
+// parent, where the full read has it: the same name, object kind and world transform at
+// the current time; the scene keeps none of them.
+TEST(TsmLoader, NodesHandedOverOneByOneAreTheNodesOfTheFullRead) {
+  const RoundTripCase cases[] = {
+      {"animated.json", [](MemScene& s) { FromExample(s, "animated.json"); }, nullptr, {}},
+      {"orrery.json", [](MemScene& s) { FromExample(s, "orrery.json"); }, nullptr, {}},
+      {"showroom.json", [](MemScene& s) { FromExample(s, "showroom.json"); }, nullptr, {}},
+      {"features", FeatureScene, nullptr, {}},
+      {"chain", ChainScene, nullptr, {}},
+  };
+  for (const RoundTripCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemScene original;
+    c.scene(original);
+    original.ticksPerFrame = 160;
+    const std::vector<uint8_t> bytes =
+        ExportedBytes(original, TestOutputPath(std::string("handed_") + c.name + ".tsm"));
+    MemScene full, passed;
+    ASSERT_TRUE(ReadTsmScene(bytes.data(), bytes.size(), "f", full).ok);
+    std::unordered_map<const MemNode*, int> number;
+    for (size_t i = 0; i < full.Nodes().size(); ++i) number[full.Nodes()[i].get()] = int(i);
+    struct Handed {
+      int times = 0, parent = -2;
+      std::string name;
+      Class_ID object;
+      Matrix3 world;
+    };
+    std::vector<Handed> handed(full.Nodes().size());
+    TsmReadOptions options;
+    options.holdAtCurrentTime = true;
+    options.nodeDone = [&](MemNode* node, int n, int parent) {
+      ASSERT_LT(static_cast<size_t>(n), handed.size());
+      handed[n] = {handed[n].times + 1, parent, node->name,
+                   node->object != nullptr ? node->object->ClassIdentity() : Class_ID(),
+                   node->NodeTransform(passed.currentTime)};
+    };
+    ASSERT_TRUE(ReadTsmScene(bytes.data(), bytes.size(), "f", passed, options).ok);
+    EXPECT_TRUE(passed.Nodes().empty());
+    for (size_t i = 0; i < handed.size(); ++i) {
+      MemNode* a = full.Nodes()[i].get();
+      SCOPED_TRACE(a->name);
+      EXPECT_EQ(handed[i].times, 1);
+      EXPECT_EQ(handed[i].name, a->name);
+      EXPECT_EQ(handed[i].parent, a->parent == full.Root() ? -1 : number.at(a->parent));
+      EXPECT_TRUE(handed[i].object == (a->object != nullptr ? a->object->ClassIdentity() : Class_ID()));
+      EXPECT_TRUE(handed[i].world == a->NodeTransform(full.currentTime));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tsm

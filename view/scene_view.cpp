@@ -1,6 +1,7 @@
 #include "view/scene_view.h"
 
 #include <array>
+#include <cmath>
 #include <map>
 #include <unordered_map>
 
@@ -27,63 +28,50 @@ Vec3 ToVec(const Point3& p) {
   return {p.x, p.y, p.z};
 }
 
-// The drawable parts of a rebuilt scene, valued as the writers value them at the
-// scene's current time.
+// The drawable parts of a scene read back node by node, valued as the writers value them
+// at the scene's current time.
 class SceneDrawing {
  public:
-  // positions: each node's position track as read.
-  SceneDrawing(MemScene& scene, ViewScene* view,
-               std::unordered_map<const MemNode*, std::vector<PositionKey>>& positions)
-      : s_(scene), v_(view), positions_(positions) {}
+  SceneDrawing(MemScene& scene, ViewScene* view) : s_(scene), v_(view) {}
 
-  // Fills the view; each mesh's own data is let go once its last node is drawn, so that
-  // the scene and the view do not both hold all of it.
-  void Fill() {
-    v_->currentTime = s_.currentTime;
-    v_->nodes.reserve(s_.Nodes().size());
-    for (const auto& n : s_.Nodes()) Node(n.get());
-    size_t instances = 0;
-    for (const auto& n : s_.Nodes()) {
-      ++users_[n->object];
-      if (dynamic_cast<MemMeshObject*>(n->object) != nullptr) ++instances;
+  // A position track as read, before its node is done.
+  void Track(const MemNode* n, const MemController& track) {
+    if (track.keys.size() == 1) {
+      const Point3& p = track.keys[0].p;
+      if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) return;
     }
-    v_->instances.reserve(instances);
-    for (const auto& n : s_.Nodes()) {
-      Object(n.get());
-      auto* mesh = dynamic_cast<MemMeshObject*>(n->object);
-      if (mesh != nullptr && --users_[mesh] == 0) {
-        SceneVector<Point3>().swap(mesh->vertices);
-        SceneVector<MemFace>().swap(mesh->faces);
-        SceneVector<Point3>().swap(mesh->texVerts);
-        SceneVector<std::array<int, 3>>().swap(mesh->texFaces);
-      }
-    }
+    std::vector<PositionKey>& keys = positions_[n];
+    keys.reserve(track.keys.size());
+    for (const MemKey& k : track.keys)
+      keys.push_back({static_cast<int32_t>(k.time / static_cast<int>(kTicksPerFrame)), k.p.x,
+                      k.p.y, k.p.z});
   }
 
- private:
-  void Node(MemNode* n) {
-    ViewNode vn;
-    vn.id = static_cast<int>(v_->nodes.size());
-    vn.name = n->name;
-    auto parent = index_.find(n->parent);
-    if (parent != index_.end()) vn.parent = parent->second;
+  // A node, complete, with its number and its parent's (-1: the root).
+  void Node(MemNode* n, int number, int parent) {
+    if (v_->nodes.size() <= static_cast<size_t>(number)) v_->nodes.resize(number + 1u);
+    ViewNode& vn = v_->nodes[number];
+    vn.id = number;
+    vn.parent = parent;
     auto track = positions_.find(n);
     if (track != positions_.end()) {
       vn.position = std::move(track->second);
       positions_.erase(track);
     }
-    index_[n] = vn.id;
-    v_->nodes.push_back(std::move(vn));
+    Object(n, number);
   }
 
+  void Finish() { v_->currentTime = s_.currentTime; }
+
+ private:
   // The node's transform as the editor writers take it.
   Matrix3 Placement(MemNode* n) {
     return n->NodeQuery(96) ? Matrix3() : n->NodeTransform(s_.currentTime);
   }
   Vec3 Position(MemNode* n) { return ToVec(n->NodeTransform(s_.currentTime).GetTrans()); }
 
-  void Object(MemNode* n) {
-    if (auto* mesh = dynamic_cast<MemMeshObject*>(n->object)) Mesh(n, *mesh);
+  void Object(MemNode* n, int number) {
+    if (auto* mesh = dynamic_cast<MemMeshObject*>(n->object)) Mesh(n, number, *mesh);
     if (auto* light = dynamic_cast<MemLightObject*>(n->object)) Light(n, *light);
     if (auto* camera = dynamic_cast<MemCameraObject*>(n->object)) Camera(n, *camera);
     if (auto* shape = dynamic_cast<MemShapeObject*>(n->object)) Shape(n, *shape);
@@ -107,17 +95,18 @@ class SceneDrawing {
     return index;
   }
 
-  void Mesh(MemNode* n, const MemMeshObject& mesh) {
+  // A chunk file gives a mesh's face materials with the mesh, so every node of a mesh
+  // has the mesh's material: the mesh is held once, from its first node, and its own
+  // arrays are let go then.
+  void Mesh(MemNode* n, int number, MemMeshObject& mesh) {
     ViewInstance instance;
-    instance.node = index_[n];
+    instance.node = number;
     Matrix3 g = Placement(n);
     Point3 t = g.GetTrans();
     // The writer moves a mesh at the world's origin by a thousandth on each axis.
     if (t.x == 0.0f && t.y == 0.0f && t.z == 0.0f) g.SetTrans(Point3(0.001f, 0.001f, 0.001f));
     instance.placement = g;
-    // Faces take their colours from the node's material: a mesh is shared by the nodes
-    // that also share the material.
-    auto known = meshes_.find({&mesh, n->material});
+    auto known = meshes_.find(&mesh);
     if (known != meshes_.end()) {
       instance.mesh = known->second;
       v_->instances.push_back(instance);
@@ -136,8 +125,12 @@ class SceneDrawing {
       vf.material = multi ? MaterialIndex(material->SubMaterial(f.materialId)) : plain;
       m.faces.push_back(vf);
     }
+    SceneVector<Point3>().swap(mesh.vertices);
+    SceneVector<MemFace>().swap(mesh.faces);
+    SceneVector<Point3>().swap(mesh.texVerts);
+    SceneVector<std::array<int, 3>>().swap(mesh.texFaces);
     instance.mesh = static_cast<int>(v_->meshes.size());
-    meshes_[{&mesh, n->material}] = instance.mesh;
+    meshes_[&mesh] = instance.mesh;
     v_->meshes.push_back(std::move(m));
     v_->instances.push_back(instance);
   }
@@ -179,11 +172,9 @@ class SceneDrawing {
 
   MemScene& s_;
   ViewScene* v_;
-  std::unordered_map<const MemNode*, std::vector<PositionKey>>& positions_;
-  std::unordered_map<const MemNode*, int> index_;
+  std::unordered_map<const MemNode*, std::vector<PositionKey>> positions_;
   std::unordered_map<const MemMaterial*, int> materials_;
-  std::unordered_map<const MemObject*, int> users_;
-  std::map<std::pair<const MemMeshObject*, const HostMaterial*>, int> meshes_;
+  std::unordered_map<const MemMeshObject*, int> meshes_;
 };
 
 }  // namespace
@@ -195,16 +186,16 @@ bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::stri
   // The loader names the file in its messages; the preview's caller names it itself.
   const std::string label = "file";
   // The picture shows the scene at its current time, and --frame moves the meshes along
-  // their position tracks: only those keys are kept.
-  std::unordered_map<const MemNode*, std::vector<PositionKey>> positions;
+  // their position tracks: only those keys are kept. Each node is drawn as it is read
+  // and then let go, so that the rebuilt scene never holds them all.
+  SceneDrawing drawing(rebuilt, scene);
   TsmReadOptions options;
   options.holdAtCurrentTime = true;
-  options.positionTrack = [&positions](const MemNode* node, const MemController& track) {
-    std::vector<PositionKey>& keys = positions[node];
-    keys.reserve(track.keys.size());
-    for (const MemKey& k : track.keys)
-      keys.push_back({static_cast<int32_t>(k.time / static_cast<int>(kTicksPerFrame)), k.p.x,
-                      k.p.y, k.p.z});
+  options.positionTrack = [&drawing](const MemNode* node, const MemController& track) {
+    drawing.Track(node, track);
+  };
+  options.nodeDone = [&drawing](MemNode* node, int number, int parent) {
+    drawing.Node(node, number, parent);
   };
   ImportResult r = ReadTsmScene(data, size, label, rebuilt, options);
   auto bare = [&label](const std::string& text) {
@@ -213,13 +204,13 @@ bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::stri
   if (notices != nullptr)
     for (const std::string& n : r.notices) notices->push_back(bare(n));
   if (!r.ok) {
+    *scene = ViewScene();
     *error = bare(r.error);
     return false;
   }
-  SceneDrawing(rebuilt, scene, positions).Fill();
+  drawing.Finish();
   return true;
 }
-
 
 const ViewMesh* InstanceVertices(const ViewScene& scene, const ViewInstance& instance,
                                  std::vector<Vec3>* out) {
@@ -227,13 +218,16 @@ const ViewMesh* InstanceVertices(const ViewScene& scene, const ViewInstance& ins
   if (instance.mesh < 0 || static_cast<size_t>(instance.mesh) >= scene.meshes.size())
     return nullptr;
   const ViewMesh& mesh = scene.meshes[instance.mesh];
+  const Vec3* moved = instance.node >= 0 && static_cast<size_t>(instance.node) < scene.moves.size()
+                          ? &scene.moves[instance.node]
+                          : nullptr;
   out->reserve(mesh.vertices.size());
   for (const Point3& p : mesh.vertices) {
     Vec3 v = ToVec(p * instance.placement);
-    if (instance.moved) {
-      v.x += instance.offset.x;
-      v.y += instance.offset.y;
-      v.z += instance.offset.z;
+    if (moved != nullptr) {
+      v.x += moved->x;
+      v.y += moved->y;
+      v.z += moved->z;
     }
     out->push_back(v);
   }
@@ -281,13 +275,10 @@ void ApplyPositionTracks(ViewScene* scene, int32_t frame) {
     }
     return d;
   };
-  for (ViewInstance& m : scene->instances) {
+  scene->moves.assign(scene->nodes.size(), Vec3());
+  for (const ViewInstance& m : scene->instances) {
     if (m.node < 0 || static_cast<size_t>(m.node) >= scene->nodes.size()) continue;
-    Vec3 d = total(static_cast<size_t>(m.node));
-    m.moved = true;
-    m.offset.x += d.x;
-    m.offset.y += d.y;
-    m.offset.z += d.z;
+    scene->moves[m.node] = total(static_cast<size_t>(m.node));
   }
 }
 

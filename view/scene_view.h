@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,6 @@ struct ViewInstance {
   int mesh = -1;      // index into ViewScene::meshes
   int node = -1;      // index into ViewScene::nodes of the node that places it
   Matrix3 placement;  // object space to world space, as the writers place the node's mesh
-  bool moved = false;  // ApplyPositionTracks moved it by offset
-  Vec3 offset;
 };
 
 struct ViewLight {
@@ -85,19 +84,22 @@ struct PositionKey {
 // A node of the scene.
 struct ViewNode {
   int id = -1;                        // its index in ViewScene::nodes
-  std::string name;
   int parent = -1;                    // parent's id; -1 for none
-  std::vector<PositionKey> position;  // the position track's keys; empty: no track
+  std::vector<PositionKey> position;  // the position track's keys; empty: no track, or one
+                                      // key of finite values (no change at any frame)
 };
 
 struct ViewScene {
   std::vector<ViewMaterial> materials;  // in file order
   std::vector<ViewMesh> meshes;
-  std::vector<ViewInstance> instances;  // every mesh node, in the file's order
+  // Every mesh node, in the file's order. A file holds many of these and of the nodes: a
+  // deque grows without a second copy of what it holds.
+  std::deque<ViewInstance> instances;
   std::vector<ViewLight> lights;
   std::vector<ViewCamera> cameras;
   std::vector<ViewShape> shapes;
-  std::vector<ViewNode> nodes;  // every node, parents before children
+  std::deque<ViewNode> nodes;   // every node, parents before children
+  std::vector<Vec3> moves;      // by node: what ApplyPositionTracks moved it by; empty: none
   int64_t currentTime = 0;      // KF_CURRENT_TIME, ticks
 
   // True when there is nothing to draw.
@@ -122,7 +124,8 @@ const ViewMesh* InstanceVertices(const ViewScene& scene, const ViewInstance& ins
 // current time and frame (a frame number). A child node moves with its parents' changes
 // as well. The file holds its current time in ticks; it is turned into a frame with the
 // host's usual 160 ticks per frame. Between keys the position is interpolated linearly;
-// before the first and after the last key it is that key's value.
+// before the first and after the last key it is that key's value. A later call replaces
+// the change of an earlier one.
 void ApplyPositionTracks(ViewScene* scene, int32_t frame);
 
 // The position of a track at frame (see ApplyPositionTracks); (0, 0, 0) without keys.

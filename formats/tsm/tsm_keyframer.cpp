@@ -177,6 +177,31 @@ bool IsKeyframerNode(uint16_t id) {
   }
 }
 
+std::vector<bool> ParentIds(const uint8_t* data, const Chunk& keyframer) {
+  std::vector<bool> ids;
+  ForEachChild(keyframer, data, [&](const Chunk& node) {
+    if (!IsKeyframerNode(node.id)) return true;
+    ForEachChild(node, data, [&](const Chunk& c) {
+      if (c.id != NODE_HEADER || c.PayloadSize() == 0) return true;
+      try {
+        PayloadCursor p(data, c);
+        p.Text();
+        p.U16();
+        p.U16();
+        const uint16_t parent = p.U16();
+        if (parent != NO_PARENT) {
+          if (ids.size() <= parent) ids.resize(parent + 1u, false);
+          ids[parent] = true;
+        }
+      } catch (const ImportError&) {
+      }
+      return false;
+    });
+    return true;
+  });
+  return ids;
+}
+
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
                           std::vector<std::string>& notices,
                           const std::function<void(FileNode&)>& node) {

@@ -27,9 +27,18 @@ ImportResult LoadTsmScene(const std::string& path, MemScene& scene);
 // track is left out), and every other track a controller without keys that answers the
 // track's value there. Each position track is handed to positionTrack first, with the
 // node it moves.
+//
+// Such a reader may also take the nodes one by one instead of the whole scene: nodeDone
+// is then called once for every node, complete, with its number (the order the nodes
+// were made in, from 0) and its parent's (-1: the root); the node leaves the scene after
+// the call, so that the nodes are never all held at once. Mesh and dummy nodes go as
+// soon as they are read; cameras, lights, their targets and shapes at the end, in the
+// order they were made. A node's parent may then be a stand-in outside the scene that
+// holds the parent's world transform at the current time.
 struct TsmReadOptions {
   bool holdAtCurrentTime = false;
   std::function<void(const MemNode* node, const MemController& track)> positionTrack;
+  std::function<void(MemNode* node, int number, int parent)> nodeDone;
 };
 
 // The same from the bytes data[0, size) of a file; label names it in messages.

@@ -132,6 +132,7 @@ struct FileObject {
   int32_t lockGroup = -1, lockAxis = -1;
   MemObject* object = nullptr;  // the scene object made for it
   bool placed = false;          // a node holds it
+  HostMaterial* material = nullptr;  // meshes: the material of the first node that holds it
   // Meshes: vertices as written (world space), the mesh matrix, face-material groups.
   std::vector<Point3> worldVertices;
   bool hasMatrix = false;
@@ -171,6 +172,9 @@ void ReadEditorSection(const uint8_t* data, const Chunk& editor, MemScene& scene
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
                           std::vector<std::string>& notices,
                           const std::function<void(FileNode&)>& node);
+// The NODE_IDs that the keyframer section's nodes name as their parents, by id; a header
+// that cannot be read names none (its read fails later, with its message).
+std::vector<bool> ParentIds(const uint8_t* data, const Chunk& keyframer);
 // Whether id is the id of one of the keyframer section's node chunks.
 bool IsKeyframerNode(uint16_t id);
 

@@ -49,7 +49,11 @@ class SceneBuilder {
  public:
   SceneBuilder(FileContent& content, MemScene& scene, std::vector<std::string>& notices,
                const TsmReadOptions& options)
-      : c_(content), scene_(scene), notices_(notices), options_(options) {}
+      : c_(content),
+        scene_(scene),
+        notices_(notices),
+        options_(options),
+        passing_(options.holdAtCurrentTime && options.nodeDone) {}
 
   // Before the first node: the scene's settings, the materials by name and the objects by
   // kind and name.
@@ -57,9 +61,16 @@ class SceneBuilder {
     Settings();
     for (size_t i = 0; i < c_.materials.size(); ++i)
       materialByName_.emplace(c_.materials[i]->name, c_.materials[i]);
-    for (size_t i = 0; i < c_.objects.size(); ++i)
-      objectsByName_[ObjectKey(c_.objects[i].kind, c_.objects[i].name)].objects.push_back(i);
+    for (size_t i = 0; i < c_.objects.size(); ++i) {
+      const FileObject& o = c_.objects[i];
+      objectsByName_[ObjectKey(o.kind, o.name)].objects.push_back(i);
+      if (o.kind == SHAPE_POINTS) shapeParents_.emplace(o.parentName, Named());
+    }
   }
+
+  // The NODE_IDs that nodes of the file name as their parents: only these are kept for
+  // their children when the nodes are handed over (TsmReadOptions::nodeDone).
+  void NoteParents(std::vector<bool> ids) { parentIds_ = std::move(ids); }
 
   // After the last node: the objects that no node holds, the targets without an owner,
   // the meshes' vertices and the notices of materials that no face uses.
@@ -70,6 +81,13 @@ class SceneBuilder {
     for (FileObject& o : c_.objects)
       if (o.kind == TRIANGLE_MESH && owner_.count(&o) != 0) MeshVertices(o);
     UnusedMaterials();
+    if (!passing_) return;
+    // The nodes still held (cameras, lights, targets and shapes, which link to each other
+    // until the end) go over in the order they were made, then leave the scene as well.
+    const std::vector<std::unique_ptr<MemNode>>& held = scene_.Nodes();
+    for (const auto& node : held)
+      options_.nodeDone(node.get(), numberOf_.at(node.get()), NumberOf(node->parent));
+    while (!held.empty()) scene_.RemoveNode(held.back().get());
   }
 
  private:
@@ -117,6 +135,8 @@ class SceneBuilder {
         node->local = o.hasMatrix ? o.matrix : Matrix3();
         owner_[&o] = node;
         Material(node, o);
+        o.material = node->material;
+        if (passing_) HandOver(node, -1, &o);
       } else {
         PlaceAt(node, o.position);
         if ((o.kind == CAMERA || o.spot) && !(o.target == o.position)) {
@@ -178,13 +198,85 @@ class SceneBuilder {
   // Adds a node, which FindNode then finds by its name unless an earlier node has it.
   MemNode* AddNode(const std::string& name, MemNode* parent = nullptr) {
     MemNode* node = scene_.AddNode(name, parent);
-    nodeByName_.emplace(name, node);
+    if (passing_) numberOf_[node] = nextNumber_++;
+    auto named = shapeParents_.find(name);
+    if (named != shapeParents_.end() && named->second.number < 0) {
+      named->second.live = node;
+      named->second.number = passing_ ? numberOf_[node] : 0;
+    }
     return node;
   }
-  // The first node named name; null when none.
-  MemNode* FindNode(const std::string& name) const {
-    auto it = nodeByName_.find(name);
-    return it == nodeByName_.end() ? nullptr : it->second;
+  // The first node named name that a shape names as its parent; null when none.
+  MemNode* FindNode(const std::string& name) {
+    auto named = shapeParents_.find(name);
+    if (named == shapeParents_.end() || named->second.number < 0) return nullptr;
+    return named->second.live != nullptr ? named->second.live : StandIn(named->second, true);
+  }
+
+  // ---- nodes handed over as they are done (TsmReadOptions::nodeDone) ----
+
+  // A node that left the scene, as its children and shapes still ask for it.
+  struct Named {
+    MemNode* live = nullptr;  // while it is in the scene
+    int number = -1;          // -1: no node yet
+    Matrix3 world;            // once it has left
+    MemNode* standIn = nullptr;
+  };
+
+  // The number of node, a node of the scene or a stand-in; -1 for the root.
+  int NumberOf(const MemNode* node) const {
+    return node == scene_.Root() ? -1 : numberOf_.at(node);
+  }
+
+  // The parent whose NODE_ID is id; null when no node has it. A node that left the scene
+  // stands in by its transform: a node that leaves at once borrows one stand-in, one that
+  // stays gets one of its own.
+  MemNode* ParentById(int id, bool staying) {
+    auto live = byId_.find(id);
+    if (live != byId_.end()) return live->second;
+    auto gone = goneById_.find(id);
+    return gone == goneById_.end() ? nullptr : StandIn(gone->second, staying);
+  }
+
+  // A node outside the scene whose transform is gone's world transform at the current
+  // time, so that a child's transform is the same product as below gone itself.
+  MemNode* StandIn(Named& gone, bool staying) {
+    MemNode* standIn = &borrowed_;
+    if (staying) {
+      if (gone.standIn == nullptr) {
+        standIns_.push_back(std::make_unique<MemNode>());
+        gone.standIn = standIns_.back().get();
+      }
+      standIn = gone.standIn;
+    }
+    standIn->children.clear();
+    standIn->local = gone.world;
+    numberOf_[standIn] = gone.number;
+    return standIn;
+  }
+
+  // Hands a mesh or dummy node over once it is complete and takes it out of the scene;
+  // id is its NODE_ID (-1: none), first the mesh it is the first node of (solved first).
+  void HandOver(MemNode* node, int id, FileObject* first) {
+    if (first != nullptr) {
+      MeshVertices(*first);
+      owner_.erase(first);
+    }
+    const int number = numberOf_.at(node);
+    const bool parent = id >= 0 && static_cast<size_t>(id) < parentIds_.size() && parentIds_[id];
+    auto named = shapeParents_.find(node->name);
+    const bool shapes = named != shapeParents_.end() && named->second.live == node;
+    if (parent || shapes) {
+      Named gone;
+      gone.number = number;
+      gone.world = node->NodeTransform(scene_.currentTime);
+      if (parent) goneById_[id] = gone;
+      if (shapes) named->second = gone;
+    }
+    if (id >= 0) byId_.erase(id);
+    options_.nodeDone(node, number, NumberOf(node->parent));
+    numberOf_.erase(node);
+    scene_.RemoveNode(node);
   }
 
  public:
@@ -196,11 +288,7 @@ class SceneBuilder {
                          ": node without a header skipped");
       return;
     }
-    MemNode* parent = nullptr;
-    if (n.parent >= 0) {
-      auto it = byId_.find(n.parent);
-      if (it != byId_.end()) parent = it->second;
-    }
+    MemNode* parent = n.parent >= 0 ? ParentById(n.parent, n.chunkId != OBJECT_NODE) : nullptr;
     MemNode* node = nullptr;
     switch (n.chunkId) {
       case OBJECT_NODE:
@@ -218,6 +306,7 @@ class SceneBuilder {
     if (n.id >= 0) byId_[n.id] = node;
     if (n.hasPivot) node->objectOffsetPos = Point3(-n.pivot.x, -n.pivot.y, -n.pivot.z);
     Transform(n, node);
+    FileObject* first = firstUser_;
     if (firstUser_ != nullptr) StaticWithOffset(n, node, *firstUser_);
     firstUser_ = nullptr;
     if (n.hasBounds) {
@@ -231,6 +320,8 @@ class SceneBuilder {
                                  AddendPreimage(n.bounds.pmax.z, o.z));
       }
     }
+    // Mesh and dummy nodes go over at once; the others link to each other until the end.
+    if (passing_ && n.chunkId == OBJECT_NODE) HandOver(node, n.id, first);
   }
 
  private:
@@ -239,7 +330,7 @@ class SceneBuilder {
     std::string name = n.hasInstance ? n.instanceName : n.headerName;
     if (n.headerName == kDummyNodeName) {
       MemNode* node = AddNode(name, parent);
-      node->object = scene_.Own(std::make_unique<MemDummyObject>());
+      node->object = Dummy();
       return node;
     }
     bool first = n.flags != 0 && (!n.hasInstance || n.instanceName == n.headerName);
@@ -250,7 +341,7 @@ class SceneBuilder {
       notices_.push_back("offset " + std::to_string(n.offset) + ": node \"" + name +
                          "\" names no mesh of the file and becomes a dummy");
       MemNode* node = AddNode(name, parent);
-      node->object = scene_.Own(std::make_unique<MemDummyObject>());
+      node->object = Dummy();
       return node;
     }
     if (!o->placed) {
@@ -261,13 +352,21 @@ class SceneBuilder {
       owner_[o] = node;
       firstUser_ = o;
       Material(node, *o);
+      o->material = node->material;
       return node;
     }
     MemNode* node = AddNode(name, parent);
     node->object = o->object;
-    auto it = owner_.find(o);
-    if (it != owner_.end()) node->material = it->second->material;
+    node->material = o->material;
     return node;
+  }
+
+  // A dummy node's object: its own, or, for nodes handed over, one that they share (the
+  // nodes go before another one is made; a dummy is not drawn).
+  MemObject* Dummy() {
+    if (!passing_) return scene_.Own(std::make_unique<MemDummyObject>());
+    if (sharedDummy_ == nullptr) sharedDummy_ = scene_.Own(std::make_unique<MemDummyObject>());
+    return sharedDummy_;
   }
 
   MemNode* OwnerNode(const FileNode& n, MemNode* parent) {
@@ -638,10 +737,21 @@ class SceneBuilder {
     ptrdiff_t lastPlaced = -1;  // the last object of the file a node holds; -1: none
   };
   std::unordered_map<std::string, SameName> objectsByName_;
-  std::unordered_map<std::string, MemNode*> nodeByName_;
+  // The names that shapes give as their parents' and the first node of each name.
+  std::unordered_map<std::string, Named> shapeParents_;
+  // Handing nodes over: each node's number, the nodes that left as their children and
+  // shapes may ask for them, and the stand-ins for them.
+  const bool passing_;
+  std::vector<bool> parentIds_;
+  std::unordered_map<const MemNode*, int> numberOf_;
+  int nextNumber_ = 0;
+  std::unordered_map<int, Named> goneById_;
+  MemNode borrowed_;
+  std::vector<std::unique_ptr<MemNode>> standIns_;
+  MemObject* sharedDummy_ = nullptr;
   std::unordered_set<const MemMaterial*> used_;
   size_t nextObject_ = 0;
-  const FileObject* firstUser_ = nullptr;  // the mesh whose first user was just made
+  FileObject* firstUser_ = nullptr;  // the mesh whose first user was just made
 };
 
 }  // namespace
@@ -763,6 +873,7 @@ ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& l
         ReadEditorSection(data, c, scene, content, notices);
       } else if (c.id == KEYFRAMER_DATA) {
         stream = TimesBeforeNodes(c, data);
+        if (options.holdAtCurrentTime && options.nodeDone) builder.NoteParents(ParentIds(data, c));
         ReadKeyframerSection(data, c, content, notices, node);
       } else if (c.id != FILE_VERSION) {
         notices.push_back(SkippedChunkNotice(c));
