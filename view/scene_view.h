@@ -91,7 +91,7 @@ struct ViewNode {
 
 struct ViewScene {
   std::vector<ViewMaterial> materials;  // in file order
-  std::vector<ViewMesh> meshes;
+  std::deque<ViewMesh> meshes;
   // Every mesh node, in the file's order. A file holds many of these and of the nodes: a
   // deque grows without a second copy of what it holds.
   std::deque<ViewInstance> instances;

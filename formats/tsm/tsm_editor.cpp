@@ -76,7 +76,12 @@ class EditorReader {
       : d_(data), scene_(scene), content_(content), notices_(notices) {}
 
   void Section(const Chunk& editor) {
-    for (const Chunk& c : Children(d_, editor)) {
+    const std::vector<Chunk> children = Children(d_, editor);
+    // A file of many objects holds them once, not twice while their list grows.
+    size_t objects = content_.objects.size();
+    for (const Chunk& c : children) objects += c.id == NAMED_OBJECT ? 1 : 0;
+    content_.objects.reserve(objects);
+    for (const Chunk& c : children) {
       switch (c.id) {
         case MESH_VERSION:
           break;
