@@ -26,10 +26,6 @@ bool IsTrack(uint16_t id) {
   }
 }
 
-bool IsKeyframerNode(uint16_t id) {
-  return id >= OBJECT_NODE && id <= SPOT_LIGHT_NODE;
-}
-
 class Counter {
  public:
   Counter(const uint8_t* data, FileSummary* out) : data_(data), out_(out) {}

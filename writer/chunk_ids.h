@@ -142,6 +142,12 @@ enum ChunkId : int32_t {
 // Node header parent number of a node without an exported parent.
 constexpr uint16_t NO_PARENT = 0xFFFF;
 
+// Whether id is one of the keyframer section's node chunks (OBJECT_NODE to
+// SPOT_LIGHT_NODE, which are numbered in a row).
+constexpr bool IsKeyframerNode(uint16_t id) {
+  return id >= OBJECT_NODE && id <= SPOT_LIGHT_NODE;
+}
+
 // The UPPER_SNAKE name of a chunk id (its low 16 bits), or null for an id outside the
 // catalogue.
 const char* ChunkName(uint16_t id);

@@ -163,20 +163,6 @@ void FileTrack::ForEachKey(const std::function<void(const FileKey&)>& visit) con
   NoteWalkedTo(payloadEnd);
 }
 
-bool IsKeyframerNode(uint16_t id) {
-  switch (id) {
-    case OBJECT_NODE:
-    case CAMERA_NODE:
-    case CAMERA_TARGET_NODE:
-    case POINT_LIGHT_NODE:
-    case LIGHT_TARGET_NODE:
-    case SPOT_LIGHT_NODE:
-      return true;
-    default:
-      return false;
-  }
-}
-
 std::vector<bool> ParentIds(const uint8_t* data, const Chunk& keyframer) {
   std::vector<bool> ids;
   ForEachChild(keyframer, data, [&](const Chunk& node) {

@@ -175,8 +175,6 @@ void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileConte
 // The NODE_IDs that the keyframer section's nodes name as their parents, by id; a header
 // that cannot be read names none (its read fails later, with its message).
 std::vector<bool> ParentIds(const uint8_t* data, const Chunk& keyframer);
-// Whether id is the id of one of the keyframer section's node chunks.
-bool IsKeyframerNode(uint16_t id);
 
 // The notice for a chunk that the loader does not know and skips.
 std::string SkippedChunkNotice(const Chunk& c);
