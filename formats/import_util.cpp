@@ -236,6 +236,10 @@ void SplitLargeMeshes(MemScene& scene, const std::vector<MemNode*>& meshNodes,
   }
 }
 
+ImportError SceneCheckFailure(const std::string& problem) {
+  return ImportError("the loaded scene fails its check: " + problem);
+}
+
 ImportResult RunImport(const std::string& label, MemScene& scene,
                        const std::function<void(std::vector<std::string>& notices)>& load) {
   ImportResult result;
@@ -243,7 +247,7 @@ ImportResult RunImport(const std::string& label, MemScene& scene,
     if (!scene.Nodes().empty()) throw ImportError("the scene to load into is not empty");
     load(result.notices);
     std::string problem = CheckScene(scene);
-    if (!problem.empty()) throw ImportError("the loaded scene fails its check: " + problem);
+    if (!problem.empty()) throw SceneCheckFailure(problem);
     result.ok = true;
   } catch (const ImportError& e) {
     result.error = label + ": " + e.what();

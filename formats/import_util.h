@@ -74,6 +74,9 @@ void SplitLargeMeshes(MemScene& scene, const std::vector<MemNode*>& meshNodes,
                       const std::string& label, NameKeeper& names,
                       std::vector<std::string>& notices);
 
+// The failure of a loaded scene (or of one of its nodes) that fails CheckScene.
+ImportError SceneCheckFailure(const std::string& problem);
+
 // Runs load with the boundary every importer shares: the scene must be empty, failures
 // (ImportError, out of memory, anything thrown) become one message prefixed with label,
 // and CheckScene runs after a load that succeeded.

@@ -380,6 +380,19 @@ namespace {
 // Every node's transform as the export evaluates it at the scene's current time, alone
 // (decomposed into its tracks) and combined with its parents' (walked from the root,
 // each combination made once) and its object's.
+// One node's transform at the scene's current time: local its own, world combined with
+// its parents'.
+std::string TransformProblem(const MemScene& scene, const MemNode& node, const Matrix3& local,
+                             const Matrix3& world) {
+  std::string problem = MatrixProblem(local, true);
+  if (problem.empty()) problem = MatrixProblem(world, false);
+  if (problem.empty() && !MatrixProblem(node.ObjectOffsetMatrix() * world, false).empty())
+    problem = "its object's transform, combined with the node's, is not finite or flat";
+  if (problem.empty()) return problem;
+  return "node \"" + node.name + "\" at " + TimeText(scene.currentTime, scene.ticksPerFrame) +
+         ": " + problem;
+}
+
 std::string TransformsProblem(const MemScene& scene) {
   const TimeValue t = scene.currentTime;
   std::vector<std::pair<MemNode*, Matrix3>> stack;
@@ -389,15 +402,19 @@ std::string TransformsProblem(const MemScene& scene) {
     Matrix3 local = node->LocalTransform(t);
     Matrix3 world = local * stack.back().second;
     stack.pop_back();
-    std::string problem = MatrixProblem(local, true);
-    if (problem.empty()) problem = MatrixProblem(world, false);
-    if (problem.empty() && !MatrixProblem(node->ObjectOffsetMatrix() * world, false).empty())
-      problem = "its object's transform, combined with the node's, is not finite or flat";
-    if (!problem.empty())
-      return "node \"" + node->name + "\" at " + TimeText(t, scene.ticksPerFrame) + ": " + problem;
+    std::string problem = TransformProblem(scene, *node, local, world);
+    if (!problem.empty()) return problem;
     for (MemNode* c : node->children) stack.emplace_back(c, world);
   }
   return std::string();
+}
+
+// What is wrong with node itself: its name, its controllers and its values.
+std::string OwnProblem(const MemScene& scene, const MemNode& node, size_t index) {
+  if (node.name.empty()) return "node " + std::to_string(index) + ": the node has no name";
+  std::string problem = AnimationProblem(node);
+  if (problem.empty()) problem = ValuesProblem(node, scene.ticksPerFrame);
+  return problem.empty() ? problem : "node \"" + node.name + "\": " + problem;
 }
 
 }  // namespace
@@ -423,8 +440,8 @@ std::string CheckScene(const MemScene& scene) {
   size_t index = 0;
   for (const auto& up : scene.Nodes()) {
     const MemNode* n = up.get();
-    std::string at = "node " + std::to_string(index++);
-    if (n->name.empty()) return at + ": the node has no name";
+    const size_t at = index++;
+    if (n->name.empty()) return OwnProblem(scene, *n, at);
     if (n->parent == nullptr || known.count(n->parent) == 0)
       return where(n) + ": its parent is not a node of this scene";
     auto count = listed.find(n);
@@ -439,9 +456,8 @@ std::string CheckScene(const MemScene& scene) {
       return where(n) + ": its look-at target is not marked as a target";
     if (n->owner != nullptr && (known.count(n->owner) == 0 || n->owner->lookAt != n))
       return where(n) + ": its target owner does not look at it";
-    std::string animation = AnimationProblem(*n);
-    if (animation.empty()) animation = ValuesProblem(*n, scene.ticksPerFrame);
-    if (!animation.empty()) return where(n) + ": " + animation;
+    std::string own = OwnProblem(scene, *n, at);
+    if (!own.empty()) return own;
     // Walking up must reach the root, or a node known to reach it, within as many steps
     // as there are nodes.
     chain.clear();
@@ -456,6 +472,15 @@ std::string CheckScene(const MemScene& scene) {
     if (known.count(c) == 0 || c->parent != scene.Root())
       return "scene root: a child does not name the root as its parent";
   return TransformsProblem(scene);
+}
+
+std::string CheckNodeAlone(const MemScene& scene, MemNode& node, size_t index) {
+  std::string problem = OwnProblem(scene, node, index);
+  if (!problem.empty()) return problem;
+  const TimeValue t = scene.currentTime;
+  Matrix3 local = node.LocalTransform(t);
+  Matrix3 parent = node.parent == scene.Root() ? Matrix3() : node.parent->NodeTransform(t);
+  return TransformProblem(scene, node, local, local * parent);
 }
 
 }  // namespace tsm

@@ -179,6 +179,11 @@ class MemScene : public HostScene, public HostInterface {
 // place asks and keys in strictly increasing time order. Answers an empty text when the scene is
 // sound, else what is wrong and where.
 std::string CheckScene(const MemScene& scene);
+// The same checks of one node on its own, for a reader that takes the nodes one by one:
+// its name (index: its place among the scene's nodes), controllers and values, and its
+// transform at the scene's current time below its parent's. The node's parent must be
+// the root or answer its world transform; empty when the node is sound.
+std::string CheckNodeAlone(const MemScene& scene, MemNode& node, size_t index);
 
 // True when none of the count floats stored from floats on (in the machine's byte order,
 // not necessarily aligned) is infinite or not a number. One pass without branches, for

@@ -537,5 +537,44 @@ TEST(TsmLoader, NodesHandedOverOneByOneAreTheNodesOfTheFullRead) {
   }
 }
 
+// A read that hands its nodes over checks each node as the scene's check checks the whole
+// scene held at the current time, and fails with the same message.
+TEST(TsmLoader, NodesHandedOverAreCheckedAsTheHeldScene) {
+  auto mesh = [](std::initializer_list<float> matrix, float u) {
+    return EditorFile([matrix, u](ChunkBuilder& b) {
+      b.Begin(NAMED_OBJECT).Text("M").Begin(TRIANGLE_MESH);
+      b.Begin(MESH_VERTICES).U16(3).F32s({0, 0, 0, 1, 0, 0, 0, 1, 0}).End();
+      b.Begin(MESH_MATRIX).F32s(matrix).End();
+      b.Begin(MESH_FACES).U16(1).U16(0).U16(1).U16(2).U16(7).F32s({0, 0, u, 0, 0, 1}).End();
+      b.End().End();
+    });
+  };
+  const std::initializer_list<float> placed = {1, 0, 0, 0, 1, 0, 0, 0, 1, 5, 5, 5};
+  const LoadCase cases[] = {
+      {"sound", mesh(placed, 1.0f), true, {}},
+      {"texture vertex not finite", mesh(placed, std::nanf("")), false,
+       {"t.tsm: the loaded scene fails its check: node \"M\": a texture vertex of its mesh is "
+        "not finite"}},
+      {"flat placement", mesh({0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 5, 5}, 1.0f), false,
+       {"t.tsm: the loaded scene fails its check: node \"M\" at "}},
+  };
+  for (const LoadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TsmReadOptions options;
+    options.holdAtCurrentTime = true;
+    MemScene held;
+    const ImportResult want = ReadTsmScene(c.bytes.data(), c.bytes.size(), "t.tsm", held, options);
+    int handed = 0;
+    options.nodeDone = [&handed](MemNode*, int, int) { ++handed; };
+    MemScene passed;
+    const ImportResult r = ReadTsmScene(c.bytes.data(), c.bytes.size(), "t.tsm", passed, options);
+    EXPECT_EQ(r.ok, c.ok);
+    EXPECT_EQ(want.ok, c.ok);
+    EXPECT_EQ(r.error, want.error);
+    EXPECT_EQ(handed, c.ok ? 1 : 0);
+    for (const char* f : c.fragments) EXPECT_EQ(r.error.rfind(f, 0), 0u) << r.error;
+  }
+}
+
 }  // namespace
 }  // namespace tsm

@@ -85,8 +85,7 @@ class SceneBuilder {
     // The nodes still held (cameras, lights, targets and shapes, which link to each other
     // until the end) go over in the order they were made, then leave the scene as well.
     const std::vector<std::unique_ptr<MemNode>>& held = scene_.Nodes();
-    for (const auto& node : held)
-      options_.nodeDone(node.get(), numberOf_.at(node.get()), NumberOf(node->parent));
+    for (const auto& node : held) Give(node.get(), numberOf_.at(node.get()));
     while (!held.empty()) scene_.RemoveNode(held.back().get());
   }
 
@@ -255,6 +254,14 @@ class SceneBuilder {
     return standIn;
   }
 
+  // Hands node over, checked as the scene's check would check it: the scene never holds
+  // the nodes that went over.
+  void Give(MemNode* node, int number) {
+    std::string problem = CheckNodeAlone(scene_, *node, static_cast<size_t>(number));
+    if (!problem.empty()) throw SceneCheckFailure(problem);
+    options_.nodeDone(node, number, NumberOf(node->parent));
+  }
+
   // Hands a mesh or dummy node over once it is complete and takes it out of the scene;
   // id is its NODE_ID (-1: none), first the mesh it is the first node of (solved first).
   void HandOver(MemNode* node, int id, FileObject* first) {
@@ -274,7 +281,7 @@ class SceneBuilder {
       if (shapes) named->second = gone;
     }
     if (id >= 0) byId_.erase(id);
-    options_.nodeDone(node, number, NumberOf(node->parent));
+    Give(node, number);
     numberOf_.erase(node);
     scene_.RemoveNode(node);
   }
