@@ -531,7 +531,8 @@ TEST(TsmLoader, NodesHandedOverOneByOneAreTheNodesOfTheFullRead) {
       EXPECT_EQ(handed[i].times, 1);
       EXPECT_EQ(handed[i].name, a->name);
       EXPECT_EQ(handed[i].parent, a->parent == full.Root() ? -1 : number.at(a->parent));
-      EXPECT_TRUE(handed[i].object == (a->object != nullptr ? a->object->ClassIdentity() : Class_ID()));
+      const Class_ID object = a->object != nullptr ? a->object->ClassIdentity() : Class_ID();
+      EXPECT_TRUE(handed[i].object == object);
       EXPECT_TRUE(handed[i].world == a->NodeTransform(full.currentTime));
     }
   }

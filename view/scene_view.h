@@ -1,6 +1,6 @@
 // The drawable content of a chunk file: every mesh with its faces and face colours, held
-// once, and every node that places one (each instance of a shared mesh apart), the lights, cameras and
-// shapes, and the nodes with their position tracks. Taken from the scene that the file's
+// once, and every node that places one (each instance of a shared mesh apart), the
+// lights, cameras and shapes, and the nodes with their position tracks. Taken from the scene that the file's
 // loader (formats/tsm) rebuilds, so the file is read by one reader; nothing here draws.
 #ifndef TSM_VIEW_SCENE_VIEW_H
 #define TSM_VIEW_SCENE_VIEW_H
@@ -36,8 +36,9 @@ struct ViewFace {
   int material = -1;          // index into ViewScene::materials; -1: no material (grey)
 };
 
-// A mesh as the preview draws it, held once however many nodes place it (with the same
-// material): its vertices in its own space and its faces with their colours.
+// A mesh as the preview draws it, held once however many nodes place it (a chunk file
+// gives the face materials with the mesh): its vertices in its own space and its faces
+// with their colours.
 struct ViewMesh {
   std::string name;                // the name of the first node that places it
   std::vector<Point3> vertices;    // object space

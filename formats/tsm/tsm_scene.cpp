@@ -332,7 +332,6 @@ class SceneBuilder {
   }
 
  private:
-
   MemNode* ObjectNode(const FileNode& n, MemNode* parent) {
     std::string name = n.hasInstance ? n.instanceName : n.headerName;
     if (n.headerName == kDummyNodeName) {
@@ -571,12 +570,18 @@ class SceneBuilder {
   void HeldTransform(const FileNode& n, MemNode* node) {
     MemTransformController tc;
     std::unique_ptr<MemController> position, rotation, scale;
-    if (n.position.present)
-      tc.position = (position = MakeController(n.position, ControlKind::POSITION, 1.0f, node)).get();
-    if (n.rotation.present)
-      tc.rotation = (rotation = MakeController(n.rotation, ControlKind::ROTATION, 1.0f)).get();
-    if (n.scale.present)
-      tc.scale = (scale = MakeController(n.scale, ControlKind::SCALE, 1.0f)).get();
+    if (n.position.present) {
+      position = MakeController(n.position, ControlKind::POSITION, 1.0f, node);
+      tc.position = position.get();
+    }
+    if (n.rotation.present) {
+      rotation = MakeController(n.rotation, ControlKind::ROTATION, 1.0f);
+      tc.rotation = rotation.get();
+    }
+    if (n.scale.present) {
+      scale = MakeController(n.scale, ControlKind::SCALE, 1.0f);
+      tc.scale = scale.get();
+    }
     node->transform = &tc;
     node->local = node->LocalTransform(scene_.currentTime);
     node->transform = nullptr;
