@@ -377,9 +377,6 @@ void MemScene::EnumerateNodes(SceneVisitor& visitor) {
 
 namespace {
 
-// Every node's transform as the export evaluates it at the scene's current time, alone
-// (decomposed into its tracks) and combined with its parents' (walked from the root,
-// each combination made once) and its object's.
 // One node's transform at the scene's current time: local its own, world combined with
 // its parents'.
 std::string TransformProblem(const MemScene& scene, const MemNode& node, const Matrix3& local,
@@ -393,6 +390,9 @@ std::string TransformProblem(const MemScene& scene, const MemNode& node, const M
          ": " + problem;
 }
 
+// Every node's transform as the export evaluates it at the scene's current time, alone
+// (decomposed into its tracks) and combined with its parents' (walked from the root,
+// each combination made once) and its object's.
 std::string TransformsProblem(const MemScene& scene) {
   const TimeValue t = scene.currentTime;
   std::vector<std::pair<MemNode*, Matrix3>> stack;

@@ -58,6 +58,16 @@ void ReadTrack(const uint8_t* data, const Chunk& c, FileTrack& track) {
   for (uint32_t i = 0; i < track.count; ++i) NextKey(p, floats);
 }
 
+// A NODE_HEADER's name, first flags word and parent's NODE_ID (-1: none); the second
+// flags word is passed over.
+void HeaderFields(PayloadCursor& p, std::string* name, uint16_t* flags, int* parent) {
+  *name = p.Text();
+  *flags = p.U16();
+  p.U16();
+  const uint16_t id = p.U16();
+  *parent = id == NO_PARENT ? -1 : id;
+}
+
 FileNode ReadNode(const uint8_t* data, const Chunk& node, std::vector<std::string>& notices) {
   FileNode n;
   n.chunkId = node.id;
@@ -71,13 +81,7 @@ FileNode ReadNode(const uint8_t* data, const Chunk& node, std::vector<std::strin
       case NODE_HEADER:
         if (c.PayloadSize() == 0) break;  // the writer's mark of an owner it did not find
         n.hasHeader = true;
-        n.headerName = p.Text();
-        n.flags = p.U16();
-        p.U16();
-        {
-          uint16_t parent = p.U16();
-          n.parent = parent == NO_PARENT ? -1 : parent;
-        }
+        HeaderFields(p, &n.headerName, &n.flags, &n.parent);
         break;
       case INSTANCE_NAME:
         n.hasInstance = true;
@@ -163,21 +167,27 @@ void FileTrack::ForEachKey(const std::function<void(const FileKey&)>& visit) con
   NoteWalkedTo(payloadEnd);
 }
 
-std::vector<bool> ParentIds(const uint8_t* data, const Chunk& keyframer) {
-  std::vector<bool> ids;
+KeyframerOutline OutlineKeyframer(const uint8_t* data, const Chunk& keyframer, bool parents) {
+  KeyframerOutline outline;
+  bool nodeSeen = false;
   ForEachChild(keyframer, data, [&](const Chunk& node) {
-    if (!IsKeyframerNode(node.id)) return true;
+    if (node.id == KF_SEGMENT || node.id == KF_CURRENT_TIME)
+      outline.timesBeforeNodes = outline.timesBeforeNodes && !nodeSeen;
+    if (!IsKeyframerNode(node.id)) return outline.timesBeforeNodes || parents;
+    nodeSeen = true;
+    if (!parents) return outline.timesBeforeNodes;
     ForEachChild(node, data, [&](const Chunk& c) {
       if (c.id != NODE_HEADER || c.PayloadSize() == 0) return true;
       try {
         PayloadCursor p(data, c);
-        p.Text();
-        p.U16();
-        p.U16();
-        const uint16_t parent = p.U16();
-        if (parent != NO_PARENT) {
-          if (ids.size() <= parent) ids.resize(parent + 1u, false);
-          ids[parent] = true;
+        std::string name;
+        uint16_t flags;
+        int parent;
+        HeaderFields(p, &name, &flags, &parent);
+        if (parent >= 0) {
+          if (outline.parentIds.size() <= static_cast<size_t>(parent))
+            outline.parentIds.resize(parent + 1u, false);
+          outline.parentIds[parent] = true;
         }
       } catch (const ImportError&) {
       }
@@ -185,7 +195,7 @@ std::vector<bool> ParentIds(const uint8_t* data, const Chunk& keyframer) {
     });
     return true;
   });
-  return ids;
+  return outline;
 }
 
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,

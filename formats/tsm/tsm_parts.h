@@ -172,9 +172,16 @@ void ReadEditorSection(const uint8_t* data, const Chunk& editor, MemScene& scene
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
                           std::vector<std::string>& notices,
                           const std::function<void(FileNode&)>& node);
-// The NODE_IDs that the keyframer section's nodes name as their parents, by id; a header
-// that cannot be read names none (its read fails later, with its message).
-std::vector<bool> ParentIds(const uint8_t* data, const Chunk& keyframer);
+// What is known of KEYFRAMER_DATA from one walk before its nodes are read.
+struct KeyframerOutline {
+  // The section names its segment and current time before its first node (as the writer
+  // orders it), so that its nodes can be built as they are read.
+  bool timesBeforeNodes = true;
+  // With parents: the NODE_IDs that its nodes name as their parents, by id; a header that
+  // cannot be read names none (its read fails later, with its message).
+  std::vector<bool> parentIds;
+};
+KeyframerOutline OutlineKeyframer(const uint8_t* data, const Chunk& keyframer, bool parents);
 
 // The notice for a chunk that the loader does not know and skips.
 std::string SkippedChunkNotice(const Chunk& c);

@@ -71,6 +71,8 @@ class SceneBuilder {
   // The NODE_IDs that nodes of the file name as their parents: only these are kept for
   // their children when the nodes are handed over (TsmReadOptions::nodeDone).
   void NoteParents(std::vector<bool> ids) { parentIds_ = std::move(ids); }
+  // Whether the nodes are handed over as they are done (TsmReadOptions::nodeDone).
+  bool Passing() const { return passing_; }
 
   // After the last node: the objects that no node holds, the targets without an owner,
   // the meshes' vertices and the notices of materials that no face uses.
@@ -314,7 +316,7 @@ class SceneBuilder {
     if (n.hasPivot) node->objectOffsetPos = Point3(-n.pivot.x, -n.pivot.y, -n.pivot.z);
     Transform(n, node);
     FileObject* first = firstUser_;
-    if (firstUser_ != nullptr) StaticWithOffset(n, node, *firstUser_);
+    if (first != nullptr) StaticWithOffset(n, node, *first);
     firstUser_ = nullptr;
     if (n.hasBounds) {
       if (auto* dummy = dynamic_cast<MemDummyObject*>(node->object)) {
@@ -839,23 +841,6 @@ Point3 PointPreimage(const Point3& target, const Matrix3& m) {
   return guess;
 }
 
-namespace {
-
-// Whether the keyframer section's nodes can be built as they are read: so they can when
-// the section names its segment and current time before its first node (as the writer
-// orders it), since the editor section comes before it in every sound file.
-bool TimesBeforeNodes(const Chunk& keyframer, const uint8_t* data) {
-  bool nodeSeen = false, timesAfter = false;
-  ForEachChild(keyframer, data, [&](const Chunk& c) {
-    if (c.id == KF_SEGMENT || c.id == KF_CURRENT_TIME) timesAfter = nodeSeen;
-    if (IsKeyframerNode(c.id)) nodeSeen = true;
-    return !timesAfter;
-  });
-  return !timesAfter;
-}
-
-}  // namespace
-
 ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& label,
                           MemScene& scene, const TsmReadOptions& options) {
   return RunImport(label, scene, [&](std::vector<std::string>& notices) {
@@ -884,8 +869,11 @@ ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& l
       if (c.id == EDITOR_DATA) {
         ReadEditorSection(data, c, scene, content, notices);
       } else if (c.id == KEYFRAMER_DATA) {
-        stream = TimesBeforeNodes(c, data);
-        if (options.holdAtCurrentTime && options.nodeDone) builder.NoteParents(ParentIds(data, c));
+        // The editor section comes first in every sound file: the nodes can be built as
+        // they are read unless the keyframer's times come after them.
+        KeyframerOutline outline = OutlineKeyframer(data, c, builder.Passing());
+        stream = outline.timesBeforeNodes;
+        builder.NoteParents(std::move(outline.parentIds));
         ReadKeyframerSection(data, c, content, notices, node);
       } else if (c.id != FILE_VERSION) {
         notices.push_back(SkippedChunkNotice(c));
