@@ -100,20 +100,30 @@ struct Bounds {
   double Radius() const { return 0.5 * Length(Sub(hi, lo)); }
 };
 
-// Calls fn for every vertex of a mesh face, or, when meshesOnly is false, for every
-// point of the scene: mesh vertices, shape points, lights and cameras.
+// Calls fn(corners, face) for every face of every mesh instance, its corners in world
+// space.
 template <class Fn>
-void ForEachPoint(const ViewScene& scene, bool meshesOnly, Fn&& fn) {
+void ForEachFace(const ViewScene& scene, Fn&& fn) {
   std::vector<Vec3> vertices;
   for (const ViewInstance& i : scene.instances) {
     const ViewMesh* mesh = InstanceVertices(scene, i, &vertices);
     if (mesh == nullptr) continue;
     for (const ViewFace& f : mesh->faces) {
-      for (uint16_t v : f.v) {
-        if (Finite(vertices[v])) fn(vertices[v]);
-      }
+      const Vec3 p[3] = {vertices[f.v[0]], vertices[f.v[1]], vertices[f.v[2]]};
+      fn(p, f);
     }
   }
+}
+
+// Calls fn for every vertex of a mesh face, or, when meshesOnly is false, for every
+// point of the scene: mesh vertices, shape points, lights and cameras.
+template <class Fn>
+void ForEachPoint(const ViewScene& scene, bool meshesOnly, Fn&& fn) {
+  ForEachFace(scene, [&fn](const Vec3 (&p)[3], const ViewFace&) {
+    for (const Vec3& v : p) {
+      if (Finite(v)) fn(v);
+    }
+  });
   if (meshesOnly) return;
   for (const ViewShape& s : scene.shapes) {
     for (const Vec3& p : s.points) {
@@ -405,30 +415,24 @@ RenderResult RenderPreview(const ViewScene& scene, const RenderOptions& options,
   View view(eye, target, fov, options.width, options.height, std::max(reach * 1e-5, 1e-6));
   Rasterizer raster(view, image);
 
-  std::vector<Vec3> vertices;
-  for (const ViewInstance& i : scene.instances) {
-    const ViewMesh* mesh = InstanceVertices(scene, i, &vertices);
-    if (mesh == nullptr) continue;
-    for (const ViewFace& f : mesh->faces) {
-      const Vec3 p[3] = {vertices[f.v[0]], vertices[f.v[1]], vertices[f.v[2]]};
-      if (!Finite(p[0]) || !Finite(p[1]) || !Finite(p[2])) continue;
-      Vec3 n = Normalize(Cross(Sub(p[1], p[0]), Sub(p[2], p[0])));
-      if (Length(n) == 0.0) continue;
-      const ViewMaterial* mat = f.material >= 0 ? &scene.materials[f.material] : nullptr;
-      // Faces are counter-clockwise seen from the front: a normal pointing away from
-      // the eye is a back face.
-      if (Dot(n, Sub(view.Eye(), p[0])) < 0.0) {
-        if (mat == nullptr || !mat->twoSided) continue;
-        n = Scale(n, -1.0);
-      }
-      ColorF base =
-          mat != nullptr ? mat->diffuse : ColorF{kNoMaterialGrey, kNoMaterialGrey, kNoMaterialGrey};
-      Vec3 centre = Scale(Add(Add(p[0], p[1]), p[2]), 1.0 / 3.0);
-      uint8_t color[3];
-      Shade(scene, view, n, centre, base, color);
-      raster.Triangle(p, color);
+  ForEachFace(scene, [&](const Vec3 (&p)[3], const ViewFace& f) {
+    if (!Finite(p[0]) || !Finite(p[1]) || !Finite(p[2])) return;
+    Vec3 n = Normalize(Cross(Sub(p[1], p[0]), Sub(p[2], p[0])));
+    if (Length(n) == 0.0) return;
+    const ViewMaterial* mat = f.material >= 0 ? &scene.materials[f.material] : nullptr;
+    // Faces are counter-clockwise seen from the front: a normal pointing away from the
+    // eye is a back face.
+    if (Dot(n, Sub(view.Eye(), p[0])) < 0.0) {
+      if (mat == nullptr || !mat->twoSided) return;
+      n = Scale(n, -1.0);
     }
-  }
+    ColorF base =
+        mat != nullptr ? mat->diffuse : ColorF{kNoMaterialGrey, kNoMaterialGrey, kNoMaterialGrey};
+    Vec3 centre = Scale(Add(Add(p[0], p[1]), p[2]), 1.0 / 3.0);
+    uint8_t color[3];
+    Shade(scene, view, n, centre, base, color);
+    raster.Triangle(p, color);
+  });
 
   static const uint8_t kShapeColor[3] = {255, 205, 40};
   for (const ViewShape& s : scene.shapes) {
