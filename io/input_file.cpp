@@ -169,7 +169,7 @@ void InputMapping::Close() {
   map_ = nullptr;
   data_ = nullptr;
   size_ = 0;
-  released_ = 0;
+  released_[0] = released_[1] = 0;
   std::vector<uint8_t>().swap(read_);
 }
 
@@ -200,18 +200,20 @@ InputRead InputMapping::Open(const std::string& path, const InputRules& rules) {
   return read;
 }
 
-void InputMapping::Release(uint64_t offset) {
+void InputMapping::Release(uint64_t offset, int track) {
 #ifndef _WIN32
   // Whole windows of a megabyte at a time: one call each, not one per chunk.
   constexpr uint64_t kWindow = 1u << 20;
-  if (offset < released_) released_ = offset / kWindow * kWindow;  // a new walk from the start
-  if (map_ == nullptr || offset < released_ + kWindow) return;
+  uint64_t& released = released_[track == 0 ? 0 : 1];
+  if (offset < released) released = offset / kWindow * kWindow;  // a walk back
+  if (map_ == nullptr || offset < released + kWindow) return;
   const uint64_t upTo = offset / kWindow * kWindow;
-  (void)::madvise(static_cast<uint8_t*>(map_) + released_, static_cast<size_t>(upTo - released_),
+  (void)::madvise(static_cast<uint8_t*>(map_) + released, static_cast<size_t>(upTo - released),
                   MADV_DONTNEED);
-  released_ = upTo;
+  released = upTo;
 #else
   (void)offset;
+  (void)track;
 #endif
 }
 

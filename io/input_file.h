@@ -73,15 +73,16 @@ class InputMapping {
   size_t Size() const { return size_; }
   // The bytes before offset will hardly be read again: the pages of a mapped file that
   // lie wholly before it leave the process (read again from the file if touched). Does
-  // nothing for a file read into memory.
-  void Release(uint64_t offset);
+  // nothing for a file read into memory. Each of two readers in one file (track 0 or 1)
+  // has its own place: one going back does not make the other's pages stay.
+  void Release(uint64_t offset, int track = 0);
   void Close();
 
  private:
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   void* map_ = nullptr;        // the mapping, or null when the bytes were read
-  uint64_t released_ = 0;      // bytes from the start already given back
+  uint64_t released_[2] = {0, 0};  // by track: bytes from the start already given back
   std::vector<uint8_t> read_;  // the bytes of a file that is not mapped
 };
 

@@ -92,9 +92,10 @@ std::string Describe(uint16_t id) {
 // The observer the walks tell where they are; see SetWalkObserver.
 WalkObserver walkObserver = nullptr;
 void* walkContext = nullptr;
+int walkTrack = 0;
 
 void NoteWalk(uint64_t offset) {
-  if (walkObserver != nullptr) walkObserver(offset, walkContext);
+  if (walkObserver != nullptr) walkObserver(offset, walkTrack, walkContext);
 }
 
 class Parser {
@@ -331,6 +332,14 @@ bool ReadFileBytes(const char* path, std::vector<uint8_t>* bytes, std::string* e
 
 void NoteWalkedTo(uint64_t offset) {
   NoteWalk(offset);
+}
+
+ReadingBack::ReadingBack() : before_(walkTrack) {
+  walkTrack = 1;
+}
+
+ReadingBack::~ReadingBack() {
+  walkTrack = before_;
 }
 
 WalkObserver SetWalkObserver(WalkObserver observer, void* context) {

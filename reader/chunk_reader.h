@@ -91,15 +91,31 @@ bool ForEachChild(const Chunk& c, const uint8_t* data,
                   const std::function<bool(const Chunk&)>& visit);
 
 // Told by the reader's walks (ReadChunkTree and ForEachChild) the offset of every chunk
-// they reach; within one walk the offsets grow, save for a walk's return to the start.
-// A tool that maps its file lets the pages behind a walk go (MappedFile::Release).
-using WalkObserver = void (*)(uint64_t offset, void* context);
+// they reach, and on which track: 0 for the walks through the file, 1 for a reader's
+// reads back over what it passed (see ReadingBack). On one track the offsets grow, save
+// for a walk's return to an earlier place. A tool that maps its file lets the pages
+// behind each track go (MappedFile::Release).
+using WalkObserver = void (*)(uint64_t offset, int track, void* context);
 // Installs observer with its context for every later walk (null: none); answers the
 // observer installed before. Not for use by several threads at once.
 WalkObserver SetWalkObserver(WalkObserver observer, void* context);
 // Tells the observer, as a walk would, that a reader that went back over the bytes before
 // offset (to read a chunk's payload again) is done with them.
 void NoteWalkedTo(uint64_t offset);
+
+// While it lives, the walks are told to the observer on track 1: a reader that reads
+// parts of the file again, in their own order far behind its walk through the file, lets
+// their pages go behind them without holding back the pages of that walk.
+class ReadingBack {
+ public:
+  ReadingBack();
+  ~ReadingBack();
+  ReadingBack(const ReadingBack&) = delete;
+  ReadingBack& operator=(const ReadingBack&) = delete;
+
+ private:
+  int before_;
+};
 
 // The largest chunk file: the top chunk's length field has 32 bits.
 constexpr uint64_t kMaxChunkFileSize = 0xFFFFFFFFu;
@@ -122,8 +138,8 @@ class MappedFile {
   bool Open(const char* path, std::string* error);
   const uint8_t* Data() const { return mapping_.Data(); }
   size_t Size() const { return mapping_.Size(); }
-  // The pages of a mapped file wholly before offset leave the process.
-  void Release(uint64_t offset) { mapping_.Release(offset); }
+  // The pages of a mapped file wholly before offset on a walk's track leave the process.
+  void Release(uint64_t offset, int track = 0) { mapping_.Release(offset, track); }
 
  private:
   InputMapping mapping_;
@@ -136,7 +152,9 @@ class WalkRelease {
  public:
   explicit WalkRelease(MappedFile& file) {
     SetWalkObserver(
-        [](uint64_t offset, void* mapped) { static_cast<MappedFile*>(mapped)->Release(offset); },
+        [](uint64_t offset, int track, void* mapped) {
+          static_cast<MappedFile*>(mapped)->Release(offset, track);
+        },
         &file);
   }
   WalkRelease(const WalkRelease&) = delete;

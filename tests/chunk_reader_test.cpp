@@ -412,7 +412,8 @@ TEST(ChunkReader, MappedFileGivesTheBytesOfAFileOrAPipe) {
     if (!c.ok) continue;
     uint64_t walked = 0;
     WalkObserver before = SetWalkObserver(
-        [](uint64_t offset, void* count) { *static_cast<uint64_t*>(count) += offset > 0; }, &walked);
+        [](uint64_t offset, int, void* count) { *static_cast<uint64_t*>(count) += offset > 0; },
+        &walked);
     mapped.Release(mapped.Size());
     EXPECT_TRUE(CheckChunkFile(mapped.Data(), mapped.Size(), false).ok);
     SetWalkObserver(before, nullptr);

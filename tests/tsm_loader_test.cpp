@@ -459,7 +459,8 @@ TEST(TsmLoader, TheKeyframersTimesAfterItsNodesDoNotChangeTheScene) {
 }
 
 // A chain of twelve meshes, each below the one before and moved along x, two of them
-// one mesh, with a camera and its target below the chain's middle and a dummy at its end.
+// one mesh, with a camera and its target below the chain's middle and a dummy at its end;
+// and a large mesh on two nodes.
 void ChainScene(MemScene& s) {
   MemNode* parent = nullptr;
   MemMeshObject* shared = nullptr;
@@ -484,11 +485,23 @@ void ChainScene(MemScene& s) {
     }
   }
   s.AddNode("End", parent)->object = s.Own(std::make_unique<MemDummyObject>());
+  // A mesh large enough to be held from its first read, on two nodes.
+  auto* large = s.Own(std::make_unique<MemMeshObject>());
+  for (int i = 0; i < 3000; ++i) {
+    large->vertices.push_back(Point3(float(i % 50), float(i / 50), 0.5f * float(i % 7)));
+    large->faces.push_back(MemFace{{i, (i + 1) % 3000, (i + 50) % 3000}});
+  }
+  for (const char* name : {"Large", "Large copy"}) {
+    MemNode* node = s.AddNode(name);
+    node->object = large;
+    node->local = TransMatrix(Point3(0, 0, name[5] == 0 ? 2.0f : -2.0f));
+  }
 }
 
 // A read that hands its nodes over one by one gives every node once, complete, with its
 // parent, where the full read has it: the same name, object kind and world transform at
-// the current time; the scene keeps none of them.
+// the current time, and a mesh node the same mesh, shared by the same nodes (read again
+// from the file, or held, and let go after its last node); the scene keeps none of them.
 TEST(TsmLoader, NodesHandedOverOneByOneAreTheNodesOfTheFullRead) {
   const RoundTripCase cases[] = {
       {"animated.json", [](MemScene& s) { FromExample(s, "animated.json"); }, nullptr, {}},
@@ -513,18 +526,41 @@ TEST(TsmLoader, NodesHandedOverOneByOneAreTheNodesOfTheFullRead) {
       std::string name;
       Class_ID object;
       Matrix3 world;
+      MemMeshObject mesh;  // as handed over
+      int lent = -1;       // the mesh's number among those handed over
     };
     std::vector<Handed> handed(full.Nodes().size());
+    // The meshes handed over, by number while they are held; those let go.
+    std::unordered_map<const MemObject*, int> lent;
+    int meshes = 0, letGo = 0;
     TsmReadOptions options;
     options.holdAtCurrentTime = true;
     options.nodeDone = [&](MemNode* node, int n, int parent) {
       ASSERT_LT(static_cast<size_t>(n), handed.size());
-      handed[n] = {handed[n].times + 1, parent, node->name,
-                   node->object != nullptr ? node->object->ClassIdentity() : Class_ID(),
-                   node->NodeTransform(passed.currentTime)};
+      Handed& h = handed[n];
+      h.times += 1;
+      h.parent = parent;
+      h.name = node->name;
+      h.object = node->object != nullptr ? node->object->ClassIdentity() : Class_ID();
+      h.world = node->NodeTransform(passed.currentTime);
+      if (auto* mesh = dynamic_cast<MemMeshObject*>(node->object)) {
+        handed[n].mesh.vertices = mesh->vertices;
+        handed[n].mesh.faces = mesh->faces;
+        handed[n].mesh.texVerts = mesh->texVerts;
+        handed[n].lent = lent.emplace(mesh, meshes).first->second;
+        meshes += handed[n].lent == meshes;
+      }
+    };
+    options.objectDone = [&](const MemObject* object) {
+      EXPECT_EQ(lent.erase(object), 1u);
+      ++letGo;
     };
     ASSERT_TRUE(ReadTsmScene(bytes.data(), bytes.size(), "f", passed, options).ok);
     EXPECT_TRUE(passed.Nodes().empty());
+    EXPECT_EQ(letGo, meshes);
+    // The full read's mesh by number handed over, and the other way.
+    std::unordered_map<const MemObject*, int> sharedAs;
+    std::unordered_map<int, const MemObject*> fullOf;
     for (size_t i = 0; i < handed.size(); ++i) {
       MemNode* a = full.Nodes()[i].get();
       SCOPED_TRACE(a->name);
@@ -534,6 +570,21 @@ TEST(TsmLoader, NodesHandedOverOneByOneAreTheNodesOfTheFullRead) {
       const Class_ID object = a->object != nullptr ? a->object->ClassIdentity() : Class_ID();
       EXPECT_TRUE(handed[i].object == object);
       EXPECT_TRUE(handed[i].world == a->NodeTransform(full.currentTime));
+      auto* mesh = dynamic_cast<MemMeshObject*>(a->object);
+      if (mesh == nullptr) continue;
+      EXPECT_EQ(sharedAs.emplace(mesh, handed[i].lent).first->second, handed[i].lent);
+      EXPECT_EQ(fullOf.emplace(handed[i].lent, mesh).first->second, mesh);
+      const MemMeshObject& got = handed[i].mesh;
+      EXPECT_TRUE(std::equal(got.vertices.begin(), got.vertices.end(), mesh->vertices.begin(),
+                             mesh->vertices.end()));
+      EXPECT_TRUE(std::equal(got.texVerts.begin(), got.texVerts.end(), mesh->texVerts.begin(),
+                             mesh->texVerts.end()));
+      ASSERT_EQ(got.faces.size(), mesh->faces.size());
+      for (size_t f = 0; f < got.faces.size(); ++f) {
+        EXPECT_EQ(got.faces[f].v, mesh->faces[f].v);
+        EXPECT_EQ(got.faces[f].materialId, mesh->faces[f].materialId);
+        EXPECT_EQ(got.faces[f].smoothing, mesh->faces[f].smoothing);
+      }
     }
   }
 }

@@ -61,6 +61,11 @@ class SceneDrawing {
     Object(n, number);
   }
 
+  // An object that no later node holds: a mesh made later may take its address.
+  void ObjectDone(const MemObject* object) {
+    meshes_.erase(object);
+  }
+
   void Finish() { v_->currentTime = s_.currentTime; }
 
  private:
@@ -113,7 +118,6 @@ class SceneDrawing {
       return;
     }
     ViewMesh m;
-    m.name = n->name;
     m.vertices.assign(mesh.vertices.begin(), mesh.vertices.end());
     auto* material = dynamic_cast<MemMaterial*>(n->material);
     bool multi = material != nullptr && material->ClassIdentity() == kMultiMaterialClass;
@@ -174,7 +178,7 @@ class SceneDrawing {
   ViewScene* v_;
   std::unordered_map<const MemNode*, std::vector<PositionKey>> positions_;
   std::unordered_map<const MemMaterial*, int> materials_;
-  std::unordered_map<const MemMeshObject*, int> meshes_;
+  std::unordered_map<const MemObject*, int> meshes_;
 };
 
 }  // namespace
@@ -197,6 +201,7 @@ bool ReadViewScene(const uint8_t* data, size_t size, ViewScene* scene, std::stri
   options.nodeDone = [&drawing](MemNode* node, int number, int parent) {
     drawing.Node(node, number, parent);
   };
+  options.objectDone = [&drawing](const MemObject* object) { drawing.ObjectDone(object); };
   ImportResult r = ReadTsmScene(data, size, label, rebuilt, options);
   auto bare = [&label](const std::string& text) {
     return text.rfind(label + ": ", 0) == 0 ? text.substr(label.size() + 2) : text;

@@ -40,7 +40,6 @@ struct ViewFace {
 // gives the face materials with the mesh): its vertices in its own space and its faces
 // with their colours.
 struct ViewMesh {
-  std::string name;                // the name of the first node that places it
   std::vector<Point3> vertices;    // object space
   std::vector<ViewFace> faces;
 };

@@ -71,32 +71,42 @@ std::string NotHeldNotice(const Chunk& c) {
 
 class EditorReader {
  public:
-  EditorReader(const uint8_t* data, MemScene& scene, FileContent& content,
+  // Without a scene, the objects made are their own (FileObject::made) and nothing else
+  // is read but named objects.
+  EditorReader(const uint8_t* data, MemScene* scene, FileContent* content,
                std::vector<std::string>& notices)
       : d_(data), scene_(scene), content_(content), notices_(notices) {}
 
   void Section(const Chunk& editor) {
     const std::vector<Chunk> children = Children(d_, editor);
     // A file of many objects holds them once, not twice while their list grows.
-    size_t objects = content_.objects.size();
+    size_t objects = content_->objects.size();
     for (const Chunk& c : children) objects += c.id == NAMED_OBJECT ? 1 : 0;
-    content_.objects.reserve(objects);
+    content_->objects.reserve(objects);
     for (const Chunk& c : children) {
       switch (c.id) {
         case MESH_VERSION:
           break;
         case MATERIAL_BLOCK:
-          content_.materials.push_back(Material(c));
+          content_->materials.push_back(Material(c));
           break;
         case MASTER_SCALE: {
           PayloadCursor p(d_, c);
-          content_.hasMasterScale = true;
-          content_.masterScale = p.F32();
+          content_->hasMasterScale = true;
+          content_->masterScale = p.F32();
           break;
         }
-        case NAMED_OBJECT:
-          content_.objects.push_back(NamedObject(c));
+        case NAMED_OBJECT: {
+          content_->objects.push_back(NamedObject(c));
+          FileObject& o = content_->objects.back();
+          if (ReadWhenUsed(o)) {
+            // Read for its notices; read again when a node needs it.
+            o.object = nullptr;
+            o.made.reset();
+            o.detail.reset();
+          }
           break;
+        }
         default:
           notices_.push_back(SkippedChunkNotice(c));
       }
@@ -121,7 +131,7 @@ class EditorReader {
     }
     // The linear bytes are the material's own; the others are corrected for display.
     const uint8_t* b = haveLinear ? linear : corrected;
-    if (haveLinear) content_.linearColors = true;
+    if (haveLinear) content_->linearColors = true;
     (void)haveCorrected;
     return Point3(ByteColor(b[0]), ByteColor(b[1]), ByteColor(b[2]));
   }
@@ -140,7 +150,7 @@ class EditorReader {
   }
 
   MemMaterial* Material(const Chunk& block) {
-    auto* m = scene_.Own(std::make_unique<MemMaterial>());
+    auto* m = scene_->Own(std::make_unique<MemMaterial>());
     MemMap* maps[8] = {};
     for (const Chunk& c : Children(d_, block)) {
       switch (c.id) {
@@ -238,7 +248,7 @@ class EditorReader {
         notices_.push_back(NotHeldNotice(c));
         return true;
       }
-      auto* map = scene_.Own(std::make_unique<MemMap>());
+      auto* map = scene_->Own(std::make_unique<MemMap>());
       maps[slot] = map;
       MemChannel& channel = m.channels[s.channel];
       channel.map = map;
@@ -327,18 +337,45 @@ class EditorReader {
 
   // ---- named objects ----
 
+  // Whether o is a mesh read here for its notices alone, and again when a node needs it:
+  // a small mesh, whose scene object and detail take more room than its bytes in the
+  // file. A large one takes about as much room held as in the file, and is held.
+  bool ReadWhenUsed(const FileObject& o) const {
+    constexpr uint32_t kReadAgainBelow = 64 * 1024;
+    return scene_ != nullptr && content_->meshesWhenUsed && o.kind == TRIANGLE_MESH &&
+           o.length < kReadAgainBelow;
+  }
+
+  // A scene object for o: the scene's, or o's own without a scene or when its meshes are
+  // let go after their last node.
+  template <class T>
+  T* Make(FileObject& o, std::unique_ptr<T> object) {
+    T* made = object.get();
+    if (scene_ != nullptr && !(o.kind == TRIANGLE_MESH && content_->meshesWhenUsed))
+      scene_->Own(std::move(object));
+    else
+      o.made = std::move(object);
+    o.object = made;
+    return made;
+  }
+
+ public:
   FileObject NamedObject(const Chunk& named) {
     FileObject o;
     o.offset = named.offset;
+    o.length = named.length;
+    o.nameSize = static_cast<uint32_t>(named.PayloadSize());
+    o.detail = std::make_unique<ObjectDetail>();
+    ObjectDetail& d = *o.detail;
     PayloadCursor p(d_, named);
     o.name = p.Text();
     for (const Chunk& c : Children(d_, named)) {
       switch (c.id) {
         case OBJECT_PROPERTIES: {
           PayloadCursor q(d_, c);
-          o.properties = q.Text();
-          o.lockGroup = q.I32();
-          o.lockAxis = q.I32();
+          d.properties = q.Text();
+          d.lockGroup = q.I32();
+          d.lockAxis = q.I32();
           break;
         }
         case TRIANGLE_MESH:
@@ -363,16 +400,17 @@ class EditorReader {
     return o;
   }
 
+ private:
   void Mesh(const Chunk& mesh, FileObject& o) {
-    auto* m = scene_.Own(std::make_unique<MemMeshObject>());
-    o.object = m;
+    auto* m = Make(o, std::make_unique<MemMeshObject>());
+    ObjectDetail& d = *o.detail;
     for (const Chunk& c : Children(d_, mesh)) {
       PayloadCursor p(d_, c);
       switch (c.id) {
         case MESH_VERTICES: {
           uint16_t n = p.U16();
-          o.worldVertices.resize(n);
-          for (Point3& v : o.worldVertices) v = p.Point();
+          d.worldVertices.resize(n);
+          for (Point3& v : d.worldVertices) v = p.Point();
           break;
         }
         case MESH_VERTEX_COLORS: {
@@ -385,25 +423,26 @@ class EditorReader {
         case MESH_MATRIX: {
           Point3 r[4];
           for (Point3& row : r) row = p.Point();
-          o.matrix = Matrix3(r[0], r[1], r[2], r[3]);
-          o.hasMatrix = true;
+          d.matrix = Matrix3(r[0], r[1], r[2], r[3]);
+          d.hasMatrix = true;
           break;
         }
         case MESH_FACES:
-          Faces(c, o, *m);
+          Faces(c, d, *m);
           break;
         default:
           notices_.push_back(SkippedChunkNotice(c));
       }
     }
-    DropBrokenFaces(mesh, o, *m);
-    TextureCoordinates(o, *m);
-    std::vector<std::array<float, 6>>().swap(o.uv);  // no longer needed
+    DropBrokenFaces(mesh, d, *m);
+    // A mesh read for its notices alone is let go at once.
+    if (!ReadWhenUsed(o)) TextureCoordinates(d, *m);
+    std::vector<std::array<float, 6>>().swap(d.uv);  // no longer needed
   }
 
   // A face that names a vertex the mesh does not have is left out, with a notice; the
   // face groups follow the faces' new numbers.
-  void DropBrokenFaces(const Chunk& mesh, FileObject& o, MemMeshObject& m) {
+  void DropBrokenFaces(const Chunk& mesh, ObjectDetail& o, MemMeshObject& m) {
     const size_t vertices = o.worldVertices.size();
     std::vector<int> number(m.faces.size(), -1);
     size_t kept = 0;
@@ -433,7 +472,7 @@ class EditorReader {
     }
   }
 
-  void Faces(const Chunk& c, FileObject& o, MemMeshObject& m) {
+  void Faces(const Chunk& c, ObjectDetail& o, MemMeshObject& m) {
     PayloadCursor p(d_, c);
     uint16_t n = p.U16();
     m.faces.resize(n);
@@ -480,7 +519,7 @@ class EditorReader {
 
   // The corners' (U, V) pairs as texture vertices, one per distinct pair. A mesh whose
   // pairs are all zero is taken for one without texture coordinates.
-  void TextureCoordinates(const FileObject& o, MemMeshObject& m) {
+  void TextureCoordinates(const ObjectDetail& o, MemMeshObject& m) {
     if (o.uv.empty()) return;
     std::unordered_map<uint64_t, int> index;
     m.texFaces.resize(o.uv.size());
@@ -502,10 +541,9 @@ class EditorReader {
   }
 
   void Light(const Chunk& light, FileObject& o) {
-    auto* l = scene_.Own(std::make_unique<MemLightObject>(false));
-    o.object = l;
+    auto* l = Make(o, std::make_unique<MemLightObject>(false));
     PayloadCursor p(d_, light);
-    o.position = p.Point();
+    o.detail->position = p.Point();
     for (const Chunk& c : Children(d_, light)) {
       PayloadCursor q(d_, c);
       switch (c.id) {
@@ -529,8 +567,8 @@ class EditorReader {
           break;
         case SPOT_LIGHT:
           l->classId = kSpotLightObjectClass;
-          o.spot = true;
-          Spot(c, o, *l);
+          o.detail->spot = true;
+          Spot(c, *o.detail, *l);
           break;
         default:
           notices_.push_back(SkippedChunkNotice(c));
@@ -538,7 +576,7 @@ class EditorReader {
     }
   }
 
-  void Spot(const Chunk& spot, FileObject& o, MemLightObject& l) {
+  void Spot(const Chunk& spot, ObjectDetail& o, MemLightObject& l) {
     PayloadCursor p(d_, spot);
     o.target = p.Point();
     l.hotspot = p.F32();
@@ -582,15 +620,15 @@ class EditorReader {
   }
 
   void Camera(const Chunk& camera, FileObject& o) {
-    auto* cam = scene_.Own(std::make_unique<MemCameraObject>());
-    o.object = cam;
+    auto* cam = Make(o, std::make_unique<MemCameraObject>());
+    ObjectDetail& d = *o.detail;
     PayloadCursor p(d_, camera);
-    o.position = p.Point();
-    o.target = p.Point();
+    d.position = p.Point();
+    d.target = p.Point();
     p.F32();  // roll: always 0 in the file
-    o.lens = p.F32();
-    if (o.lens > 0.0f && std::isfinite(o.lens))
-      cam->fov = static_cast<float>(2400.0 / static_cast<double>(o.lens) /
+    d.lens = p.F32();
+    if (d.lens > 0.0f && std::isfinite(d.lens))
+      cam->fov = static_cast<float>(2400.0 / static_cast<double>(d.lens) /
                                     static_cast<double>(kDegreesPerRadian));
     for (const Chunk& c : Children(d_, camera)) {
       PayloadCursor q(d_, c);
@@ -604,20 +642,20 @@ class EditorReader {
   }
 
   void Shape(const Chunk& shape, FileObject& o) {
-    auto* s = scene_.Own(std::make_unique<MemShapeObject>());
-    o.object = s;
+    Make(o, std::make_unique<MemShapeObject>());
+    ObjectDetail& d = *o.detail;
     PayloadCursor p(d_, shape);
-    o.parentName = p.Text();
+    d.parentName = p.Text();
     int32_t n = p.I32();
     if (n < 0 || static_cast<uint64_t>(n) * 12 > p.Left())
       p.Fail("the point count " + std::to_string(n) + " does not fit the chunk");
-    o.points.resize(static_cast<size_t>(n));
-    for (Point3& q : o.points) q = p.Point();
+    d.points.resize(static_cast<size_t>(n));
+    for (Point3& q : d.points) q = p.Point();
   }
 
   const uint8_t* d_;
-  MemScene& scene_;
-  FileContent& content_;
+  MemScene* scene_;
+  FileContent* content_;
   std::vector<std::string>& notices_;
 };
 
@@ -629,7 +667,22 @@ std::string SkippedChunkNotice(const Chunk& c) {
 
 void ReadEditorSection(const uint8_t* data, const Chunk& editor, MemScene& scene,
                        FileContent& content, std::vector<std::string>& notices) {
-  EditorReader(data, scene, content, notices).Section(editor);
+  EditorReader(data, &scene, &content, notices).Section(editor);
+}
+
+void ReadObjectAgain(const uint8_t* data, FileObject& o) {
+  Chunk named;
+  named.offset = o.offset;
+  named.id = NAMED_OBJECT;
+  named.length = o.length;
+  named.payloadBegin = o.offset + kChunkHeaderSize;
+  named.payloadEnd = named.payloadBegin + o.nameSize;
+  std::vector<std::string> given;  // when it was first read
+  FileContent content;
+  FileObject again = EditorReader(data, nullptr, &content, given).NamedObject(named);
+  o.detail = std::move(again.detail);
+  o.made = std::move(again.made);
+  o.object = o.made.get();
 }
 
 }  // namespace tsm

@@ -167,32 +167,39 @@ void FileTrack::ForEachKey(const std::function<void(const FileKey&)>& visit) con
   NoteWalkedTo(payloadEnd);
 }
 
-KeyframerOutline OutlineKeyframer(const uint8_t* data, const Chunk& keyframer, bool parents) {
+KeyframerOutline OutlineKeyframer(const uint8_t* data, const Chunk& keyframer, bool headers,
+                                  const std::function<void(const std::string&)>& meshNode) {
   KeyframerOutline outline;
   bool nodeSeen = false;
   ForEachChild(keyframer, data, [&](const Chunk& node) {
     if (node.id == KF_SEGMENT || node.id == KF_CURRENT_TIME)
       outline.timesBeforeNodes = outline.timesBeforeNodes && !nodeSeen;
-    if (!IsKeyframerNode(node.id)) return outline.timesBeforeNodes || parents;
+    if (!IsKeyframerNode(node.id)) return outline.timesBeforeNodes || headers;
     nodeSeen = true;
-    if (!parents) return outline.timesBeforeNodes;
+    if (!headers) return outline.timesBeforeNodes;
+    bool named = false;
+    std::string name;
+    int parent = -1;
     ForEachChild(node, data, [&](const Chunk& c) {
       if (c.id != NODE_HEADER || c.PayloadSize() == 0) return true;
       try {
         PayloadCursor p(data, c);
-        std::string name;
         uint16_t flags;
-        int parent;
         HeaderFields(p, &name, &flags, &parent);
-        if (parent >= 0) {
-          if (outline.parentIds.size() <= static_cast<size_t>(parent))
-            outline.parentIds.resize(parent + 1u, false);
-          outline.parentIds[parent] = true;
-        }
+        named = true;
       } catch (const ImportError&) {
+        named = false;
+        return false;
       }
-      return false;
+      return true;
     });
+    if (!named) return true;
+    if (parent >= 0) {
+      if (outline.parentIds.size() <= static_cast<size_t>(parent))
+        outline.parentIds.resize(parent + 1u, false);
+      outline.parentIds[parent] = true;
+    }
+    if (node.id == OBJECT_NODE && meshNode) meshNode(name);
     return true;
   });
   return outline;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -123,16 +124,10 @@ struct FaceGroup {
   std::vector<uint16_t> faces;
 };
 
-// A named object of the editor section.
-struct FileObject {
-  uint16_t kind = 0;  // TRIANGLE_MESH, LIGHT, CAMERA, SHAPE_POINTS; 0: none
-  uint64_t offset = 0;
-  std::string name;
+// What a named object of the editor section holds beyond its name and kind.
+struct ObjectDetail {
   std::string properties;
   int32_t lockGroup = -1, lockAxis = -1;
-  MemObject* object = nullptr;  // the scene object made for it
-  bool placed = false;          // a node holds it
-  HostMaterial* material = nullptr;  // meshes: the material of the first node that holds it
   // Meshes: vertices as written (world space), the mesh matrix, face-material groups.
   std::vector<Point3> worldVertices;
   bool hasMatrix = false;
@@ -149,12 +144,36 @@ struct FileObject {
   std::vector<Point3> points;
 };
 
+// A named object of the editor section. When meshes are read when used
+// (FileContent::meshesWhenUsed), a small mesh holds only its place in the file, its kind
+// and its name until a node needs it, and every mesh lets go of its detail once its first
+// node is done.
+struct FileObject {
+  uint16_t kind = 0;  // TRIANGLE_MESH, LIGHT, CAMERA, SHAPE_POINTS; 0: none
+  bool placed = false;  // a node holds it
+  uint64_t offset = 0;  // the NAMED_OBJECT chunk: its offset, length and name's size
+  uint32_t length = 0, nameSize = 0;
+  std::string name;
+  MemObject* object = nullptr;  // the scene object made for it; null while not made
+  std::unique_ptr<MemObject> made;  // the object when the scene does not own it
+  HostMaterial* material = nullptr;  // meshes: the material of the first node that holds it
+  std::unique_ptr<ObjectDetail> detail;  // null while not read
+  // The objects of one kind and name, in the file's order: the first of them, the next
+  // one; the first holds what the scene builder keeps of them all (the first that no node
+  // holds yet, the last that one holds, the nodes still to come that name them).
+  int32_t sameFirst = -1, sameNext = -1, firstFresh = -1, lastPlaced = -1;
+  uint32_t usersLeft = 0;
+};
+
 // The file's content before it becomes a scene.
 struct FileContent {
   std::vector<MemMaterial*> materials;  // in file order, owned by the scene
   bool linearColors = false;            // a COLOR_BYTES_LINEAR chunk was seen
   bool hasMasterScale = false;
   float masterScale = 1.0f;
+  // Small meshes are read for their notices and then again when a node needs them; every
+  // mesh is let go after its last node (for a reader that takes the nodes one by one).
+  bool meshesWhenUsed = false;
   std::vector<FileObject> objects;
   bool hasKeyframer = false;
   int32_t segmentStart = 0, segmentEnd = 100;
@@ -167,6 +186,9 @@ struct FileContent {
 // objects are made in scene.
 void ReadEditorSection(const uint8_t* data, const Chunk& editor, MemScene& scene,
                        FileContent& content, std::vector<std::string>& notices);
+// Reads the named object o (of the editor section at data) again, complete: its detail,
+// and its scene object into o.made. Its notices were given when it was first read.
+void ReadObjectAgain(const uint8_t* data, FileObject& o);
 // Reads KEYFRAMER_DATA: its times into content, and each node chunk, in the file's
 // order, into a record handed to node.
 void ReadKeyframerSection(const uint8_t* data, const Chunk& keyframer, FileContent& content,
@@ -177,11 +199,15 @@ struct KeyframerOutline {
   // The section names its segment and current time before its first node (as the writer
   // orders it), so that its nodes can be built as they are read.
   bool timesBeforeNodes = true;
-  // With parents: the NODE_IDs that its nodes name as their parents, by id; a header that
+  // With headers: the NODE_IDs that its nodes name as their parents, by id; a header that
   // cannot be read names none (its read fails later, with its message).
   std::vector<bool> parentIds;
 };
-KeyframerOutline OutlineKeyframer(const uint8_t* data, const Chunk& keyframer, bool parents);
+// The outline of KEYFRAMER_DATA; with headers, also the header name of every OBJECT_NODE,
+// handed to meshNode. A node's header is its last NODE_HEADER that is not empty, as
+// ReadKeyframerSection reads it.
+KeyframerOutline OutlineKeyframer(const uint8_t* data, const Chunk& keyframer, bool headers,
+                                  const std::function<void(const std::string&)>& meshNode);
 
 // The notice for a chunk that the loader does not know and skips.
 std::string SkippedChunkNotice(const Chunk& c);

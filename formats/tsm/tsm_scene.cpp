@@ -3,6 +3,7 @@
 // without a keyframer node placed among them by the editor section's order, every track
 // as a key-bearing controller with the file's keys, and the values of the editor section
 // solved back into object space so that the writers give the file's values again.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -47,25 +48,57 @@ float Nudge(float x, float target, F made) {
 
 class SceneBuilder {
  public:
-  SceneBuilder(FileContent& content, MemScene& scene, std::vector<std::string>& notices,
-               const TsmReadOptions& options)
-      : c_(content),
+  SceneBuilder(const uint8_t* data, FileContent& content, MemScene& scene,
+               std::vector<std::string>& notices, const TsmReadOptions& options)
+      : data_(data),
+        c_(content),
         scene_(scene),
         notices_(notices),
         options_(options),
         passing_(options.holdAtCurrentTime && options.nodeDone) {}
 
-  // Before the first node: the scene's settings, the materials by name and the objects by
-  // kind and name.
+  // After the editor section: the objects by kind and name. Once.
+  void IndexObjects() {
+    if (indexed_) return;
+    indexed_ = true;
+    std::vector<FileObject>& all = c_.objects;
+    std::vector<uint32_t> order;
+    order.reserve(all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (all[i].kind != 0) order.push_back(static_cast<uint32_t>(i));
+      if (all[i].kind == SHAPE_POINTS) shapeParents_.emplace(all[i].detail->parentName, Named());
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&all](uint32_t a, uint32_t b) { return Before(all[a], all[b]); });
+    // The first of each kind and name holds the others, chained in the file's order.
+    for (size_t k = 0; k < order.size(); ++k) {
+      FileObject& o = all[order[k]];
+      const bool first = k == 0 || Before(all[order[k - 1]], o);
+      if (first) {
+        o.firstFresh = static_cast<int32_t>(order[k]);
+        byName_.push_back(order[k]);
+      } else {
+        all[order[k - 1]].sameNext = static_cast<int32_t>(order[k]);
+      }
+      o.sameFirst = static_cast<int32_t>(byName_.back());
+    }
+    byName_.shrink_to_fit();
+  }
+
+  // One node of the file that names a mesh: the mesh is let go only after the last one
+  // (node by node).
+  void CountMeshNode(const std::string& name) {
+    if (name == kDummyNodeName) return;
+    FileObject* first = FirstOfName(name, TRIANGLE_MESH);
+    if (first != nullptr) ++first->usersLeft;
+  }
+
+  // Before the first node: the scene's settings and the materials by name.
   void Start() {
+    IndexObjects();
     Settings();
     for (size_t i = 0; i < c_.materials.size(); ++i)
       materialByName_.emplace(c_.materials[i]->name, c_.materials[i]);
-    for (size_t i = 0; i < c_.objects.size(); ++i) {
-      const FileObject& o = c_.objects[i];
-      objectsByName_[ObjectKey(o.kind, o.name)].objects.push_back(i);
-      if (o.kind == SHAPE_POINTS) shapeParents_.emplace(o.parentName, Named());
-    }
   }
 
   // The NODE_IDs that nodes of the file name as their parents: only these are kept for
@@ -82,6 +115,7 @@ class SceneBuilder {
       notices_.push_back("the target of \"" + p.first + "\" has no camera or light of that name");
     for (FileObject& o : c_.objects)
       if (o.kind == TRIANGLE_MESH && owner_.count(&o) != 0) MeshVertices(o);
+    for (FileObject& o : c_.objects) LetGo(o);
     UnusedMaterials();
     if (!passing_) return;
     // The nodes still held (cameras, lights, targets and shapes, which link to each other
@@ -130,26 +164,31 @@ class SceneBuilder {
         Shape(o);
         continue;
       }
+      Made(o);
+      const ObjectDetail& d = *o.detail;
       MemNode* node = AddNode(o.name);
       NodeOfObject(node, o);
       if (o.kind == TRIANGLE_MESH) {
-        node->local = o.hasMatrix ? o.matrix : Matrix3();
+        node->local = d.hasMatrix ? d.matrix : Matrix3();
         owner_[&o] = node;
         Material(node, o);
         o.material = node->material;
-        if (passing_) HandOver(node, -1, &o);
+        if (passing_) {
+          HandOver(node, -1, &o);
+          if (c_.objects[o.sameFirst].usersLeft == 0) LetGo(o);
+        }
       } else {
-        PlaceAt(node, o.position);
-        if ((o.kind == CAMERA || o.spot) && !(o.target == o.position)) {
+        PlaceAt(node, d.position);
+        if ((o.kind == CAMERA || d.spot) && !(d.target == d.position)) {
           MemNode* target = AddTarget(node, o);
-          PlaceAt(target, o.target);
+          PlaceAt(target, d.target);
         }
       }
     }
   }
 
   void Shape(FileObject& o) {
-    MemNode* parent = FindNode(o.parentName);
+    MemNode* parent = FindNode(o.detail->parentName);
     MemNode* node = AddNode(o.name, parent);
     NodeOfObject(node, o);
     auto* shape = static_cast<MemShapeObject*>(o.object);
@@ -157,7 +196,7 @@ class SceneBuilder {
     // spline gives the same points back.
     MemSpline spline;
     Matrix3 t = node->NodeTransform(scene_.currentTime);
-    for (const Point3& p : o.points) {
+    for (const Point3& p : o.detail->points) {
       MemKnot k;
       k.point = k.inVec = k.outVec = PointPreimage(p, t);
       spline.knots.push_back(k);
@@ -170,30 +209,58 @@ class SceneBuilder {
   // The first object of the kind named name that no node holds yet when fresh, else the
   // last one that a node holds.
   FileObject* FindObject(const std::string& name, uint16_t kind, bool fresh) {
-    auto it = objectsByName_.find(ObjectKey(kind, name));
-    if (it == objectsByName_.end()) return nullptr;
-    SameName& same = it->second;
-    if (!fresh) return same.lastPlaced < 0 ? nullptr : &c_.objects[same.lastPlaced];
+    FileObject* first = FirstOfName(name, kind);
+    if (first == nullptr) return nullptr;
+    if (!fresh) return first->lastPlaced < 0 ? nullptr : &c_.objects[first->lastPlaced];
     // Objects are only ever placed, never taken back: the placed ones before the first
     // fresh one stay behind it.
-    while (same.firstFresh < same.objects.size() &&
-           c_.objects[same.objects[same.firstFresh]].placed)
-      ++same.firstFresh;
-    return same.firstFresh < same.objects.size() ? &c_.objects[same.objects[same.firstFresh]]
-                                                 : nullptr;
+    while (first->firstFresh >= 0 && c_.objects[first->firstFresh].placed)
+      first->firstFresh = c_.objects[first->firstFresh].sameNext;
+    return first->firstFresh < 0 ? nullptr : &c_.objects[first->firstFresh];
+  }
+
+  // The file's first object of the kind named name; null when none.
+  FileObject* FirstOfName(const std::string& name, uint16_t kind) {
+    auto it = std::lower_bound(byName_.begin(), byName_.end(), 0u,
+                               [&](uint32_t i, uint32_t) {
+                                 const FileObject& o = c_.objects[i];
+                                 return o.kind != kind ? o.kind < kind : o.name < name;
+                               });
+    if (it == byName_.end()) return nullptr;
+    FileObject& o = c_.objects[*it];
+    return o.kind == kind && o.name == name ? &o : nullptr;
+  }
+
+  // Objects by kind, then by name.
+  static bool Before(const FileObject& a, const FileObject& b) {
+    return a.kind != b.kind ? a.kind < b.kind : a.name < b.name;
   }
 
   // Marks o as held by a node.
   void Place(FileObject& o) {
     o.placed = true;
-    const ptrdiff_t index = &o - c_.objects.data();
-    SameName& same = objectsByName_[ObjectKey(o.kind, o.name)];
-    if (index > same.lastPlaced) same.lastPlaced = index;
+    const int32_t index = static_cast<int32_t>(&o - c_.objects.data());
+    FileObject& first = c_.objects[o.sameFirst];
+    if (index > first.lastPlaced) first.lastPlaced = index;
   }
 
-  static std::string ObjectKey(uint16_t kind, const std::string& name) {
-    std::string key(reinterpret_cast<const char*>(&kind), sizeof kind);
-    return key += name;
+  // Reads o when its mesh is read when used and not yet read (or let go); answers whether
+  // it was read now.
+  bool Made(FileObject& o) {
+    if (o.object != nullptr) return false;
+    ReadingBack back;
+    ReadObjectAgain(data_, o);
+    NoteWalkedTo(o.offset + o.length);
+    return true;
+  }
+
+  // Lets go of o's own scene object, which no later node holds.
+  void LetGo(FileObject& o) {
+    if (o.made == nullptr) return;
+    if (options_.objectDone) options_.objectDone(o.made.get());
+    o.made.reset();
+    o.object = nullptr;
+    o.detail.reset();
   }
 
   // Adds a node, which FindNode then finds by its name unless an earlier node has it.
@@ -271,6 +338,8 @@ class SceneBuilder {
       MeshVertices(*first);
       owner_.erase(first);
     }
+    // The detail of a mesh read when used is its first node's alone.
+    if (first != nullptr && first->made != nullptr) first->detail.reset();
     const int number = numberOf_.at(node);
     const bool parent = id >= 0 && static_cast<size_t>(id) < parentIds_.size() && parentIds_[id];
     auto named = shapeParents_.find(node->name);
@@ -330,7 +399,14 @@ class SceneBuilder {
       }
     }
     // Mesh and dummy nodes go over at once; the others link to each other until the end.
-    if (passing_ && n.chunkId == OBJECT_NODE) HandOver(node, n.id, first);
+    if (passing_ && n.chunkId == OBJECT_NODE) {
+      HandOver(node, n.id, first);
+      // After the last node that names them, the meshes of that name that nodes hold.
+      if (lastOfName_ != nullptr)
+        for (int32_t i = lastOfName_->sameFirst; i >= 0; i = c_.objects[i].sameNext)
+          if (c_.objects[i].placed) LetGo(c_.objects[i]);
+      lastOfName_ = nullptr;
+    }
   }
 
  private:
@@ -341,6 +417,8 @@ class SceneBuilder {
       node->object = Dummy();
       return node;
     }
+    FileObject* named = passing_ ? FirstOfName(n.headerName, TRIANGLE_MESH) : nullptr;
+    if (named != nullptr && named->usersLeft > 0 && --named->usersLeft == 0) lastOfName_ = named;
     bool first = n.flags != 0 && (!n.hasInstance || n.instanceName == n.headerName);
     FileObject* o = FindObject(n.headerName, TRIANGLE_MESH, first);
     if (o == nullptr && first) o = FindObject(n.headerName, TRIANGLE_MESH, false);
@@ -352,9 +430,14 @@ class SceneBuilder {
       node->object = Dummy();
       return node;
     }
-    if (!o->placed) {
-      Flush(static_cast<size_t>(o - c_.objects.data()));
-      Place(*o);
+    // A mesh read when used is made for its first node (or again, for a node the outline
+    // did not count, after it was let go).
+    if (!o->placed || (passing_ && o->object == nullptr)) {
+      if (!o->placed) {
+        Flush(static_cast<size_t>(o - c_.objects.data()));
+        Place(*o);
+      }
+      Made(*o);
       MemNode* node = AddNode(name, parent);
       NodeOfObject(node, *o);
       owner_[o] = node;
@@ -390,7 +473,7 @@ class SceneBuilder {
     Place(*o);
     MemNode* node = AddNode(n.headerName, parent);
     NodeOfObject(node, *o);
-    if (!n.position.present) PlaceAt(node, o->position);
+    if (!n.position.present) PlaceAt(node, o->detail->position);
     if (kind == CAMERA) CameraValues(n, *o);
     if (kind == LIGHT) LightValues(n, *static_cast<MemLightObject*>(o->object));
     owners_[n.headerName] = {node, o};
@@ -430,7 +513,7 @@ class SceneBuilder {
       pendingTargets_[n.headerName] = target;
       o = FindObject(n.headerName, camera ? CAMERA : LIGHT, true);
     }
-    if (!n.position.present && o != nullptr) PlaceAt(target, o->target);
+    if (!n.position.present && o != nullptr) PlaceAt(target, o->detail->target);
     return target;
   }
 
@@ -445,12 +528,13 @@ class SceneBuilder {
   // user. The file names the last unlocked pair of the lock search; the pairs after it are
   // locked, those before it are taken for unlocked.
   void NodeOfObject(MemNode* node, const FileObject& o) {
+    const ObjectDetail& d = *o.detail;
     node->object = o.object;
-    node->propertyText = o.properties;
+    node->propertyText = d.properties;
     bool searched = node->parent != scene_.Root() && !o.name.empty() && o.name[0] != '$';
     if (!searched) return;
-    int last = o.lockGroup >= 0 && o.lockGroup < 2 && o.lockAxis >= 0 && o.lockAxis < 3
-                   ? o.lockGroup * 3 + o.lockAxis
+    int last = d.lockGroup >= 0 && d.lockGroup < 2 && d.lockAxis >= 0 && d.lockAxis < 3
+                   ? d.lockGroup * 3 + d.lockAxis
                    : -1;
     for (int pair = last + 1; pair < 6; ++pair) node->transformLocked[pair / 3][pair % 3] = true;
   }
@@ -595,7 +679,8 @@ class SceneBuilder {
   // transform. Such a node comes back without controllers: its transform solved from the
   // mesh matrix, its object offset from the tracks (position from the pivot; a rotation or
   // scale that differs from none by less than a millionth is taken for none).
-  void StaticWithOffset(const FileNode& n, MemNode* node, const FileObject& o) {
+  void StaticWithOffset(const FileNode& n, MemNode* node, const FileObject& object) {
+    const ObjectDetail& o = *object.detail;
     if (!o.hasMatrix || !n.position.Single() || !n.rotation.Single() || !n.scale.Single()) return;
     const FileKey pk = n.position.First(), rk = n.rotation.First(), sk = n.scale.First();
     const float* pv = pk.value;
@@ -665,8 +750,9 @@ class SceneBuilder {
   // The face-material groups as the node's material: one plain material when one group
   // holds every face in order, else a multi/sub material whose slots follow the groups'
   // order (a face in no group gets an empty slot).
-  void Material(MemNode* node, const FileObject& o) {
-    auto* mesh = static_cast<MemMeshObject*>(o.object);
+  void Material(MemNode* node, const FileObject& object) {
+    auto* mesh = static_cast<MemMeshObject*>(object.object);
+    const ObjectDetail& o = *object.detail;
     std::vector<MemMaterial*> slots;
     for (const FaceGroup& g : o.groups) {
       auto it = materialByName_.find(g.material);
@@ -687,7 +773,7 @@ class SceneBuilder {
     }
     auto* multi = scene_.Own(std::make_unique<MemMaterial>());
     multi->classId = kMultiMaterialClass;
-    multi->name = o.name + " faces";
+    multi->name = object.name + " faces";
     std::vector<bool> given(mesh->faces.size(), false);
     for (size_t s = 0; s < o.groups.size(); ++s)
       for (uint16_t f : o.groups[s].faces)
@@ -713,13 +799,13 @@ class SceneBuilder {
   void MeshVertices(FileObject& o) {
     MemNode* node = owner_[&o];
     auto* mesh = static_cast<MemMeshObject*>(o.object);
+    std::vector<Point3>& world = o.detail->worldVertices;
     Matrix3 g = node->NodeTransform(scene_.currentTime);
     Point3 t = g.GetRow(3);
     if (t.x == 0.0f && t.y == 0.0f && t.z == 0.0f) g.SetTrans(kOriginMark);
-    mesh->vertices.resize(o.worldVertices.size());
-    for (size_t i = 0; i < o.worldVertices.size(); ++i)
-      mesh->vertices[i] = PointPreimage(o.worldVertices[i], g);
-    std::vector<Point3>().swap(o.worldVertices);  // no longer needed
+    mesh->vertices.resize(world.size());
+    for (size_t i = 0; i < world.size(); ++i) mesh->vertices[i] = PointPreimage(world[i], g);
+    std::vector<Point3>().swap(world);  // no longer needed
     mesh->MeshChanged();
   }
 
@@ -735,6 +821,7 @@ class SceneBuilder {
     FileObject* object;
   };
 
+  const uint8_t* data_;
   FileContent& c_;
   MemScene& scene_;
   std::vector<std::string>& notices_;
@@ -744,13 +831,9 @@ class SceneBuilder {
   std::unordered_map<std::string, Owner> owners_;
   std::unordered_map<std::string, MemNode*> pendingTargets_;
   std::unordered_map<const FileObject*, MemNode*> owner_;
-  // The objects of one kind and name, in the file's order.
-  struct SameName {
-    std::vector<size_t> objects;
-    size_t firstFresh = 0;      // no object before it is fresh
-    ptrdiff_t lastPlaced = -1;  // the last object of the file a node holds; -1: none
-  };
-  std::unordered_map<std::string, SameName> objectsByName_;
+  // The first object of each kind and name, by kind and name (see FileObject::sameFirst).
+  std::vector<uint32_t> byName_;
+  bool indexed_ = false;
   // The names that shapes give as their parents' and the first node of each name.
   std::unordered_map<std::string, Named> shapeParents_;
   // Handing nodes over: each node's number, the nodes that left as their children and
@@ -766,6 +849,7 @@ class SceneBuilder {
   std::unordered_set<const MemMaterial*> used_;
   size_t nextObject_ = 0;
   FileObject* firstUser_ = nullptr;  // the mesh whose first user was just made
+  FileObject* lastOfName_ = nullptr;  // the meshes whose last node was just made
 };
 
 }  // namespace
@@ -849,7 +933,8 @@ ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& l
     FileContent content;
     // The build's notices follow the reading's, whenever the nodes are built.
     std::vector<std::string> built;
-    SceneBuilder builder(content, scene, built, options);
+    SceneBuilder builder(data, content, scene, built, options);
+    content.meshesWhenUsed = builder.Passing();
     bool started = false;
     auto start = [&] {
       if (!started) builder.Start();
@@ -871,7 +956,11 @@ ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& l
       } else if (c.id == KEYFRAMER_DATA) {
         // The editor section comes first in every sound file: the nodes can be built as
         // they are read unless the keyframer's times come after them.
-        KeyframerOutline outline = OutlineKeyframer(data, c, builder.Passing());
+        builder.IndexObjects();
+        KeyframerOutline outline =
+            OutlineKeyframer(data, c, builder.Passing(), [&builder](const std::string& name) {
+              builder.CountMeshNode(name);
+            });
         stream = outline.timesBeforeNodes;
         builder.NoteParents(std::move(outline.parentIds));
         ReadKeyframerSection(data, c, content, notices, node);
