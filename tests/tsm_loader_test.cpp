@@ -589,6 +589,42 @@ TEST(TsmLoader, NodesHandedOverOneByOneAreTheNodesOfTheFullRead) {
   }
 }
 
+// Read node by node, a small mesh is read again from the editor section when its node
+// needs it: those reads are told to the walk's observer on a track of their own, and the
+// walk through the keyframer section never goes back for them (so its pages keep leaving).
+TEST(TsmLoader, MeshesReadAgainWalkOnTheirOwnTrack) {
+  MemScene original;
+  ChainScene(original);
+  original.ticksPerFrame = 160;
+  const std::vector<uint8_t> bytes = ExportedBytes(original, TestOutputPath("read_back.tsm"));
+  uint64_t keyframer = 0;
+  ForEachChild(ReadChunkTree(bytes, false).top, bytes.data(), [&keyframer](const Chunk& c) {
+    if (c.id == KEYFRAMER_DATA) keyframer = c.offset;
+    return true;
+  });
+  ASSERT_GT(keyframer, 0u);
+  static std::vector<std::pair<uint64_t, int>> notes;
+  notes.clear();
+  WalkObserver before = SetWalkObserver(
+      [](uint64_t offset, int track, void*) { notes.emplace_back(offset, track); }, nullptr);
+  MemScene scene;
+  TsmReadOptions options;
+  options.holdAtCurrentTime = true;
+  options.nodeDone = [](MemNode*, int, int) {};
+  const bool ok = ReadTsmScene(bytes.data(), bytes.size(), "f", scene, options).ok;
+  SetWalkObserver(before, nullptr);
+  ASSERT_TRUE(ok);
+  // The first read back comes with the first node: from then on the walk is in the
+  // keyframer section.
+  size_t again = 0;
+  for (const auto& n : notes) {
+    EXPECT_TRUE(n.second == 0 || n.first < keyframer) << n.first;
+    EXPECT_TRUE(n.second == 1 || again == 0 || n.first >= keyframer) << n.first;
+    again += n.second == 1;
+  }
+  EXPECT_GT(again, 0u);
+}
+
 // A read that hands its nodes over checks each node as the scene's check checks the whole
 // scene held at the current time, and fails with the same message.
 TEST(TsmLoader, NodesHandedOverAreCheckedAsTheHeldScene) {
