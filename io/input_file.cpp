@@ -202,8 +202,12 @@ InputRead InputMapping::Open(const std::string& path, const InputRules& rules) {
 
 void InputMapping::Release(uint64_t offset, int track) {
 #ifndef _WIN32
-  // Whole windows of a megabyte at a time: one call each, not one per chunk.
-  constexpr uint64_t kWindow = 1u << 20;
+  // Whole windows at a time: one call each, not one per chunk. A megabyte, or for a file
+  // under four, a quarter of it (at least 256 KB), so that a small file lets go of its
+  // pages too; smaller windows did worse, as the pages just behind the walk are mapped
+  // again with the page it reads.
+  uint64_t kWindow = 1u << 20;
+  while (kWindow > (256u << 10) && kWindow * 4 > size_) kWindow /= 2;
   uint64_t& released = released_[track == 0 ? 0 : 1];
   if (offset < released) released = offset / kWindow * kWindow;  // a walk back
   if (map_ == nullptr || offset < released + kWindow) return;

@@ -1,5 +1,6 @@
 #include "view/scene_view.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
@@ -26,6 +27,25 @@ bool Finite(const Vec3& p) {
 
 Vec3 ToVec(const Point3& p) {
   return {p.x, p.y, p.z};
+}
+
+// Room for n elements that never move: at the end of the last block of blocks, or, for a
+// large run, in a block of its own (placed first, so that the last block stays open).
+template <class T>
+T* Room(std::deque<std::vector<T>>& blocks, size_t n) {
+  constexpr size_t kBlock = 4096;
+  if (n == 0) return nullptr;
+  if (n > kBlock / 4) {
+    blocks.emplace_front(n);
+    return blocks.front().data();
+  }
+  if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < n) {
+    blocks.emplace_back();
+    blocks.back().reserve(kBlock);
+  }
+  std::vector<T>& last = blocks.back();
+  last.resize(last.size() + n);  // within its capacity: nothing moves
+  return last.data() + last.size() - n;
 }
 
 // The drawable parts of a scene read back node by node, valued as the writers value them
@@ -118,16 +138,18 @@ class SceneDrawing {
       return;
     }
     ViewMesh m;
-    m.vertices.assign(mesh.vertices.begin(), mesh.vertices.end());
+    Point3* vertices = Room(v_->vertexBlocks, mesh.vertices.size());
+    std::copy(mesh.vertices.begin(), mesh.vertices.end(), vertices);
+    m.vertices = {vertices, mesh.vertices.size()};
     auto* material = dynamic_cast<MemMaterial*>(n->material);
     bool multi = material != nullptr && material->ClassIdentity() == kMultiMaterialClass;
     int plain = multi ? -1 : MaterialIndex(material);
-    m.faces.reserve(mesh.faces.size());
+    ViewFace* faces = Room(v_->faceBlocks, mesh.faces.size());
+    m.faces = {faces, mesh.faces.size()};
     for (const MemFace& f : mesh.faces) {
-      ViewFace vf;
+      ViewFace& vf = *faces++;
       for (int k = 0; k < 3; ++k) vf.v[k] = static_cast<uint16_t>(f.v[k]);
       vf.material = multi ? MaterialIndex(material->SubMaterial(f.materialId)) : plain;
-      m.faces.push_back(vf);
     }
     SceneVector<Point3>().swap(mesh.vertices);
     SceneVector<MemFace>().swap(mesh.faces);

@@ -36,12 +36,23 @@ struct ViewFace {
   int material = -1;          // index into ViewScene::materials; -1: no material (grey)
 };
 
+// A run of elements that the scene holds in its blocks.
+template <class T>
+struct ViewRun {
+  const T* first = nullptr;
+  size_t count = 0;
+  const T* begin() const { return first; }
+  const T* end() const { return first + count; }
+  size_t size() const { return count; }
+  const T& operator[](size_t i) const { return first[i]; }
+};
+
 // A mesh as the preview draws it, held once however many nodes place it (a chunk file
 // gives the face materials with the mesh): its vertices in its own space and its faces
 // with their colours.
 struct ViewMesh {
-  std::vector<Point3> vertices;    // object space
-  std::vector<ViewFace> faces;
+  ViewRun<Point3> vertices;  // object space
+  ViewRun<ViewFace> faces;
 };
 
 // A mesh placed by one node.
@@ -90,8 +101,19 @@ struct ViewNode {
 };
 
 struct ViewScene {
+  ViewScene() = default;
+  ViewScene(ViewScene&&) = default;
+  ViewScene& operator=(ViewScene&&) = default;
+  // The meshes' runs point into the blocks of the scene they were read into.
+  ViewScene(const ViewScene&) = delete;
+  ViewScene& operator=(const ViewScene&) = delete;
+
   std::vector<ViewMaterial> materials;  // in file order
   std::deque<ViewMesh> meshes;
+  // What the meshes' vertices and faces are held in: blocks that many small meshes share
+  // (a mesh each costs no allocation of its own) and that never move.
+  std::deque<std::vector<Point3>> vertexBlocks;
+  std::deque<std::vector<ViewFace>> faceBlocks;
   // Every mesh node, in the file's order. A file holds many of these and of the nodes: a
   // deque grows without a second copy of what it holds.
   std::deque<ViewInstance> instances;
