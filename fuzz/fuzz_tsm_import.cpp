@@ -5,9 +5,11 @@
 // The same bytes read as the preview reads them (held at the current time, each node
 // handed over, checked and let go) succeed or fail as the read held at the current time
 // does, give the same notices and every node once, after its parent, and leave no node
-// in the scene. (A held read may accept a file whose tracks go wrong at other times.)
+// in the scene; a mesh is let go only after a node held it, once. (A held read may accept
+// a file whose tracks go wrong at other times.)
 // fuzz-requires: formats/tsm/tsm_scene.cpp
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "formats/json/scene_json_writer.h"
@@ -22,7 +24,12 @@ void ReadNodeByNode(const uint8_t* data, size_t size, const std::string& label) 
   const tsm::ImportResult whole = tsm::ReadTsmScene(data, size, label, held, options);
   tsm::MemScene scene;
   std::vector<bool> seen;
+  std::unordered_set<const tsm::MemObject*> heldObjects;
+  options.objectDone = [&](const tsm::MemObject* object) {
+    if (heldObjects.erase(object) != 1) __builtin_trap();
+  };
   options.nodeDone = [&](tsm::MemNode* node, int number, int parent) {
+    if (node->object != nullptr) heldObjects.insert(node->object);
     if (number < 0 || parent >= number || parent < -1) __builtin_trap();
     if (seen.size() <= static_cast<size_t>(number)) seen.resize(number + 1u, false);
     if (seen[number]) __builtin_trap();

@@ -498,6 +498,43 @@ void ChainScene(MemScene& s) {
   }
 }
 
+// ChainScene's file with a first header that names no parent put before the real header
+// of the node "Link4" (whose parent is "Link3"): the node's last header is the one read.
+std::vector<uint8_t> TwoHeaderChain() {
+  MemScene original;
+  ChainScene(original);
+  original.ticksPerFrame = 160;
+  std::vector<uint8_t> bytes = ExportedBytes(original, TestOutputPath("two_headers.tsm"));
+  ChunkBuilder header;
+  header.Begin(NODE_HEADER).Text("Link4").U16(0x4000).U16(0).U16(NO_PARENT).End();
+  const std::vector<uint8_t> extra = header.Bytes();
+  // The chunks that hold the node (the top chunk, the keyframer section, the node).
+  std::vector<uint64_t> holders = {0};
+  Chunk top = ReadChunkTree(bytes, false).top;
+  ForEachChild(top, bytes.data(), [&](const Chunk& section) {
+    if (section.id != KEYFRAMER_DATA) return true;
+    holders.push_back(section.offset);
+    ForEachChild(section, bytes.data(), [&](const Chunk& node) {
+      ForEachChild(node, bytes.data(), [&](const Chunk& c) {
+        const char* name = reinterpret_cast<const char*>(bytes.data() + c.payloadBegin);
+        if (c.id == NODE_HEADER && std::strcmp(name, "Link4") == 0) holders.push_back(node.offset);
+        return true;
+      });
+      return holders.size() < 3;
+    });
+    return false;
+  });
+  EXPECT_EQ(holders.size(), 3u);
+  for (uint64_t at : holders) {
+    uint32_t length;
+    std::memcpy(&length, &bytes[at + 2], 4);
+    length += static_cast<uint32_t>(extra.size());
+    std::memcpy(&bytes[at + 2], &length, 4);
+  }
+  bytes.insert(bytes.begin() + holders.back() + kChunkHeaderSize, extra.begin(), extra.end());
+  return bytes;
+}
+
 // A read that hands its nodes over one by one gives every node once, complete, with its
 // parent, where the full read has it: the same name, object kind and world transform at
 // the current time, and a mesh node the same mesh, shared by the same nodes (read again
@@ -509,14 +546,16 @@ TEST(TsmLoader, NodesHandedOverOneByOneAreTheNodesOfTheFullRead) {
       {"showroom.json", [](MemScene& s) { FromExample(s, "showroom.json"); }, nullptr, {}},
       {"features", FeatureScene, nullptr, {}},
       {"chain", ChainScene, nullptr, {}},
+      {"a node of two headers", nullptr, TwoHeaderChain, {}},
   };
   for (const RoundTripCase& c : cases) {
     SCOPED_TRACE(c.name);
     MemScene original;
-    c.scene(original);
+    if (c.scene) c.scene(original);
     original.ticksPerFrame = 160;
     const std::vector<uint8_t> bytes =
-        ExportedBytes(original, TestOutputPath(std::string("handed_") + c.name + ".tsm"));
+        c.file ? c.file()
+               : ExportedBytes(original, TestOutputPath(std::string("handed_") + c.name + ".tsm"));
     MemScene full, passed;
     ASSERT_TRUE(ReadTsmScene(bytes.data(), bytes.size(), "f", full).ok);
     std::unordered_map<const MemNode*, int> number;
