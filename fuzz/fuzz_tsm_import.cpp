@@ -4,11 +4,14 @@
 // scene (what --to-json does): it succeeds with a whole document or fails with a message.
 // The same bytes read as the preview reads them (held at the current time, each node
 // handed over, checked and let go) succeed or fail as the read held at the current time
-// does, give the same notices and every node once, after its parent, and leave no node
-// in the scene; a mesh is let go only after a node held it, once. (A held read may accept
+// does, give the same notices and every node once, after its parent, with the parent and
+// the world transform of the held read, and leave no node in the scene; a mesh is let go
+// only after a node held it, once. (A held read may accept
 // a file whose tracks go wrong at other times.)
 // fuzz-requires: formats/tsm/tsm_scene.cpp
+#include <cstring>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -24,6 +27,7 @@ void ReadNodeByNode(const uint8_t* data, size_t size, const std::string& label) 
   const tsm::ImportResult whole = tsm::ReadTsmScene(data, size, label, held, options);
   tsm::MemScene scene;
   std::vector<bool> seen;
+  std::vector<std::pair<int, Matrix3>> placed;  // by number: parent, world transform
   std::unordered_set<const tsm::MemObject*> heldObjects;
   options.objectDone = [&](const tsm::MemObject* object) {
     if (heldObjects.erase(object) != 1) __builtin_trap();
@@ -34,8 +38,8 @@ void ReadNodeByNode(const uint8_t* data, size_t size, const std::string& label) 
     if (seen.size() <= static_cast<size_t>(number)) seen.resize(number + 1u, false);
     if (seen[number]) __builtin_trap();
     seen[number] = true;
-    // Every transform, below a stand-in or not, must be computable.
-    (void)node->NodeTransform(scene.currentTime);
+    if (placed.size() <= static_cast<size_t>(number)) placed.resize(number + 1u);
+    placed[number] = {parent, node->NodeTransform(scene.currentTime)};
     if (node->lookAt != nullptr) (void)node->lookAt->NodeTransform(scene.currentTime);
   };
   tsm::ImportResult r = tsm::ReadTsmScene(data, size, label, scene, options);
@@ -45,6 +49,19 @@ void ReadNodeByNode(const uint8_t* data, size_t size, const std::string& label) 
     __builtin_trap();
   for (bool s : seen)
     if (!s) __builtin_trap();
+  // Each node below the parent and at the place the held read gives it, bit for bit.
+  std::unordered_map<const tsm::MemNode*, int> number;
+  for (size_t i = 0; i < held.Nodes().size(); ++i) number[held.Nodes()[i].get()] = int(i);
+  for (size_t i = 0; i < held.Nodes().size(); ++i) {
+    tsm::MemNode& n = *held.Nodes()[i];
+    const int parent = n.parent == held.Root() ? -1 : number.at(n.parent);
+    const Matrix3 world = n.NodeTransform(held.currentTime);
+    if (placed[i].first != parent) __builtin_trap();
+    for (int row = 0; row < 4; ++row) {
+      const Point3 a = placed[i].second.GetRow(row), b = world.GetRow(row);
+      if (std::memcmp(&a, &b, sizeof a) != 0) __builtin_trap();
+    }
+  }
 }
 
 }  // namespace

@@ -244,14 +244,12 @@ class SceneBuilder {
     if (index > first.lastPlaced) first.lastPlaced = index;
   }
 
-  // Reads o when its mesh is read when used and not yet read (or let go); answers whether
-  // it was read now.
-  bool Made(FileObject& o) {
-    if (o.object != nullptr) return false;
+  // Reads o again when it is a mesh read when used and not yet read (or let go).
+  void Made(FileObject& o) {
+    if (o.object != nullptr) return;
     ReadingBack back;
     ReadObjectAgain(data_, o);
     NoteWalkedTo(o.offset + o.length);
-    return true;
   }
 
   // Lets go of o's own scene object, which no later node holds.
