@@ -34,9 +34,10 @@ ImportResult LoadTsmScene(const std::string& path, MemScene& scene);
 // the call, so that the nodes are never all held at once. Mesh and dummy nodes go as
 // soon as they are read; cameras, lights, their targets and shapes at the end, in the
 // order they were made. A node's parent may then be a stand-in outside the scene that
-// holds the parent's world transform at the current time. A mesh is then read from the
-// file when its first node needs it, and let go after the last node that holds it:
-// objectDone is told of it first, as no later node holds that object.
+// holds the parent's world transform at the current time. A small mesh is then read
+// from the file again when its first node needs it, and every mesh is let go after the
+// last node that holds it: objectDone is told of it first, as no later node holds that
+// object.
 struct TsmReadOptions {
   bool holdAtCurrentTime = false;
   std::function<void(const MemNode* node, const MemController& track)> positionTrack;
