@@ -1,7 +1,8 @@
 // The drawable content of a chunk file: every mesh with its faces and face colours, held
 // once, and every node that places one (each instance of a shared mesh apart), the
-// lights, cameras and shapes, and the nodes with their position tracks. Taken from the scene that the file's
-// loader (formats/tsm) rebuilds, so the file is read by one reader; nothing here draws.
+// lights, cameras and shapes, and the nodes with their position tracks. Taken from the
+// scene that the file's loader (formats/tsm) rebuilds, so the file is read by one
+// reader; nothing here draws.
 #ifndef TSM_VIEW_SCENE_VIEW_H
 #define TSM_VIEW_SCENE_VIEW_H
 

@@ -57,10 +57,8 @@ class SceneBuilder {
         options_(options),
         passing_(options.holdAtCurrentTime && options.nodeDone) {}
 
-  // After the editor section: the objects by kind and name. Once.
+  // After the editor section: the objects by kind and name.
   void IndexObjects() {
-    if (indexed_) return;
-    indexed_ = true;
     std::vector<FileObject>& all = c_.objects;
     std::vector<uint32_t> order;
     order.reserve(all.size());
@@ -95,7 +93,6 @@ class SceneBuilder {
 
   // Before the first node: the scene's settings and the materials by name.
   void Start() {
-    IndexObjects();
     Settings();
     for (size_t i = 0; i < c_.materials.size(); ++i)
       materialByName_.emplace(c_.materials[i]->name, c_.materials[i]);
@@ -209,7 +206,10 @@ class SceneBuilder {
   // The first object of the kind named name that no node holds yet when fresh, else the
   // last one that a node holds.
   FileObject* FindObject(const std::string& name, uint16_t kind, bool fresh) {
-    FileObject* first = FirstOfName(name, kind);
+    return FindAmong(FirstOfName(name, kind), fresh);
+  }
+  // The same among the objects of the kind and name whose first is first (null: none).
+  FileObject* FindAmong(FileObject* first, bool fresh) {
     if (first == nullptr) return nullptr;
     if (!fresh) return first->lastPlaced < 0 ? nullptr : &c_.objects[first->lastPlaced];
     // Objects are only ever placed, never taken back: the placed ones before the first
@@ -335,9 +335,9 @@ class SceneBuilder {
     if (first != nullptr) {
       MeshVertices(*first);
       owner_.erase(first);
+      // The detail of a mesh that is let go after its last node is its first node's alone.
+      if (first->made != nullptr) first->detail.reset();
     }
-    // The detail of a mesh read when used is its first node's alone.
-    if (first != nullptr && first->made != nullptr) first->detail.reset();
     const int number = numberOf_.at(node);
     const bool parent = id >= 0 && static_cast<size_t>(id) < parentIds_.size() && parentIds_[id];
     auto named = shapeParents_.find(node->name);
@@ -415,12 +415,13 @@ class SceneBuilder {
       node->object = Dummy();
       return node;
     }
-    FileObject* named = passing_ ? FirstOfName(n.headerName, TRIANGLE_MESH) : nullptr;
+    // Only nodes handed over count the nodes still to come for a mesh.
+    FileObject* named = FirstOfName(n.headerName, TRIANGLE_MESH);
     if (named != nullptr && named->usersLeft > 0 && --named->usersLeft == 0) lastOfName_ = named;
     bool first = n.flags != 0 && (!n.hasInstance || n.instanceName == n.headerName);
-    FileObject* o = FindObject(n.headerName, TRIANGLE_MESH, first);
-    if (o == nullptr && first) o = FindObject(n.headerName, TRIANGLE_MESH, false);
-    if (o == nullptr) o = FindObject(n.headerName, TRIANGLE_MESH, true);
+    FileObject* o = FindAmong(named, first);
+    if (o == nullptr && first) o = FindAmong(named, false);
+    if (o == nullptr) o = FindAmong(named, true);
     if (o == nullptr) {
       notices_.push_back("offset " + std::to_string(n.offset) + ": node \"" + name +
                          "\" names no mesh of the file and becomes a dummy");
@@ -430,7 +431,7 @@ class SceneBuilder {
     }
     // A mesh read when used is made for its first node (or again, for a node the outline
     // did not count, after it was let go).
-    if (!o->placed || (passing_ && o->object == nullptr)) {
+    if (!o->placed || o->object == nullptr) {
       if (!o->placed) {
         Flush(static_cast<size_t>(o - c_.objects.data()));
         Place(*o);
@@ -831,7 +832,6 @@ class SceneBuilder {
   std::unordered_map<const FileObject*, MemNode*> owner_;
   // The first object of each kind and name, by kind and name (see FileObject::sameFirst).
   std::vector<uint32_t> byName_;
-  bool indexed_ = false;
   // The names that shapes give as their parents' and the first node of each name.
   std::unordered_map<std::string, Named> shapeParents_;
   // Handing nodes over: each node's number, the nodes that left as their children and
@@ -951,10 +951,10 @@ ImportResult ReadTsmScene(const uint8_t* data, size_t size, const std::string& l
     ForEachChild(check.tree.top, data, [&](const Chunk& c) {
       if (c.id == EDITOR_DATA) {
         ReadEditorSection(data, c, scene, content, notices);
+        builder.IndexObjects();
       } else if (c.id == KEYFRAMER_DATA) {
         // The editor section comes first in every sound file: the nodes can be built as
         // they are read unless the keyframer's times come after them.
-        builder.IndexObjects();
         KeyframerOutline outline =
             OutlineKeyframer(data, c, builder.Passing(), [&builder](const std::string& name) {
               builder.CountMeshNode(name);
