@@ -245,40 +245,45 @@ ChunkTree ReadChunkTree(const uint8_t* data, size_t size, bool keepChildren) {
   return tree;
 }
 
+Chunk ChunkAt(const uint8_t* data, uint64_t offset) {
+  Chunk c;
+  const uint8_t* h = data + offset;
+  c.offset = offset;
+  c.id = LoadU16(h);
+  c.length = LoadU32(h + 2);
+  c.payloadBegin = offset + kChunkHeaderSize;
+  const ChunkLayout layout = LayoutOf(c.id);
+  switch (layout.kind) {
+    case BodyKind::kLeaf:
+      c.payloadEnd = c.End();
+      break;
+    case BodyKind::kChildren:
+      c.payloadEnd = c.payloadBegin;
+      break;
+    case BodyKind::kFixedThenChildren:
+      c.payloadEnd = c.payloadBegin + layout.fixedSize;
+      break;
+    case BodyKind::kTextThenChildren: {
+      const uint8_t* p = data + c.payloadBegin;
+      const void* nul = std::memchr(p, 0, c.length - kChunkHeaderSize);
+      c.payloadEnd = c.payloadBegin + (static_cast<const uint8_t*>(nul) - p) + 1;
+      break;
+    }
+    case BodyKind::kFacesThenChildren:
+      c.payloadEnd =
+          c.payloadBegin + 2 + uint64_t(LoadU16(data + c.payloadBegin)) * kFaceRecordSize;
+      break;
+  }
+  return c;
+}
+
 bool ForEachChild(const Chunk& c, const uint8_t* data,
                   const std::function<bool(const Chunk&)>& visit) {
   uint64_t pos = c.payloadEnd;
   const uint64_t end = c.End();
   while (pos < end) {
     NoteWalk(pos);
-    Chunk child;
-    const uint8_t* h = data + pos;
-    child.offset = pos;
-    child.id = LoadU16(h);
-    child.length = LoadU32(h + 2);
-    child.payloadBegin = pos + kChunkHeaderSize;
-    const ChunkLayout layout = LayoutOf(child.id);
-    switch (layout.kind) {
-      case BodyKind::kLeaf:
-        child.payloadEnd = child.End();
-        break;
-      case BodyKind::kChildren:
-        child.payloadEnd = child.payloadBegin;
-        break;
-      case BodyKind::kFixedThenChildren:
-        child.payloadEnd = child.payloadBegin + layout.fixedSize;
-        break;
-      case BodyKind::kTextThenChildren: {
-        const uint8_t* p = data + child.payloadBegin;
-        const void* nul = std::memchr(p, 0, child.length - kChunkHeaderSize);
-        child.payloadEnd = child.payloadBegin + (static_cast<const uint8_t*>(nul) - p) + 1;
-        break;
-      }
-      case BodyKind::kFacesThenChildren:
-        child.payloadEnd =
-            child.payloadBegin + 2 + uint64_t(LoadU16(data + child.payloadBegin)) * kFaceRecordSize;
-        break;
-    }
+    const Chunk child = ChunkAt(data, pos);
     if (!visit(child)) return false;
     pos = child.End();
   }

@@ -84,6 +84,10 @@ inline ChunkTree ReadChunkTree(const std::vector<uint8_t>& bytes, bool keepChild
   return ReadChunkTree(bytes.data(), bytes.size(), keepChildren);
 }
 
+// The chunk at offset, rebuilt from the bytes with its children left empty. offset must be
+// where a chunk of a successful parse of data starts.
+Chunk ChunkAt(const uint8_t* data, uint64_t offset);
+
 // Calls visit with each child of c in file order, rebuilt from the bytes (its own
 // children left empty), until visit answers false; answers false then. c must come from
 // a successful parse of data, with or without its children kept.

@@ -364,7 +364,6 @@ class EditorReader {
     FileObject o;
     o.offset = named.offset;
     o.length = named.length;
-    o.nameSize = static_cast<uint32_t>(named.PayloadSize());
     o.detail = std::make_unique<ObjectDetail>();
     ObjectDetail& d = *o.detail;
     PayloadCursor p(d_, named);
@@ -671,15 +670,10 @@ void ReadEditorSection(const uint8_t* data, const Chunk& editor, MemScene& scene
 }
 
 void ReadObjectAgain(const uint8_t* data, FileObject& o) {
-  Chunk named;
-  named.offset = o.offset;
-  named.id = NAMED_OBJECT;
-  named.length = o.length;
-  named.payloadBegin = o.offset + kChunkHeaderSize;
-  named.payloadEnd = named.payloadBegin + o.nameSize;
   std::vector<std::string> given;  // when it was first read
   FileContent content;
-  FileObject again = EditorReader(data, nullptr, &content, given).NamedObject(named);
+  FileObject again =
+      EditorReader(data, nullptr, &content, given).NamedObject(ChunkAt(data, o.offset));
   o.detail = std::move(again.detail);
   o.made = std::move(again.made);
   o.object = o.made.get();

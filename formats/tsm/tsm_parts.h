@@ -151,8 +151,8 @@ struct ObjectDetail {
 struct FileObject {
   uint16_t kind = 0;  // TRIANGLE_MESH, LIGHT, CAMERA, SHAPE_POINTS; 0: none
   bool placed = false;  // a node holds it
-  uint64_t offset = 0;  // the NAMED_OBJECT chunk: its offset, length and name's size
-  uint32_t length = 0, nameSize = 0;
+  uint64_t offset = 0;  // the NAMED_OBJECT chunk: its offset and length
+  uint32_t length = 0;
   std::string name;
   MemObject* object = nullptr;  // the scene object made for it; null while not made
   std::unique_ptr<MemObject> made;  // the object when the scene does not own it
